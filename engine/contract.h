@@ -1,0 +1,181 @@
+// The contract with the closed speech engine library: the records it exchanges
+// with the driver and the shapes of its thirty entry points. Everything here is
+// fixed by the engine's binary interface (32-bit, little-endian, cdecl).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Every engine entry point and the driver's notify function: the caller removes
+// the arguments.
+#define ENGINE_CALL __cdecl
+
+// The engine's handles: two 32-bit words, written by the engine through a
+// pointer and passed back by value as two arguments, first word first.
+struct EngineClassHandle { uint32_t first; uint32_t second; };
+struct EngineInstanceHandle { uint32_t first; uint32_t second; };
+struct EngineDictionaryHandle { uint32_t first; uint32_t second; };
+
+// List entries: only the leading NUL-terminated text is read.
+struct EngineEntry { char text[388]; };
+struct LanguageEntry { char text[260]; };
+struct VoiceEntry { char text[640]; };
+
+enum : uint32_t {
+    kEngineListCapacity = 20,
+    kLanguageListCapacity = 100,
+    kVoiceListCapacity = 80,
+};
+
+// One parameter: a number as 16 bits in the first two bytes of paramValue
+// (the other bytes untouched), or a text with its NUL (at most 127 characters).
+struct ParamRecord {
+    uint32_t paramId;
+    uint8_t paramValue[128];
+};
+
+enum : uint32_t {
+    kParamFrequency = 1,
+    kParamVolume = 2,
+    kParamRate = 4,
+    kParamLanguage = 64,
+    kParamVoice = 128,
+    kParamUnknown512 = 512,    // always sent with 10491
+    kParamUnknown2048 = 2048,  // always sent with 15
+};
+
+// The record of a notification; the engine hands its address to notify.
+struct EngineMessage {
+    uint32_t code;
+    uint32_t reserved;
+    void* data;  // an OutBufferInfo for codes 8 and 16
+};
+
+// The engine's output-buffer record for the buffer messages.
+struct OutBufferInfo {
+    uint32_t reserved;
+    uint32_t size;
+    void* buffer;
+    uint32_t zero12;
+    uint32_t zero16;
+};
+
+enum : uint32_t {
+    kMsgBeginProcess = 1,
+    kMsgEndProcess = 2,
+    kMsgOutBufRequest = 8,
+    kMsgOutBufDone = 16,
+    kMsgStop = 32,
+    kMsgPause = 64,
+    kMsgResume = 128,
+};
+
+// Called by the engine with four words; returns 0.
+typedef int32_t(ENGINE_CALL* EngineNotifyFn)(uint32_t first, uint32_t second, FILE* stream,
+                                             const EngineMessage* message);
+
+struct OutDeviceRecord {
+    uint32_t zero;
+    EngineNotifyFn notify;
+};
+
+struct TextRecord {
+    uint32_t zero;
+    uint32_t length;  // bytes, without the NUL
+    const char* text;
+};
+
+// Entry-point shapes. c0/c1, i0/i1, d0/d1: the two words of a handle.
+typedef int32_t(ENGINE_CALL* TtsInitializeFn)(const char* folder, EngineClassHandle* outClass);
+typedef int32_t(ENGINE_CALL* TtsGetEngineListFn)(uint32_t c0, uint32_t c1, int32_t one,
+                                                 EngineEntry* list, int32_t* count);
+typedef int32_t(ENGINE_CALL* TtsGetLanguageListFn)(uint32_t c0, uint32_t c1,
+                                                   const EngineEntry* engine, LanguageEntry* list,
+                                                   int32_t* count);
+typedef int32_t(ENGINE_CALL* TtsClassFn)(uint32_t c0, uint32_t c1);
+typedef int32_t(ENGINE_CALL* TtsOpenFn)(uint32_t c0, uint32_t c1, const EngineEntry* engine,
+                                        EngineInstanceHandle* outInstance, int32_t zero);
+typedef int32_t(ENGINE_CALL* TtsInstanceFn)(uint32_t i0, uint32_t i1);
+typedef int32_t(ENGINE_CALL* TtsSetOutDeviceFn)(uint32_t i0, uint32_t i1,
+                                                const OutDeviceRecord* device);
+typedef int32_t(ENGINE_CALL* TtsGetInstStatusFn)(uint32_t i0, uint32_t i1, int32_t* outStatus);
+typedef int32_t(ENGINE_CALL* TtsSetParamListFn)(uint32_t i0, uint32_t i1,
+                                                const ParamRecord* params, int32_t count);
+typedef int32_t(ENGINE_CALL* TtsGetVoiceListFn)(uint32_t c0, uint32_t c1,
+                                                const EngineEntry* engine,
+                                                const LanguageEntry* language, VoiceEntry* list,
+                                                int32_t* count);
+typedef int32_t(ENGINE_CALL* TtsLoadDictionaryFn)(uint32_t i0, uint32_t i1, int32_t one,
+                                                  const void* bytes, uint32_t size,
+                                                  EngineDictionaryHandle* outDictionary);
+typedef int32_t(ENGINE_CALL* TtsUnloadDictionaryFn)(uint32_t i0, uint32_t i1, uint32_t d0,
+                                                    uint32_t d1);
+typedef int32_t(ENGINE_CALL* TtsSetTextFn)(uint32_t i0, uint32_t i1, const TextRecord* text);
+typedef const char*(ENGINE_CALL* TtsErrorGetStringFn)(uint32_t code);
+typedef int32_t(ENGINE_CALL* TtsSpeakFn)(uint32_t i0, uint32_t i1, int32_t zero);
+// Bound but never called; only their presence is required.
+typedef int32_t(ENGINE_CALL* TtsUnusedFn)();
+
+// The thirty entry points in slot order.
+struct EngineApi {
+    TtsInitializeFn initialize;                 // 0
+    TtsGetEngineListFn getEngineList;           // 1
+    TtsGetLanguageListFn getLanguageList;       // 2
+    TtsClassFn unInitialize;                    // 3
+    TtsOpenFn open;                             // 4
+    TtsInstanceFn close;                        // 5
+    TtsUnusedFn setInDevice;                    // 6
+    TtsSetOutDeviceFn setOutDevice;             // 7
+    TtsUnusedFn process;                        // 8
+    TtsInstanceFn stop;                         // 9
+    TtsInstanceFn pause;                        // 10
+    TtsInstanceFn resume;                       // 11
+    TtsGetInstStatusFn getInstStatus;           // 12
+    TtsSetParamListFn setParamList;             // 13
+    TtsUnusedFn getParamList;                   // 14
+    TtsUnusedFn getLipSyncInfo;                 // 15
+    TtsUnusedFn getPPList;                      // 16
+    TtsUnusedFn backward;                       // 17
+    TtsUnusedFn forward;                        // 18
+    TtsGetVoiceListFn getVoiceList;             // 19
+    TtsUnusedFn getSpeechDBList;                // 20
+    TtsLoadDictionaryFn loadDictionary;         // 21
+    TtsUnloadDictionaryFn unloadDictionary;     // 22
+    TtsUnusedFn activateDictionary;             // 23
+    TtsUnusedFn deactivateDictionary;           // 24
+    TtsSetTextFn setText;                       // 25
+    TtsUnusedFn getWordTranscriptions;          // 26
+    TtsUnusedFn freeTranscriptions;             // 27
+    TtsErrorGetStringFn errorGetString;         // 28
+    TtsSpeakFn speak;                           // 29
+};
+
+constexpr int kEngineApiSlots = 30;
+// The exported names, in slot order.
+extern const char* const kEngineEntryNames[kEngineApiSlots];
+
+static_assert(sizeof(void*) == 4, "the engine interface is 32-bit");
+static_assert(sizeof(EngineClassHandle) == 8 && sizeof(EngineInstanceHandle) == 8 &&
+                  sizeof(EngineDictionaryHandle) == 8,
+              "handles are two words");
+static_assert(sizeof(EngineEntry) == 388 && sizeof(LanguageEntry) == 260 &&
+                  sizeof(VoiceEntry) == 640,
+              "list entry sizes");
+static_assert(sizeof(ParamRecord) == 132 && offsetof(ParamRecord, paramValue) == 4,
+              "ParamRecord layout");
+static_assert(sizeof(EngineMessage) == 12 && offsetof(EngineMessage, data) == 8,
+              "EngineMessage layout");
+static_assert(sizeof(OutBufferInfo) == 20 && offsetof(OutBufferInfo, size) == 4 &&
+                  offsetof(OutBufferInfo, buffer) == 8 && offsetof(OutBufferInfo, zero12) == 12 &&
+                  offsetof(OutBufferInfo, zero16) == 16,
+              "OutBufferInfo layout");
+static_assert(sizeof(OutDeviceRecord) == 8 && offsetof(OutDeviceRecord, notify) == 4,
+              "OutDeviceRecord layout");
+static_assert(sizeof(TextRecord) == 12 && offsetof(TextRecord, length) == 4 &&
+                  offsetof(TextRecord, text) == 8,
+              "TextRecord layout");
+static_assert(sizeof(EngineApi) == kEngineApiSlots * sizeof(void*), "thirty slots");
+static_assert(offsetof(EngineApi, speak) == 29 * sizeof(void*) &&
+                  offsetof(EngineApi, errorGetString) == 28 * sizeof(void*) &&
+                  offsetof(EngineApi, getVoiceList) == 19 * sizeof(void*),
+              "slot order");

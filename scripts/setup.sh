@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian machine, only what is missing.
+set -euo pipefail
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 googletest cmake ninja-build; do
+  have_pkg "$p" || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}"
+  SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
+  dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi

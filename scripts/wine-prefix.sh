@@ -1,0 +1,9 @@
+# Sourced: starts the build tree's private Wine prefix once, and stops its server on exit.
+# Starting the server and its services up front keeps them from inheriting a test's
+# output pipe (a reader would otherwise wait for ever) and makes each test start fast.
+export WINEPREFIX="$1" WINEDEBUG=-all WINEARCH=win32
+mkdir -p "$WINEPREFIX"
+stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+wineserver -p
+wineboot -i </dev/null >/dev/null 2>&1 || true
