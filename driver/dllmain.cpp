@@ -1,1 +1,16 @@
-extern "C" int __stdcall DllMain(void*, unsigned long, void*) { return 1; }
+#include "driver/driver.h"
+
+// The standard entry point: module handle, reason, reserved; always 1.
+extern "C" int __stdcall DllMain(void*, unsigned long reason, void*) {
+    switch (reason) {
+    case 1:  // process attach
+        ProcessAttach();
+        break;
+    case 0:  // process detach
+        ProcessDetach();
+        break;
+    default:  // thread attach and detach
+        break;
+    }
+    return 1;
+}

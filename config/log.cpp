@@ -1,0 +1,100 @@
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "config/config.h"
+#include "driver/driver.h"
+#include "platform/platform.h"
+
+int32_t DebugLevel;   // written once at process attach
+char LogPath[256];    // written once at process attach
+
+namespace {
+// Longest text and detail taken into one line; longer ones are cut.
+constexpr size_t kPartLimit = 4096;
+// guarded by logLock: the line being assembled, so lines of concurrent callers stay whole.
+// No call into the engine or the host is ever made while it is held.
+PlatformLock logLock;
+char lineBuffer[8 + 2 * kPartLimit + 8];
+
+const char kSeparator[] = "================================================";
+static_assert(sizeof kSeparator == 49, "48 equals signs");
+
+size_t Append(size_t at, const char* text) {
+    size_t n = strnlen(text, kPartLimit);
+    memcpy(lineBuffer + at, text, n);
+    return at + n;
+}
+
+void AppendToProtocol(const char* text, bool truncate) {
+    // The protocol is written in text mode: every line end is CR LF.
+    char converted[512];
+    size_t n = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\n') converted[n++] = '\r';
+        converted[n++] = *p;
+    }
+    PlatformFileWrite(LogPath, converted, n, truncate);
+}
+}  // namespace
+
+void LogDateText(char* out) {
+    LocalTime t = PlatformLocalTime();
+    snprintf(out, 9, "%02d/%02d/%02d", t.month % 100, t.day % 100, t.year % 100);
+}
+
+void LogTimeText(char* out) {
+    LocalTime t = PlatformLocalTime();
+    snprintf(out, 9, "%02d:%02d:%02d", t.hour % 100, t.minute % 100, t.second % 100);
+}
+
+void LogWrite(const char* tag, const char* text, const char* detail) {
+    if (DebugLevel == 0) return;
+    if (static_cast<signed char>(tag[0]) - '0' >= DebugLevel) return;
+    PlatformLockGuard guard(logLock);
+    size_t at = Append(0, tag + 1);
+    at = Append(at, ": ");
+    at = Append(at, text ? text : "(null)");
+    if (detail) {
+        at = Append(at, " ");
+        at = Append(at, detail);
+    }
+    at = Append(at, "\r\n");
+    PlatformFileWrite(LogPath, lineBuffer, at, false);
+}
+
+void LogWriteFormat(const char* tag, const char* format, ...) {
+    if (DebugLevel == 0) return;
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    LogWrite(tag, text);
+}
+
+void LogOpen(const char* path) {
+    if (DebugLevel == 0) return;
+    char date[9], time[9];
+    LogDateText(date);
+    LogTimeText(time);
+    // A longer path is cut; the file then lands wherever the cut path points, or nowhere.
+    snprintf(LogPath, sizeof LogPath, "%s", path);
+    char header[512];
+    snprintf(header, sizeof header, "Protokolldatei %s\n angelegt am  %s\n angelegt um  %s\n%s\n\n",
+             IdentificationString, date, time, kSeparator);
+    PlatformLockGuard guard(logLock);
+    AppendToProtocol(header, true);
+}
+
+void LogClose() {
+    if (DebugLevel == 0) return;
+    char date[9], time[9];
+    LogDateText(date);
+    LogTimeText(time);
+    char footer[256];
+    snprintf(footer, sizeof footer, "\n%s\n abgeschlossen am  %s\n abgeschlossen um  %s\n", kSeparator,
+             date, time);
+    PlatformLockGuard guard(logLock);
+    AppendToProtocol(footer, false);
+}

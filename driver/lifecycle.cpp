@@ -1,0 +1,24 @@
+#include "config/config.h"
+#include "driver/driver.h"
+#include "engine/engine.h"
+#include "speech/speech.h"
+
+int32_t LifecycleInitialize() {
+    LogWrite(LOG_HOST, "kal_Initialize");
+    GoInitSpeech();
+    if (!Engine.initialised) return -1;
+    switch (Engine.frequencyCode) {
+    case 8: return 8000;
+    case 11: return 11000;
+    case 16: return 16000;
+    case 22: return 22050;
+    default: return 0;
+    }
+}
+
+int32_t LifecycleTerminate() {
+    LogWrite(LOG_HOST, "Terminate");
+    QueueClear();
+    ShutdownEngine();
+    return 0;
+}

@@ -1,0 +1,47 @@
+#include <cstdio>
+#include <cstring>
+
+#include "config/config.h"
+#include "driver/driver.h"
+#include "engine/engine.h"
+#include "platform/platform.h"
+
+int32_t LoadSpeech(const char* path) {
+    LogWrite(LOG_ENGINE, "LoadSpeech", path);
+    if (Engine.engineLibrary) {
+        PlatformFreeLibrary(Engine.engineLibrary);
+        Engine.engineLibrary = nullptr;
+    }
+    if (!PlatformFileExists(path)) {
+        LogWrite(LOG_ERR, "Konnte die Datei nicht finden:", path);
+        return -1;
+    }
+    char savedFolder[256];
+    PlatformGetCurrentFolder(savedFolder, 255);
+    char libraryFolder[256];
+    snprintf(libraryFolder, sizeof libraryFolder, "%s", path);
+    if (char* slash = strrchr(libraryFolder, '\\')) slash[1] = '\0';
+    // The engine finds its own data and dependencies relative to the current folder.
+    PlatformSetCurrentFolder(libraryFolder);
+    LogWrite(LOG_DLL, savedFolder, ModuleFolder);
+
+    PlatformSetLastError(0);
+    Engine.engineLibrary = PlatformLoadLibrary(path);
+    uint32_t error = PlatformGetLastError();
+    PlatformSetCurrentFolder(savedFolder);
+    if (!Engine.engineLibrary) {
+        char code[16];
+        snprintf(code, sizeof code, "%04X", static_cast<unsigned>(error));
+        LogWrite(LOG_ERR, "Fehlercode:", code);
+        return -1;
+    }
+
+    LogWrite(LOG_ENGINE, "Addressen zuweisen");
+    bool complete = true;
+    void** slots = reinterpret_cast<void**>(&Engine.api);
+    for (int i = 0; i < kEngineApiSlots; ++i) {
+        slots[i] = PlatformLibraryEntry(Engine.engineLibrary, kEngineEntryNames[i]);
+        if (!slots[i]) complete = false;
+    }
+    return complete ? 0 : -2;
+}

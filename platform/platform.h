@@ -1,0 +1,86 @@
+// The one place that talks to the operating system. Every other folder calls
+// these operations, named after what they do, and never includes windows.h.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// --- Module and folders ---------------------------------------------------
+// Full file name of the module that holds this code (the DLL, or a test exe),
+// cut to size - 1 characters and terminated. Returns the characters written.
+uint32_t PlatformOwnModuleFileName(char* out, uint32_t size);
+// Current folder into out (size as given to the system); returns its length.
+uint32_t PlatformGetCurrentFolder(char* out, uint32_t size);
+bool PlatformSetCurrentFolder(const char* folder);
+
+// --- Engine library ---------------------------------------------------------
+// Existence test: the file can be opened (and is closed again).
+bool PlatformFileExists(const char* path);
+void PlatformSetLastError(uint32_t code);
+uint32_t PlatformGetLastError();
+void* PlatformLoadLibrary(const char* path);
+void* PlatformLibraryEntry(void* library, const char* name);
+void PlatformFreeLibrary(void* library);
+
+// --- Profile (Windows initialization files) -----------------------------------
+uint32_t PlatformProfileGetString(const char* section, const char* key, const char* fallback,
+                                  char* out, uint32_t size, const char* file);
+int32_t PlatformProfileGetInt(const char* section, const char* key, int32_t fallback,
+                              const char* file);
+bool PlatformProfileWriteString(const char* section, const char* key, const char* value,
+                                const char* file);
+
+// --- Text files ----------------------------------------------------------------
+// Writes the bytes at the end of the file (or in place of its content when
+// truncate is set), creating it if needed. Other readers and writers are
+// allowed meanwhile. Returns false when the file cannot be opened.
+bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool truncate);
+
+// Whole-file reading, for the pronunciation dictionary.
+typedef void* PlatformFile;  // null: not open
+PlatformFile PlatformFileOpenRead(const char* path);
+uint32_t PlatformFileSize(PlatformFile file);
+// One read of length bytes; bytesRead receives the count. Returns non-zero on success.
+int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead);
+void PlatformFileClose(PlatformFile file);
+
+// --- Text conversion -------------------------------------------------------------
+// UTF-16 to the code page (0: the system's ANSI code page),
+// terminator included; characters the code page lacks become its default
+// character. Returns the bytes written with the terminator, 0 on failure.
+// length: UTF-16 units to convert, or -1 for the whole text with its terminator.
+// With size 0 nothing is written and the bytes needed are returned.
+int32_t PlatformWideToCodePage(uint32_t codePage, const wchar_t* text, int32_t length, char* out,
+                               int32_t size);
+// True when the code page has multi-byte characters and byte is a lead byte.
+bool PlatformIsLeadByte(uint32_t codePage, uint8_t byte);
+
+// --- Time ----------------------------------------------------------------------------
+struct LocalTime {
+    int year, month, day, hour, minute, second;
+};
+LocalTime PlatformLocalTime();
+void PlatformSleep(uint32_t milliseconds);
+uint32_t PlatformCurrentThreadId();
+uint32_t PlatformTickCount();
+
+// --- Locks ---------------------------------------------------------------------------
+// A plain exclusive lock. Zero is its unlocked state, so a process-wide lock needs
+// no construction and is usable from the first moment of process attach.
+// Not recursive: never enter it twice on one thread.
+struct PlatformLock {
+    void* word;
+};
+void PlatformLockEnter(PlatformLock* lock);
+void PlatformLockLeave(PlatformLock* lock);
+
+// Enters on construction, leaves on destruction.
+class PlatformLockGuard {
+public:
+    explicit PlatformLockGuard(PlatformLock& lock) : lock_(lock) { PlatformLockEnter(&lock_); }
+    ~PlatformLockGuard() { PlatformLockLeave(&lock_); }
+    PlatformLockGuard(const PlatformLockGuard&) = delete;
+    PlatformLockGuard& operator=(const PlatformLockGuard&) = delete;
+
+private:
+    PlatformLock& lock_;
+};

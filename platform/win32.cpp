@@ -1,0 +1,112 @@
+// Windows implementation of the platform operations.
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
+    if (size == 0) return 0;
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&PlatformOwnModuleFileName), &self);
+    DWORD n = GetModuleFileNameA(self, out, size);
+    // A name that did not fit comes back cut and, on older systems, unterminated.
+    if (n >= size) n = size - 1;
+    out[n] = '\0';
+    return n;
+}
+
+uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {
+    DWORD n = GetCurrentDirectoryA(size, out);
+    if (n >= size) {  // too small: nothing was written
+        if (size) out[0] = '\0';
+        return 0;
+    }
+    return n;
+}
+
+bool PlatformSetCurrentFolder(const char* folder) { return SetCurrentDirectoryA(folder) != 0; }
+
+bool PlatformFileExists(const char* path) {
+    OFSTRUCT info;
+    return OpenFile(path, &info, OF_EXIST) != HFILE_ERROR;
+}
+
+void PlatformSetLastError(uint32_t code) { SetLastError(code); }
+uint32_t PlatformGetLastError() { return GetLastError(); }
+
+void* PlatformLoadLibrary(const char* path) { return reinterpret_cast<void*>(LoadLibraryA(path)); }
+
+void* PlatformLibraryEntry(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void PlatformFreeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+uint32_t PlatformProfileGetString(const char* section, const char* key, const char* fallback,
+                                  char* out, uint32_t size, const char* file) {
+    return GetPrivateProfileStringA(section, key, fallback, out, size, file);
+}
+
+int32_t PlatformProfileGetInt(const char* section, const char* key, int32_t fallback,
+                              const char* file) {
+    return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, file));
+}
+
+bool PlatformProfileWriteString(const char* section, const char* key, const char* value,
+                                const char* file) {
+    return WritePrivateProfileStringA(section, key, value, file) != 0;
+}
+
+bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool truncate) {
+    HANDLE h = CreateFileA(path, truncate ? GENERIC_WRITE : FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           truncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    if (!truncate) SetFilePointer(h, 0, nullptr, FILE_END);
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, bytes, static_cast<DWORD>(length), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == length;
+}
+
+PlatformFile PlatformFileOpenRead(const char* path) {
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? nullptr : static_cast<PlatformFile>(h);
+}
+
+uint32_t PlatformFileSize(PlatformFile file) { return GetFileSize(static_cast<HANDLE>(file), nullptr); }
+
+int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead) {
+    DWORD n = 0;
+    BOOL ok = ReadFile(static_cast<HANDLE>(file), buffer, length, &n, nullptr);
+    *bytesRead = n;
+    return ok ? 1 : 0;
+}
+
+void PlatformFileClose(PlatformFile file) { CloseHandle(static_cast<HANDLE>(file)); }
+
+int32_t PlatformWideToCodePage(uint32_t codePage, const wchar_t* text, int32_t length, char* out,
+                               int32_t size) {
+    return WideCharToMultiByte(codePage, 0, text, length, size ? out : nullptr, size, nullptr, nullptr);
+}
+
+bool PlatformIsLeadByte(uint32_t codePage, uint8_t byte) {
+    return IsDBCSLeadByteEx(codePage ? codePage : GetACP(), byte) != 0;
+}
+
+LocalTime PlatformLocalTime() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+void PlatformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
+uint32_t PlatformCurrentThreadId() { return GetCurrentThreadId(); }
+uint32_t PlatformTickCount() { return GetTickCount(); }
+
+static_assert(sizeof(PlatformLock) == sizeof(SRWLOCK), "PlatformLock holds an SRWLOCK");
+void PlatformLockEnter(PlatformLock* lock) { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock)); }
+void PlatformLockLeave(PlatformLock* lock) { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock)); }

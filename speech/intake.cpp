@@ -1,0 +1,138 @@
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "config/config.h"
+#include "platform/platform.h"
+#include "speech/speech.h"
+#include "voices/voices.h"
+
+char TextBuffer[kTextSize];
+
+namespace {
+constexpr size_t kMaxText = kTextSize - 1;
+constexpr uint32_t kUtf8 = 65001;
+
+// The longest prefix of at most limit bytes that ends on a character boundary
+// of the current code page, so no character is cut in half.
+size_t CharacterBoundary(const char* text, size_t length, size_t limit) {
+    if (length <= limit) return length;
+    const uint32_t codePage = static_cast<uint32_t>(CurrentCodePage);
+    if (codePage == kUtf8) {
+        size_t end = limit;
+        while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
+        return end;
+    }
+    size_t at = 0;
+    while (at < limit) {
+        size_t width = PlatformIsLeadByte(codePage, static_cast<uint8_t>(text[at])) ? 2 : 1;
+        if (at + width > limit) break;
+        at += width;
+    }
+    return at;
+}
+
+// Copies at most kMaxText bytes of the text into TextBuffer, whole characters only.
+void FillTextBuffer(const char* text, size_t length) {
+    size_t n = CharacterBoundary(text, length, kMaxText);
+    memmove(TextBuffer, text, n);
+    TextBuffer[n] = '\0';
+}
+
+// A text too long for TextBuffer is cut to the longest run of whole UTF-16
+// characters whose conversion fits; a code page the system does not know gives
+// an empty text.
+void ConvertCut(const wchar_t* text) {
+    const uint32_t codePage = static_cast<uint32_t>(CurrentCodePage);
+    const size_t length = wcslen(text);
+    auto bytesFor = [&](int32_t units) {
+        return units == 0 ? 0 : PlatformWideToCodePage(codePage, text, units, nullptr, 0);
+    };
+    auto whole = [&](int32_t units) {  // never end between the halves of a surrogate pair
+        if (units > 0 && units < static_cast<int32_t>(length) && text[units - 1] >= 0xD800 &&
+            text[units - 1] <= 0xDBFF && text[units] >= 0xDC00 && text[units] <= 0xDFFF)
+            --units;
+        return units;
+    };
+    int32_t low = 0, high = static_cast<int32_t>(length < kMaxText ? length : kMaxText);
+    while (low < high) {  // the largest unit count whose conversion fits
+        int32_t middle = low + (high - low + 1) / 2;
+        int32_t bytes = bytesFor(middle);
+        if (bytes > 0 && bytes <= static_cast<int32_t>(kMaxText))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    low = whole(low);
+    int32_t written = low ? PlatformWideToCodePage(codePage, text, low, TextBuffer, kMaxText) : 0;
+    TextBuffer[written > 0 ? written : 0] = '\0';
+}
+}  // namespace
+
+int32_t ConvertToCodePage(const wchar_t* text, char* out, int32_t size) {
+    return PlatformWideToCodePage(static_cast<uint32_t>(CurrentCodePage), text, -1, out, size);
+}
+
+int32_t IntakeSynth(const wchar_t* text, int32_t mark) {
+    if (!text) {  // nothing to speak; the call still shows in the protocol
+        LogWrite(LOG_HOST, "kal_Synth ", nullptr);
+        return 0;
+    }
+    if (ConvertToCodePage(text, TextBuffer, kTextSize) == 0) ConvertCut(text);
+    char detail[2560];
+    snprintf(detail, sizeof detail, "%04X %s", static_cast<unsigned>(mark), TextBuffer);
+    LogWrite(LOG_HOST, "kal_Synth ", detail);
+    QueueAdd(TextBuffer, mark);
+    return 0;
+}
+
+int32_t IntakeSynthMark(const char* text, const char* marker, int32_t mark) {
+    if (!text) {
+        LogWrite(LOG_HOST, "Synth_Mark", nullptr);
+        return 0;
+    }
+    size_t start = 0;
+    const size_t markerLength = marker ? strlen(marker) : 0;
+    if (markerLength) {
+        for (size_t at = 0; text[at]; ++at) {
+            size_t j = 0;
+            while (j < markerLength && text[at + j] && text[at + j] == marker[j]) ++j;
+            if (j == markerLength) {
+                start = at + markerLength;
+                break;
+            }
+        }
+    }
+    // No byte beyond position 4096 of the text, and at most 4095 bytes.
+    constexpr size_t kLastPosition = 4096;
+    size_t length = 0;
+    if (start <= kLastPosition) {
+        const size_t window = kLastPosition - start + 1;
+        length = strnlen(text + start, window < kMaxText ? window : kMaxText + 1);
+        if (length > window) length = window;
+    }
+    FillTextBuffer(text + start, length);
+    LogWrite(LOG_HOST, "Synth_Mark", TextBuffer);
+    QueueAdd(TextBuffer, mark);
+    return 0;
+}
+
+int32_t IntakeKey(const char* text) {
+    if (!text) {
+        LogWrite(LOG_HOST, "Key", nullptr);
+        return 0;
+    }
+    FillTextBuffer(text, strnlen(text, kMaxText + 1));
+    LogWrite(LOG_HOST, "Key", TextBuffer);
+    QueueAdd(TextBuffer, 0);
+    return 0;
+}
+
+int32_t IntakeChar(int32_t code) {
+    char key[8];
+    snprintf(key, sizeof key, "%04X", static_cast<unsigned>(code) & 0xFFFFu);
+    ProfileGetString(key, TextBuffer, kTextSize, key, "CharName");
+    LogWrite(LOG_HOST, "Key", TextBuffer);
+    QueueAdd(TextBuffer, 0);
+    return 0;
+}

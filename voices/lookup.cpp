@@ -1,0 +1,118 @@
+#include <cstdio>
+#include <cstring>
+
+#include "config/config.h"
+#include "voices/voices.h"
+
+VoiceDescriptor* VoiceList[kCatalogueCapacity + 1];
+
+namespace {
+// The language text a filter is matched with after translation. Host threads only.
+char translatedLanguage[256];
+
+bool Equal(const char* filterText, const char* voiceText) {
+    return filterText && voiceText && strcmp(filterText, voiceText) == 0;
+}
+
+bool Matches(const VoiceDescriptor& voice, const char* language, const VoiceDescriptor& filter) {
+    return Equal(language, voice.language) || Equal(filter.name, voice.name) ||
+           Equal(filter.identifier, voice.identifier);
+}
+
+// The language step and the name and identifier lines of both filter calls.
+const char* PrepareFilter(VoiceDescriptor* filter) {
+    const char* language = TranslateLanguage(filter);
+    if (filter->name) LogWrite(LOG_HOST, "Name:", filter->name);
+    if (filter->identifier) LogWrite(LOG_HOST, "Idnetifier:", filter->identifier);
+    return language;
+}
+
+int32_t Select(int32_t chosen) {
+    SetVoice(Voices.records[chosen].voiceId);
+    CurrentCodePage = Voices.records[chosen].codePage;
+    return 0;
+}
+}  // namespace
+
+int32_t IsDigitString(const char* text, int32_t limit) {
+    if (text[0] == '\0') return 1;
+    for (int32_t i = 0; i < limit; ++i) {
+        if (text[i] < '0' || text[i] > '9') return 0;
+        if (text[i + 1] == '\0') return 1;
+    }
+    return 1;
+}
+
+const char* TranslateLanguage(VoiceDescriptor* filter) {
+    if (!filter->language) return nullptr;
+    const char* language = filter->language;
+    LogWrite(LOG_HOST, "Language:", language);
+    if (IsDigitString(language, 256)) return language;
+    ProfileGetString(language, translatedLanguage, sizeof translatedLanguage, "0049", "L-Trans");
+    // The host's buffer is known only to hold its own text: the translation
+    // replaces it when it fits there, and is matched with in any case.
+    if (strlen(translatedLanguage) <= strlen(language)) {
+        char* hostText = const_cast<char*>(language);
+        memcpy(hostText, translatedLanguage, strlen(translatedLanguage) + 1);
+    }
+    LogWrite(LOG_HOST, "L-Trans:", translatedLanguage);
+    return translatedLanguage;
+}
+
+VoiceDescriptor** VoicesList(VoiceDescriptor* filter) {
+    LogWrite(LOG_HOST, "ListVoices");
+    memset(VoiceList, 0, sizeof VoiceList);
+    const int32_t count = Voices.catalogueCount;
+    if (!filter) {
+        LogWrite(LOG_HOST, "Alle holen");
+        for (int32_t i = 0; i < count; ++i) VoiceList[i] = &Voices.descriptors[i];
+        return VoiceList;
+    }
+    const char* language = PrepareFilter(filter);
+    int32_t next = 0;
+    for (int32_t i = 0; i < count; ++i)
+        if (Matches(Voices.descriptors[i], language, *filter)) VoiceList[next++] = &Voices.descriptors[i];
+    return VoiceList;
+}
+
+int32_t VoicesSetByName(const char* text) {
+    LogWrite(LOG_HOST, "SetVoiceByName", text);
+    if (!text) return 0;  // no name, no selection
+    const bool byIdentifier = IsDigitString(text, 4) != 0;
+    int32_t chosen = 0;
+    for (int32_t i = 0; i < Voices.catalogueCount; ++i) {
+        const VoiceRecord& record = Voices.records[i];
+        if (strcmp(text, byIdentifier ? record.identifier : record.name) == 0) chosen = i;
+    }
+    return Select(chosen);
+}
+
+int32_t VoicesSetByProperties(VoiceDescriptor* filter) {
+    if (!filter) {  // no filter, no selection
+        LogWrite(LOG_HOST, "SetVoiceByProperties");
+        return 0;
+    }
+    char detail[64];
+    snprintf(detail, sizeof detail, "Gender: %u, Age: %u", static_cast<unsigned>(filter->gender),
+             static_cast<unsigned>(filter->age));
+    LogWrite(LOG_HOST, "SetVoiceByProperties", detail);
+    const char* language = PrepareFilter(filter);
+    int32_t chosen = 0;
+    for (int32_t i = 0; i < Voices.catalogueCount; ++i)
+        if (Matches(Voices.descriptors[i], language, *filter)) chosen = i;
+    return Select(chosen);
+}
+
+VoiceDescriptor* VoicesGetCurrent() {
+    LogWrite(LOG_HOST, "GetCurrentVoice");
+    int32_t index = 0;
+    for (int32_t i = 0; i < Voices.catalogueCount; ++i)
+        if (Voices.records[i].voiceId == CurrentVoiceId) index = i;
+    VoiceDescriptor& current = Voices.descriptors[index];
+    LogWriteFormat(LOG_HOST, "%d, Gender:%u Age:%u ", static_cast<int>(index),
+                   static_cast<unsigned>(current.gender), static_cast<unsigned>(current.age));
+    LogWrite(LOG_HOST, current.name);
+    LogWrite(LOG_HOST, current.language);
+    LogWrite(LOG_HOST, current.identifier);
+    return &current;
+}

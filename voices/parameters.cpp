@@ -1,0 +1,50 @@
+#include <cstdio>
+
+#include "config/config.h"
+#include "engine/engine.h"
+#include "voices/voices.h"
+
+int32_t SendNumber(uint32_t id, int32_t value);  // activation.cpp
+
+char PunctuationList[260];  // host threads only; stored and logged, read by nothing else
+
+namespace {
+// Values above 100 are ignored; 100 and below, negative ones too, are taken.
+void SetSetting(int32_t& field, uint32_t engineParam, int32_t value) {
+    if (value > 100) return;
+    field = value;
+    if (Engine.initialised) SendNumber(engineParam, value);
+}
+}  // namespace
+
+void SetRate(int32_t value) { SetSetting(Engine.rate, kParamRate, value); }
+void SetVolume(int32_t value) { SetSetting(Engine.volume, kParamVolume, value); }
+
+int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative) {
+    char detail[80];
+    snprintf(detail, sizeof detail, "Para:%d Val:%d Relativ:%d", static_cast<int>(parameter),
+             static_cast<int>(value), static_cast<int>(relative));
+    LogWrite(LOG_HOST, "SetParameter", detail);
+    if (parameter == KAL_PARAM_RATE) SetRate(value);
+    if (parameter == KAL_PARAM_VOLUME) SetVolume(value);
+    return 0;
+}
+
+int32_t ParamGet(int32_t parameter, int32_t current) {
+    char detail[64];
+    snprintf(detail, sizeof detail, "P:%d C:%d", static_cast<int>(parameter), static_cast<int>(current));
+    LogWrite(LOG_HOST, "GetParameter", detail);
+    if (parameter == KAL_PARAM_RATE) return current ? Engine.rate : 50;
+    if (parameter == KAL_PARAM_VOLUME) return current ? Engine.volume : 100;
+    return 50;
+}
+
+int32_t ParamSetPunctuation(const wchar_t* list) {
+    size_t n = 0;
+    // A longer list is cut to the 259 characters the buffer holds; a null list is empty.
+    for (; list && list[n] && n < sizeof PunctuationList - 1; ++n)
+        PunctuationList[n] = static_cast<char>(list[n] & 0xFF);
+    PunctuationList[n] = '\0';
+    LogWrite(LOG_HOST, "SetPunctuationList", PunctuationList);
+    return 0;
+}

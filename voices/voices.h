@@ -1,0 +1,63 @@
+// Voices and settings: the voice catalogue, lookup and selection, activation
+// with the pronunciation dictionary, speech parameters and punctuation list.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "kal_drv.h"
+
+// --- Catalogue ---------------------------------------------------------------------------
+struct VoiceRecord {
+    int32_t voiceId;
+    int32_t languageNumber;
+    int32_t codePage;
+    char languageCode[40];
+    char name[40];
+    char identifier[60];
+};
+static_assert(sizeof(VoiceRecord) == 152, "VoiceRecord is 152 bytes");
+
+typedef KalVoiceDescriptor VoiceDescriptor;
+
+constexpr int kCatalogueCapacity = 200;
+
+// Written by the start-up (process attach, kal_Initialize); read by the host's
+// calls. The descriptors' texts never change once registered.
+struct VoiceCatalogue {
+    VoiceRecord records[kCatalogueCapacity];
+    VoiceDescriptor descriptors[kCatalogueCapacity];
+    int32_t catalogueCount;
+};
+extern VoiceCatalogue Voices;
+extern int32_t CurrentVoiceId;   // host threads only
+extern int32_t CurrentCodePage;  // host threads only
+
+// Appends one voice; a voice beyond the capacity is not registered.
+void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage);
+// Empties the catalogue before a repeated start-up registers the voices again.
+void VoiceCatalogueClear();
+
+// --- Lookup and selection -------------------------------------------------------------------
+// Null-terminated: one more entry than the catalogue holds, so a full list still ends.
+extern VoiceDescriptor* VoiceList[kCatalogueCapacity + 1];
+int32_t IsDigitString(const char* text, int32_t limit);
+// Translates a filter's language text through "L-Trans"; returns the text to match
+// (null when the filter names no language).
+const char* TranslateLanguage(VoiceDescriptor* filter);
+VoiceDescriptor** VoicesList(VoiceDescriptor* filter);
+int32_t VoicesSetByName(const char* text);
+int32_t VoicesSetByProperties(VoiceDescriptor* filter);
+VoiceDescriptor* VoicesGetCurrent();
+
+// --- Activation ---------------------------------------------------------------------------------
+extern char DictionaryPath[256];
+int32_t SetVoice(int32_t voiceId);
+void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber);
+
+// --- Parameters ----------------------------------------------------------------------------------
+extern char PunctuationList[260];
+void SetRate(int32_t value);
+void SetVolume(int32_t value);
+int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative);
+int32_t ParamGet(int32_t parameter, int32_t current);
+int32_t ParamSetPunctuation(const wchar_t* list);
