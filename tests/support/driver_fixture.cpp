@@ -1,0 +1,51 @@
+#include "support/driver_fixture.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "config/config.h"
+#include "driver/driver.h"
+#include "engine/engine.h"
+#include "speech/speech.h"
+#include "support/files.h"
+#include "voices/voices.h"
+
+void ResetDriverState(const std::string& folder, int debugLevel) {
+    EngineSessionReset();
+    QueueClear();
+    speakingMark = 0;
+    PlaybackState = kIdle;
+    VoiceCatalogueClear();
+    CurrentVoiceId = 0;
+    CurrentCodePage = 0;
+    SynthCallback = nullptr;
+    SynthEventRecord = KalSynthEvent{};
+    memset(VoiceList, 0, sizeof VoiceList);
+    TextBuffer[0] = '\0';
+    PunctuationList[0] = '\0';
+    snprintf(ModuleFolder, sizeof ModuleFolder, "%s", folder.c_str());
+    snprintf(ProfilePath, sizeof ProfilePath, "%skal.ini", folder.c_str());
+    snprintf(LogPath, sizeof LogPath, "%skal.pro", folder.c_str());
+    DebugLevel = debugLevel;
+}
+
+void DriverTest::SetUp() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder = FreshFolder(std::string(info->test_suite_name()) + "." + info->name());
+    ResetDriverState(folder, 4);
+}
+
+void DriverTest::TearDown() { ResetDriverState(folder, 0); }
+
+std::vector<std::string> DriverTest::Protocol() const { return SplitLines(ReadFileText(folder + "kal.pro")); }
+
+std::string DriverTest::Profile(const char* section, const char* key) const {
+    char value[4096];
+    GetPrivateProfileStringA(section, key, "", value, sizeof value, (folder + "kal.ini").c_str());
+    return value;
+}
+
+void DriverTest::SetProfile(const char* section, const char* key, const char* value) const {
+    WritePrivateProfileStringA(section, key, value, (folder + "kal.ini").c_str());
+}

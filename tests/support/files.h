@@ -1,0 +1,18 @@
+// Real files and folders for tests: every test works in a fresh folder of its own.
+#pragma once
+#include <string>
+#include <vector>
+
+// A new, empty folder below the test's working folder; returns its full path
+// with a trailing backslash.
+std::string FreshFolder(const std::string& name);
+std::string ReadFileText(const std::string& path);  // empty when missing
+bool FileExists(const std::string& path);
+void WriteFileText(const std::string& path, const std::string& text);
+void CopyFileTo(const std::string& from, const std::string& to);
+// Lines without their CR LF or LF ends.
+std::vector<std::string> SplitLines(const std::string& text);
+// The lines of the text that begin with prefix.
+std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
+// Full path of a file built beside the test executables' build tree.
+std::string BuildPath(const std::string& relative);
