@@ -14,6 +14,7 @@ const ULONGLONG kMinSpeakingMs = 3;
 // An idle worker leaves, so that a driver that unloads us without Close does
 // not keep the DLL (which the worker pins) loaded for ever.
 const ULONGLONG kIdleExitMs = 300;
+const ULONGLONG kStartWaitMs = 200;
 
 ULONGLONG speakingMs(const Instance& in) {
     ULONGLONG ms = in.text.size() * ULONGLONG(g.config.msPerChar) * 50 / std::max<uint16_t>(in.rate, 1);
@@ -192,9 +193,13 @@ void resumeSpeaking(Guard& guard, Instance& in) {
 void shutdownInstance(Guard& /*held*/, Instance& in) {
     in.workerQuit = true;
     WakeConditionVariable(&in.wake);
-    // Not from the worker's own notify, and not for a worker that has not
-    // started yet (it may wait for the loader lock our caller holds).
+    // Not from the worker's own notify. A worker that has not started yet may
+    // be held back by the loader lock our caller holds (the driver's DllMain):
+    // give it a moment, then leave it to quit on its own when it starts.
     if (in.workerThreadId != GetCurrentThreadId()) {
+        ULONGLONG giveUp = GetTickCount64() + kStartWaitMs;
+        while (in.workerRunning && !in.workerStarted && GetTickCount64() < giveUp)
+            SleepConditionVariableSRW(&in.workerGone, &g.lock, 10, 0);
         while (in.workerRunning && in.workerStarted)
             SleepConditionVariableSRW(&in.workerGone, &g.lock, INFINITE, 0);
     }
