@@ -69,7 +69,10 @@ int32_t GoInitSpeech() {
     const uint32_t c0 = Engine.classHandle.first, c1 = Engine.classHandle.second;
 
     // The capacity passed is what the previous start-up found (20 the first time).
+    // After an empty list that would be 0 for ever, and no start-up could succeed
+    // again: then the full capacity is passed.
     int32_t capacity = ClampCount(Engine.engineCount, kEngineListCapacity);
+    if (capacity == 0) capacity = kEngineListCapacity;
     Engine.engineCount = capacity;
     Engine.lastResult = e.getEngineList(c0, c1, 1, Engine.engines, &Engine.engineCount);
     Engine.engineCount = ClampCount(Engine.engineCount, capacity);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -94,4 +95,19 @@ std::string BuildPath(const std::string& relative) {
     for (char& c : rel)
         if (c == '/') c = '\\';
     return path + rel;
+}
+
+std::string JournalEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || c == '\\') {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }

@@ -14,5 +14,8 @@ void CopyFileTo(const std::string& from, const std::string& to);
 std::vector<std::string> SplitLines(const std::string& text);
 // The lines of the text that begin with prefix.
 std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
+// A text as the simulated engine's journal writes it: bytes below 0x20 and the
+// backslash as \xHH.
+std::string JournalEscape(const std::string& text);
 // Full path of a file built beside the test executables' build tree.
 std::string BuildPath(const std::string& relative);

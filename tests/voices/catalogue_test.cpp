@@ -1,0 +1,76 @@
+#include <climits>
+#include <cstring>
+
+#include "config/config.h"
+#include "support/driver_fixture.h"
+#include "voices/voices.h"
+
+using CatalogueTest = DriverTest;
+
+TEST_F(CatalogueTest, CodesAndIdentifiers) {
+    struct Row {
+        const char* name;
+        int32_t language;
+        const char* code;
+        const char* identifier;
+    } rows[] = {{"Anna", 49, "0049", "0049-Anna"},
+                {"Zero", 0, "0000", "0000-Zero"},
+                {"Neg", -7, "-007", "-007-Neg"},
+                {"Big", 12345, "12345", "12345-Big"},
+                {"Min", INT_MIN, "-2147483648", "-2147483648-Min"}};
+    int i = 0;
+    for (const Row& row : rows) {
+        RegisterVoice(row.name, row.language, 10 + i, 1250);
+        const VoiceRecord& record = Voices.records[i];
+        const VoiceDescriptor& descriptor = Voices.descriptors[i];
+        EXPECT_STREQ(row.code, record.languageCode) << row.name;
+        EXPECT_STREQ(row.identifier, record.identifier) << row.name;
+        EXPECT_EQ(record.name, descriptor.name) << row.name;
+        EXPECT_EQ(record.languageCode, descriptor.language) << row.name;
+        EXPECT_EQ(record.identifier, descriptor.identifier) << row.name;
+        EXPECT_EQ(10 + i, record.voiceId);
+        EXPECT_EQ(1250, record.codePage);
+        EXPECT_EQ(row.language, record.languageNumber);
+        ++i;
+    }
+    EXPECT_EQ(i, Voices.catalogueCount);
+}
+
+TEST_F(CatalogueTest, GenderBytesAndAge) {
+    struct Row {
+        const char* name;
+        const char* gender;  // profile value, or null for none
+        uint8_t bytes[4];
+    } rows[] = {{"None", nullptr, {0, 32, 0, 0}},
+                {"Two", "2", {2, 32, 0, 0}},
+                {"TwoFiftyEight", "258", {2, 32, 0, 0}},
+                {"High", "65538", {2, 32, 1, 0}},
+                {"Negative", "-1", {255, 32, 255, 255}}};
+    for (const Row& row : rows) {
+        if (row.gender) SetProfile("Gender", row.name, row.gender);
+        RegisterVoice(row.name, 49, 0, 0);
+        const VoiceDescriptor& d = Voices.descriptors[Voices.catalogueCount - 1];
+        uint8_t bytes[4];
+        memcpy(bytes, reinterpret_cast<const uint8_t*>(&d) + 12, 4);
+        EXPECT_EQ(0, memcmp(row.bytes, bytes, 4))
+            << row.name << ": " << int(bytes[0]) << " " << int(bytes[1]) << " " << int(bytes[2]) << " " << int(bytes[3]);
+    }
+    EXPECT_EQ("0", Profile("Gender", "None"));  // a new name gains its key
+}
+
+TEST_F(CatalogueTest, LongNamesAreCutAndTheCapacityHolds) {
+    const std::string longName(60, 'n');
+    RegisterVoice(longName.c_str(), 49, 3, 0);
+    EXPECT_EQ(std::string(39, 'n'), Voices.records[0].name);
+    EXPECT_EQ("0049-" + std::string(39, 'n'), Voices.records[0].identifier);
+    EXPECT_STREQ("0049", Voices.records[0].languageCode);
+    EXPECT_EQ("0", Profile("Gender", longName.c_str()));  // looked up with the name as passed
+
+    DebugLevel = 0;
+    for (int i = 1; i < 205; ++i) RegisterVoice("V", 1, i, 0);
+    EXPECT_EQ(kCatalogueCapacity, Voices.catalogueCount);
+    EXPECT_EQ(Voices.records[0].name, Voices.descriptors[0].name);
+    EXPECT_EQ(199, Voices.records[199].voiceId);
+    VoiceCatalogueClear();
+    EXPECT_EQ(0, Voices.catalogueCount);
+}
