@@ -26,6 +26,7 @@ struct ExportRow {
     const char* dll;
     const char* absent;  // the one engine name it must lack, if any
 };
+void PrintTo(const ExportRow& row, std::ostream* os) { *os << row.label; }
 
 class Exports : public ::testing::TestWithParam<ExportRow> {};
 

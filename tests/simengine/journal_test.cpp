@@ -84,6 +84,7 @@ struct ForcedRow {
     std::function<int32_t(SimEngine&)> call;
     const char* line;  // the call's journal line
 };
+void PrintTo(const ForcedRow& row, std::ostream* os) { *os << row.label; }
 
 class Forced : public ::testing::TestWithParam<ForcedRow> {};
 
@@ -119,6 +120,7 @@ struct StatusRow {
     const char* script;
     std::vector<int32_t> expected;  // successive GetInstStatus while idle
 };
+void PrintTo(const StatusRow& row, std::ostream* os) { *os << row.label; }
 
 class Status : public ::testing::TestWithParam<StatusRow> {};
 

@@ -21,6 +21,7 @@ struct ListRow {
     int32_t capacity;
     std::vector<std::string> expected;
 };
+void PrintTo(const ListRow& row, std::ostream* os) { *os << row.label; }
 
 class Lists : public ::testing::TestWithParam<ListRow> {};
 

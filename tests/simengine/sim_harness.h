@@ -33,7 +33,7 @@ public:
     // Waits until `count` notices arrived; false on timeout.
     bool waitFor(size_t count, DWORD ms = 5000);
     template <typename Fn> Fn bind(const char* name) {
-        return reinterpret_cast<Fn>(GetProcAddress(module, name));
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     }
 
     std::string folder;

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <memory>
 
 #include "simengine/sim_harness.h"
+#include "support/files.h"
 
 namespace {
 
@@ -14,6 +17,7 @@ struct FlowRow {
     std::map<uint32_t, Act> on;  // what the driver does inside a notification
     std::vector<uint32_t> expected;
 };
+void PrintTo(const FlowRow& row, std::ostream* os) { *os << row.label; }
 
 // Each row runs with notifications from the worker (false) and in the call (true).
 class Flow : public ::testing::TestWithParam<std::tuple<FlowRow, bool>> {};
@@ -149,5 +153,54 @@ TEST(SimWorker, FreeLibraryWhileSpeakingFinishesThenUnloads) {
     sim->opened = false;
     delete sim;  // leaked on failure: the engine may still be loaded
 }
+
+}  // namespace
+
+namespace {
+
+// Runs fn on another thread; false if it has not returned within ms (then it leaks).
+DWORD WINAPI runCall(void* p) {
+    auto* f = static_cast<std::function<void()>*>(p);
+    (*f)();
+    delete f;
+    return 0;
+}
+
+bool returnsWithin(DWORD ms, std::function<void()> fn) {
+    HANDLE t = CreateThread(nullptr, 0, runCall, new std::function<void()>(std::move(fn)), 0, nullptr);
+    bool done = WaitForSingleObject(t, ms) == WAIT_OBJECT_0;
+    CloseHandle(t);
+    return done;
+}
+
+struct LoaderLockRow {
+    const char* label;
+    const char* ini;
+    LONG noticesBeforeUnload;  // wait for these before FreeLibrary
+};
+void PrintTo(const LoaderLockRow& row, std::ostream* os) { *os << row.label; }
+
+class LoaderLock : public ::testing::TestWithParam<LoaderLockRow> {};
+
+// The driver opens the engine and may start speaking inside its DllMain, and
+// shuts it down in DllMain again: neither may deadlock on the worker.
+TEST_P(LoaderLock, OpenSpeakAndShutDownInsideDllMain) {
+    const LoaderLockRow& row = GetParam();
+    SimEngine sim(std::string("loader-lock-") + row.label, row.ini);
+    CopyFileTo(BuildPath("tests/sim_loader_lock_host.dll"), sim.folder + "host.dll");
+    auto host = std::make_shared<HMODULE>(nullptr);
+    std::string path = sim.folder + "host.dll";
+    ASSERT_TRUE(returnsWithin(5000, [=] { *host = LoadLibraryA(path.c_str()); })) << "deadlock at load";
+    ASSERT_NE(*host, nullptr);
+    auto count = reinterpret_cast<LONG (*)()>(reinterpret_cast<void*>(GetProcAddress(*host, "host_Notices")));
+    for (int i = 0; i < 250 && count() < row.noticesBeforeUnload; ++i) Sleep(20);
+    EXPECT_GE(count(), row.noticesBeforeUnload) << "the worker started in DllMain never ran";
+    EXPECT_TRUE(returnsWithin(5000, [=] { FreeLibrary(*host); })) << "deadlock at unload";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sim, LoaderLock, ::testing::Values(
+    LoaderLockRow{"finished", "", 2},
+    LoaderLockRow{"still_speaking", "[Script]\nMsPerChar=100\n", 1}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
