@@ -123,8 +123,9 @@ DWORD speakingTime(uint16_t rate) {
 
 TEST(SimTiming, LowerRateSpeaksLonger) {
     DWORD normal = speakingTime(50), slow = speakingTime(13);  // 160 ms and about 615 ms
-    EXPECT_GE(normal, 140u);
-    EXPECT_GT(slow, 2 * normal);
+    EXPECT_GE(normal, 140u);  // lower bounds only: a loaded machine is slower, never faster
+    EXPECT_GE(slow, 580u);
+    EXPECT_LT(normal, slow);
 }
 
 TEST(SimWorker, UnInitializeJoinsTheWorker) {
