@@ -7,6 +7,7 @@
 #include "speech/speech.h"
 
 std::atomic<int32_t> PlaybackState{kIdle};
+uint32_t SpeakStartWaitMs = 50;
 
 namespace {
 // The failed code with the engine's text for its low 8 bits.
@@ -69,6 +70,6 @@ int32_t SpeakText(const char* text) {
         GiveBack();
         return -4;
     }
-    PlatformSleep(50);
+    PlatformSleep(SpeakStartWaitMs);
     return 0;
 }

@@ -49,6 +49,8 @@ void QueueNext();
 // Hands one text to the engine: 0 started; -10 not initialised; -2 engine
 // claimed already; -1 engine busy; -3 set text failed; -4 speak failed.
 int32_t SpeakText(const char* text);
+// How long SpeakText waits after a successful start (50 ms); the stress tests shorten it.
+extern uint32_t SpeakStartWaitMs;
 
 // --- Notifications --------------------------------------------------------------------
 // The one event record handed to the host; rewritten by every notification.

@@ -32,7 +32,10 @@ void ResetDriverState(const std::string& folder, int debugLevel) {
 
 void DriverTest::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder = FreshFolder(std::string(info->test_suite_name()) + "." + info->name());
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name)  // parameterised tests have slashes in their names
+        if (c == '/') c = '_';
+    folder = FreshFolder(name);
     ResetDriverState(folder, 4);
 }
 
