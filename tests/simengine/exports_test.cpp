@@ -4,22 +4,9 @@
 
 #include "simengine/sim_harness.h"
 #include "support/files.h"
+#include "support/pe.h"
 
 namespace {
-
-// The names in the module's export directory.
-std::set<std::string> exportedNames(HMODULE module) {
-    auto* base = reinterpret_cast<const unsigned char*>(module);
-    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-    auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
-    std::set<std::string> result;
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
-        result.insert(reinterpret_cast<const char*>(base + names[i]));
-    return result;
-}
 
 struct ExportRow {
     const char* label;
@@ -37,7 +24,7 @@ TEST_P(Exports, ExactlyTheEngineNamesAndTheTestExtras) {
     std::set<std::string> expected = {"sim_Reload", "sim_WorkerCount"};
     for (const char* name : kEngineEntryNames) expected.insert(name);
     if (row.absent) expected.erase(row.absent);
-    EXPECT_EQ(exportedNames(sim.module), expected);
+    EXPECT_EQ(ExportedNames(sim.module), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sim, Exports,
