@@ -118,6 +118,17 @@ TEST(Frame, BadDebugValuesAndLongPathsNeverFailAttach) {
         EXPECT_FALSE(FileExists(host.folder + "kal.pro"));
     }
     {
+        // The protocol cannot be created: a folder stands where the file would be.
+        Host host("pro-blocked", "[Default]\r\nDEBUG=4\r\n", kOneVoice);
+        CreateDirectoryA((host.folder + "kal.pro").c_str(), nullptr);
+        host.Load();
+        host.UseCallback();
+        host.Synth(L"trotzdem", 1);
+        host.Synchronize();
+        EXPECT_EQ(2u, host.Events().size());
+        host.Unload();
+    }
+    {
         // A folder whose DLL path is just below the system's limit: the profile
         // and protocol paths then run past 255 characters and are cut.
         Host host("p", "", kOneVoice);
