@@ -32,9 +32,9 @@ size_t CharacterBoundary(const char* text, size_t length, size_t limit) {
     return at;
 }
 
-// Copies at most kMaxText bytes of the text into TextBuffer, whole characters only.
-void FillTextBuffer(const char* text, size_t length) {
-    size_t n = CharacterBoundary(text, length, kMaxText);
+// Copies at most limit bytes of the text into TextBuffer, whole characters only.
+void FillTextBuffer(const char* text, size_t length, size_t limit = kMaxText) {
+    size_t n = CharacterBoundary(text, length, limit);
     memmove(TextBuffer, text, n);
     TextBuffer[n] = '\0';
 }
@@ -105,13 +105,14 @@ int32_t IntakeSynthMark(const char* text, const char* marker, int32_t mark) {
     }
     // No byte beyond position 4096 of the text, and at most 4095 bytes.
     constexpr size_t kLastPosition = 4096;
-    size_t length = 0;
+    // The window after a late marker is cut at a character boundary too.
+    size_t length = 0, limit = 0;
     if (start <= kLastPosition) {
         const size_t window = kLastPosition - start + 1;
-        length = strnlen(text + start, window < kMaxText ? window : kMaxText + 1);
-        if (length > window) length = window;
+        limit = window < kMaxText ? window : kMaxText;
+        length = strnlen(text + start, limit + 1);
     }
-    FillTextBuffer(text + start, length);
+    FillTextBuffer(text + start, length, limit);
     LogWrite(LOG_HOST, "Synth_Mark", TextBuffer);
     QueueAdd(TextBuffer, mark);
     return 0;
