@@ -1,0 +1,314 @@
+// kalsay: a command-line host for kal_drv.dll. It loads the driver at run time
+// from its own folder, as a screen reader's speech layer does, speaks texts
+// with marks and prints the driver's begin and end events as they arrive.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kalsay/cli.h"
+#include "kalsay/kal_api.h"
+#include "kalsay/text.h"
+
+namespace {
+
+// The callback prints from the engine's thread while the main thread prints
+// too: every line goes out whole under this lock.
+std::mutex outputLock;
+const auto startTime = std::chrono::steady_clock::now();
+
+long long Elapsed() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startTime).count();
+}
+
+void PrintLine(const std::string& line) {
+    std::lock_guard<std::mutex> guard(outputLock);
+    fputs(line.c_str(), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+std::string Format(const char* format, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+// What the callback has seen, for waiting until the last end event is printed:
+// kal_Synchronize returns as soon as the driver is idle, which it becomes
+// before it calls the host with the end event.
+struct EventCounts {
+    int begins = 0;
+    int ends = 0;
+    int lastBeginMark = 0;
+} counts;
+
+int KAL_CDECL OnSynthEvent(const KalSynthEvent* event) {
+    // One record, rewritten by every notification: copy it first.
+    const int message = event->message;
+    const int mark = event->mark;
+    const long long ms = Elapsed();
+    std::lock_guard<std::mutex> guard(outputLock);
+    std::string line;
+    if (message == KAL_MSG_BEGIN) {
+        ++counts.begins;
+        counts.lastBeginMark = mark;
+        line = Format("event begin mark=%d ms=%lld", mark, ms);
+    } else if (message == KAL_MSG_END) {
+        ++counts.ends;
+        line = Format("event end   mark=%d ms=%lld", mark, ms);
+        // The end of a text carries the mark of the next one when the driver
+        // has already started it.
+        if (counts.begins > 0 && mark != counts.lastBeginMark)
+            line += Format("  (mark %d ended, mark %d already started)", counts.lastBeginMark, mark);
+    } else {
+        line = Format("event message=%d mark=%d ms=%lld", message, mark, ms);
+    }
+    fputs(line.c_str(), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+    return 0;
+}
+
+// Waits (bounded) until every begun text has had its end event.
+void DrainEvents() {
+    for (int waited = 0; waited < 1500; waited += 10) {
+        {
+            std::lock_guard<std::mutex> guard(outputLock);
+            if (counts.ends >= counts.begins) return;
+        }
+        Sleep(10);
+    }
+}
+
+// A stopped text gets no end event.
+void ForgetOpenText() {
+    std::lock_guard<std::mutex> guard(outputLock);
+    counts.ends = counts.begins;
+}
+
+std::string OwnFolder() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+std::vector<std::wstring> Arguments() {
+    std::vector<std::wstring> args;
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!argv) return args;
+    for (int i = 1; i < count; ++i) args.push_back(argv[i]);
+    LocalFree(argv);
+    return args;
+}
+
+class Session {
+public:
+    Session(KalApi& api) : api_(api) {}
+
+    void ListVoices() {
+        KalVoiceDescriptor** voices = api_.ListVoices(nullptr);
+        std::vector<std::string> lines;
+        // The driver's list has room for 200 entries and may end without a null.
+        for (int i = 0; voices && i < 200 && voices[i]; ++i) {
+            const KalVoiceDescriptor* v = voices[i];
+            lines.push_back(Format("  %-24s %-8s %-30s %u", Utf8FromAnsi(v->name).c_str(),
+                                   Utf8FromAnsi(v->language).c_str(), Utf8FromAnsi(v->identifier).c_str(),
+                                   static_cast<unsigned>(v->gender) | (static_cast<unsigned>(v->genderHigh) << 16)));
+        }
+        PrintLine(Format("voices: %d", static_cast<int>(lines.size())));
+        PrintLine(Format("  %-24s %-8s %-30s %s", "name", "language", "identifier", "gender"));
+        for (const std::string& line : lines) PrintLine(line);
+    }
+
+    void PrintCurrentVoice() {
+        const KalVoiceDescriptor* v = api_.GetCurrentVoice();
+        if (!v || !v->name) {
+            PrintLine("current voice: none (the engine offers no voice)");
+            return;
+        }
+        PrintLine(Format("current voice: %s (%s)", Utf8FromAnsi(v->name).c_str(), Utf8FromAnsi(v->identifier).c_str()));
+    }
+
+    void SelectVoice(const std::string& nameOrIdentifier) {
+        // Unknown names select the first voice: show what was chosen.
+        api_.SetVoiceByName(nameOrIdentifier.c_str());
+        PrintCurrentVoice();
+    }
+
+    void SelectLanguage(const std::string& text) {
+        // The driver writes its translation of the text back into the filter.
+        char language[256] = {};
+        text.copy(language, sizeof language - 1);
+        KalVoiceDescriptor filter = {};
+        filter.language = language;
+        api_.SetVoiceByProperties(&filter);
+        if (text != language)
+            PrintLine(Format("language %s means %s", Utf8FromAnsi(text.c_str()).c_str(), Utf8FromAnsi(language).c_str()));
+        PrintCurrentVoice();
+    }
+
+    void SetParameter(int parameter, int value) {
+        api_.SetParameter(parameter, value, 0);
+        PrintLine(Format("%s: %d", parameter == KAL_PARAM_RATE ? "rate" : "volume", api_.GetParameter(parameter, 1)));
+    }
+
+    void Speak(const std::wstring& text) {
+        const int mark = nextMark_++;
+        PrintLine(Format("speak mark=%d: %s", mark, Utf8(text).c_str()));
+        api_.Synth(text.c_str(), mark);
+    }
+
+    void Wait() {
+        api_.Synchronize();
+        DrainEvents();
+    }
+
+    void Stop() {
+        api_.Stop();
+        ForgetOpenText();
+        PrintLine("stopped: queue cleared");
+    }
+
+    void Pause() {
+        // The driver toggles by its own state; the argument is only logged.
+        api_.Pause(paused_ ? 0 : 1);
+        paused_ = !paused_;
+        PrintLine(paused_ ? "pause" : "resume");
+    }
+
+    // Reads standard input to its end or /quit.
+    void Interactive() {
+        const bool echo = GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR;
+        PrintLine(Format("interactive: %s", kInteractiveHelp));
+        std::string line;
+        while (ReadLine(line)) {
+            if (echo) PrintLine("> " + line);
+            Command command = ParseCommand(line);
+            if (!command.valid) {
+                PrintLine("bad or missing argument: " + line);
+                continue;
+            }
+            switch (command.kind) {
+            case CommandKind::Speak: Speak(FromInputLine(command.argument)); break;
+            case CommandKind::Empty: break;
+            case CommandKind::Stop: Stop(); break;
+            case CommandKind::Pause: Pause(); break;
+            case CommandKind::Voice: SelectVoice(ToCodePage(FromInputLine(command.argument), CP_ACP)); break;
+            case CommandKind::Rate: SetParameter(KAL_PARAM_RATE, command.number); break;
+            case CommandKind::Volume: SetParameter(KAL_PARAM_VOLUME, command.number); break;
+            case CommandKind::List: ListVoices(); break;
+            case CommandKind::Wait:
+                Wait();
+                PrintLine("all spoken");
+                break;
+            case CommandKind::Quit: return;
+            case CommandKind::Help: PrintLine(kInteractiveHelp); break;
+            case CommandKind::Unknown: PrintLine("unknown command /" + command.argument + " (/help)"); break;
+            }
+        }
+    }
+
+private:
+    static bool ReadLine(std::string& line) {
+        line.clear();
+        char buffer[512];
+        bool any = false;
+        while (fgets(buffer, sizeof buffer, stdin)) {
+            any = true;
+            line += buffer;
+            if (!line.empty() && line.back() == '\n') break;
+        }
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        return any;
+    }
+
+    KalApi& api_;
+    int nextMark_ = 1;
+    bool paused_ = false;
+};
+
+void ShowProtocol(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        PrintLine("no kal.pro: [Default] DEBUG in kal.ini is 0 (try --debug 4)");
+        return;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    PrintLine("---- kal.pro ----");
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        PrintLine(line);
+        at = end + 1;
+    }
+    PrintLine("---- end of kal.pro ----");
+}
+
+}  // namespace
+
+int main() {
+    SetConsoleOutputCP(CP_UTF8);
+    Options options;
+    std::string error;
+    if (!ParseOptions(Arguments(), options, error)) {
+        fprintf(stderr, "kalsay: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (options.help) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+
+    const std::string folder = OwnFolder();
+    // The driver reads its protocol level once, while it is being loaded.
+    if (options.debug >= 0)
+        WritePrivateProfileStringA("Default", "DEBUG", std::to_string(options.debug).c_str(), (folder + "kal.ini").c_str());
+
+    KalApi api;
+    if (!api.Load(folder + "kal_drv.dll", error)) {
+        fprintf(stderr, "kalsay: %s\n", error.c_str());
+        return 1;
+    }
+    // Before the first text: the driver calls it without a null test.
+    api.SetSynthCallback(OnSynthEvent);
+    const int sampleRate = api.Initialize();
+    int result = 0;
+    if (sampleRate == -1) {
+        fprintf(stderr, "kalsay: the speech engine did not start (DEBUG 1 or more in kal.ini puts the reason in kal.pro)\n");
+        result = 1;
+    } else {
+        PrintLine(Format("kal_drv loaded from %s, sample rate %d Hz", folder.c_str(), sampleRate));
+        Session session(api);
+        if (options.list) session.ListVoices();
+        // Selecting a voice reloads rate and volume from kal.ini, so it goes first.
+        if (!options.voice.empty()) session.SelectVoice(ToCodePage(options.voice, CP_ACP));
+        if (!options.language.empty()) session.SelectLanguage(ToCodePage(options.language, CP_ACP));
+        if (options.rate >= 0) session.SetParameter(KAL_PARAM_RATE, options.rate);
+        if (options.volume >= 0) session.SetParameter(KAL_PARAM_VOLUME, options.volume);
+        for (const std::wstring& text : options.texts) session.Speak(text);
+        if (!options.texts.empty() && !options.ReadsInput()) session.Wait();
+        if (options.ReadsInput()) session.Interactive();
+        session.Wait();
+        api.Terminate();
+    }
+    api.Unload();
+    PrintLine("kal_drv unloaded");
+    if (options.showProtocol) ShowProtocol(folder + "kal.pro");
+    return result;
+}

@@ -1,0 +1,42 @@
+#include "kalsay/text.h"
+
+#include <windows.h>
+
+std::string ToCodePage(const std::wstring& text, unsigned codePage) {
+    if (text.empty()) return std::string();
+    int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+namespace {
+bool Convert(const std::string& text, unsigned codePage, DWORD flags, std::wstring& out) {
+    out.clear();
+    if (text.empty()) return true;
+    int size = MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (size <= 0) return false;
+    out.resize(size);
+    return MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), &out[0], size) == size;
+}
+}  // namespace
+
+std::wstring FromCodePage(const std::string& text, unsigned codePage) {
+    std::wstring out;
+    Convert(text, codePage, 0, out);
+    return out;
+}
+
+std::wstring FromInputLine(const std::string& line) {
+    std::wstring out;
+    if (Convert(line, CP_UTF8, MB_ERR_INVALID_CHARS, out)) return out;
+    return FromCodePage(line, CP_ACP);
+}
+
+std::string Utf8(const std::wstring& text) { return ToCodePage(text, CP_UTF8); }
+
+std::string Utf8FromAnsi(const char* text) {
+    if (!text) return "(null)";
+    return Utf8(FromCodePage(text, CP_ACP));
+}
