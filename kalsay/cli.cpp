@@ -20,7 +20,7 @@ const char* const kUsage =
 
 const char* const kInteractiveHelp =
     "Each line is queued for speaking; commands: /stop /pause /voice NAME /rate N\n"
-    "/volume N /list /wait /quit /help. End of input waits, then quits.\n";
+    "/volume N /list /wait /quit /help. End of input waits, then quits.";
 
 bool ParseNumber(const std::wstring& text, int low, int high, int& value) {
     size_t at = 0;

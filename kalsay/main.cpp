@@ -192,7 +192,7 @@ public:
     // Reads standard input to its end or /quit.
     void Interactive() {
         const bool echo = GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR;
-        PrintLine(Format("interactive: %s", kInteractiveHelp));
+        PrintLine(kInteractiveHelp);
         std::string line;
         while (ReadLine(line)) {
             if (echo) PrintLine("> " + line);
