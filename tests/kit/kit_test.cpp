@@ -16,71 +16,46 @@
 
 namespace {
 
-// A PE image read from its file; RVAs are mapped through the section table.
+// A module mapped as an image without running its entry point or loading its
+// imports, so RVAs are plain offsets from its base.
 class PeFile {
 public:
-    explicit PeFile(const std::string& path) : data_(ReadFileText(path)) {
-        if (data_.size() < sizeof(IMAGE_DOS_HEADER)) return;
-        auto dos = At<IMAGE_DOS_HEADER>(0);
-        if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE) return;
-        nt_ = At<IMAGE_NT_HEADERS32>(dos->e_lfanew);
-        if (!nt_ || nt_->Signature != IMAGE_NT_SIGNATURE) nt_ = nullptr;
+    explicit PeFile(const std::string& path)
+        : module_(LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES)) {}
+    ~PeFile() {
+        if (module_) FreeLibrary(module_);
     }
-    bool valid() const { return nt_ != nullptr; }
+    bool valid() const { return module_ != nullptr; }
 
     std::vector<std::string> Exports() const {
         std::vector<std::string> names;
         auto dir = Directory<IMAGE_EXPORT_DIRECTORY>(IMAGE_DIRECTORY_ENTRY_EXPORT);
-        if (!dir) return names;
-        for (DWORD i = 0; i < dir->NumberOfNames; ++i) {
-            auto nameRva = At<DWORD>(Offset(dir->AddressOfNames + i * 4));
-            if (nameRva) names.push_back(Text(*nameRva));
-        }
+        for (DWORD i = 0; dir && i < dir->NumberOfNames; ++i)
+            names.push_back(At<char>(At<DWORD>(dir->AddressOfNames)[i]));
         return names;
     }
 
     std::vector<std::string> Imports() const {
         std::vector<std::string> names;
-        const DWORD rva = DirectoryRva(IMAGE_DIRECTORY_ENTRY_IMPORT);
-        if (!rva) return names;
-        for (DWORD at = rva;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-            auto entry = At<IMAGE_IMPORT_DESCRIPTOR>(Offset(at));
-            if (!entry || entry->Name == 0) break;
-            names.push_back(Text(entry->Name));
-        }
+        auto entry = Directory<IMAGE_IMPORT_DESCRIPTOR>(IMAGE_DIRECTORY_ENTRY_IMPORT);
+        for (; entry && entry->Name; ++entry) names.push_back(At<char>(entry->Name));
         return names;
     }
 
 private:
     template <typename T>
-    const T* At(size_t offset) const {
-        if (offset == size_t(-1) || offset + sizeof(T) > data_.size()) return nullptr;
-        return reinterpret_cast<const T*>(data_.data() + offset);
+    const T* At(DWORD rva) const {
+        return reinterpret_cast<const T*>(reinterpret_cast<const char*>(module_) + rva);
     }
-    size_t Offset(DWORD rva) const {
-        const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt_);
-        const size_t base = reinterpret_cast<const char*>(section) - data_.data();
-        for (WORD i = 0; i < nt_->FileHeader.NumberOfSections; ++i) {
-            auto s = At<IMAGE_SECTION_HEADER>(base + i * sizeof(IMAGE_SECTION_HEADER));
-            if (s && rva >= s->VirtualAddress && rva < s->VirtualAddress + std::max(s->Misc.VirtualSize, s->SizeOfRawData))
-                return rva - s->VirtualAddress + s->PointerToRawData;
-        }
-        return size_t(-1);
-    }
-    DWORD DirectoryRva(int index) const { return nt_->OptionalHeader.DataDirectory[index].VirtualAddress; }
     template <typename T>
     const T* Directory(int index) const {
-        const DWORD rva = DirectoryRva(index);
-        return rva ? At<T>(Offset(rva)) : nullptr;
-    }
-    std::string Text(DWORD rva) const {
-        const size_t offset = Offset(rva);
-        if (offset >= data_.size()) return "";
-        return std::string(data_.c_str() + offset, strnlen(data_.c_str() + offset, data_.size() - offset));
+        auto dos = At<IMAGE_DOS_HEADER>(0);
+        auto nt = At<IMAGE_NT_HEADERS32>(dos->e_lfanew);
+        const DWORD rva = nt->OptionalHeader.DataDirectory[index].VirtualAddress;
+        return rva ? At<T>(rva) : nullptr;
     }
 
-    std::string data_;
-    const IMAGE_NT_HEADERS32* nt_ = nullptr;
+    HMODULE module_;
 };
 
 std::vector<std::string> DefExports() {
