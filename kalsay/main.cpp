@@ -189,8 +189,15 @@ public:
         PrintLine(paused_ ? "pause" : "resume");
     }
 
-    // Reads standard input to its end or /quit.
+    // Reads standard input to its end or /quit, and resumes a pause so that
+    // the final wait can end.
     void Interactive() {
+        ReadCommands();
+        if (paused_) Pause();
+    }
+
+private:
+    void ReadCommands() {
         const bool echo = GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR;
         PrintLine(kInteractiveHelp);
         std::string line;
@@ -211,6 +218,11 @@ public:
             case CommandKind::Volume: SetParameter(KAL_PARAM_VOLUME, command.number); break;
             case CommandKind::List: ListVoices(); break;
             case CommandKind::Wait:
+                // kal_Synchronize never returns while paused with texts waiting.
+                if (paused_) {
+                    PrintLine("paused: /pause resumes first");
+                    break;
+                }
                 Wait();
                 PrintLine("all spoken");
                 break;
@@ -221,7 +233,6 @@ public:
         }
     }
 
-private:
     static bool ReadLine(std::string& line) {
         line.clear();
         char buffer[512];
