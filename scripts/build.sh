@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (cross-compiled for 32-bit Windows).
+# Configures and builds into build/ (cross-compiled for 32-bit Windows): every
+# target, or only the targets named as arguments.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" >/dev/null
-cmake --build "$build"
+cmake --build "$build" ${1:+--target "$@"}

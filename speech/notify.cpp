@@ -11,6 +11,12 @@ std::atomic<KalSynthCallback> SynthCallback{nullptr};
 void* OutputBuffer;
 
 namespace {
+// Notifications being handled now, on any thread, and on this thread.
+std::atomic<int32_t> notificationsRunning{0};
+thread_local int32_t notificationsHere = 0;
+}  // namespace
+
+namespace {
 void LogNotify(const char* detail) { LogWrite(LOG_ENGINE, "CbOutNotify", detail); }
 
 void HandleCode(uint32_t code, FILE* stream, void* data) {
@@ -64,6 +70,8 @@ void HandleCode(uint32_t code, FILE* stream, void* data) {
 int32_t ENGINE_CALL CbOutNotify(uint32_t, uint32_t, FILE* stream, const EngineMessage* message) {
     if (!message) return 0;
     const uint32_t code = message->code;
+    ++notificationsRunning;
+    ++notificationsHere;
     SynthEventRecord.message = static_cast<int>(code);
     try {
         HandleCode(code, stream, message->data);
@@ -82,5 +90,13 @@ int32_t ENGINE_CALL CbOutNotify(uint32_t, uint32_t, FILE* stream, const EngineMe
         snprintf(detail, sizeof detail, "0x%X", static_cast<unsigned>(value));
         LogWrite(LOG_ENGINE, "CbOutNotify Fehler", detail);
     }
+    --notificationsHere;
+    --notificationsRunning;
     return 0;
+}
+
+void WaitForOtherNotifications(uint32_t limitMs) {
+    const uint32_t started = PlatformTickCount();
+    while (notificationsRunning.load() > notificationsHere && PlatformTickCount() - started < limitMs)
+        PlatformSleep(1);
 }

@@ -46,7 +46,13 @@ int32_t PlaybackIsPlaying() {
 int32_t PlaybackSynchronize() {
     LogWrite(LOG_HOST, "Synchronize");
     for (;;) {
-        if (!DriverIsBusy()) return 0;
+        if (!DriverIsBusy()) {
+            // The end notification turns Idle before it calls the host: let the host
+            // hear the last end before this returns (bounded, in case the host's
+            // callback itself waits for this thread).
+            WaitForOtherNotifications(1000);
+            return 0;
+        }
         if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) QueueNext();
         PlatformSleep(100);
     }

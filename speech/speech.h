@@ -62,6 +62,8 @@ extern void* OutputBuffer;
 
 int32_t ENGINE_CALL CbOutNotify(uint32_t first, uint32_t second, FILE* stream,
                                 const EngineMessage* message);
+// Waits, at most limitMs, until no notification is being handled on another thread.
+void WaitForOtherNotifications(uint32_t limitMs);
 
 // --- Playback control ------------------------------------------------------------------
 // Busy: initialised and Speaking, or else texts pending (frees Taken slots as it counts).

@@ -131,6 +131,28 @@ TEST_F(PlaybackTest, SynchronizeWaitsUntilTheEnginesNotificationsHaveSpokenEvery
     EXPECT_EQ(1u, Lines("KAL_: Synchronize").size());
 }
 
+TEST_F(PlaybackTest, SynchronizeReturnsAfterTheHostHeardTheLastEnd) {
+    InstallFakeEngine(fake);
+    std::atomic<bool> heard{false};
+    static std::atomic<bool>* heardEnd;
+    heardEnd = &heard;
+    SynthCallback = [](const KalSynthEvent* event) -> int {
+        if (event->message == KAL_MSG_END) {
+            Sleep(150);  // a slow host: Idle is already set while it runs
+            *heardEnd = true;
+        }
+        return 0;
+    };
+    QueueAdd("eins", 1);
+    std::thread engine([] {
+        Sleep(30);
+        Notify(kMsgEndProcess);
+    });
+    EXPECT_EQ(0, PlaybackSynchronize());
+    EXPECT_TRUE(heard.load());
+    engine.join();
+}
+
 TEST_F(PlaybackTest, SynchronizeMovesTheQueueOnItselfAndDropsTextsThatFailToStart) {
     fake.speakResult = 1;
     InstallFakeEngine(fake);
