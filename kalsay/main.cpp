@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -259,15 +260,10 @@ void ShowProtocol(const std::string& path) {
     }
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     PrintLine("---- kal.pro ----");
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        PrintLine(line);
-        at = end + 1;
-    }
+    // The protocol's CR LF line ends become the console's own.
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    PrintLine(text);
     PrintLine("---- end of kal.pro ----");
 }
 

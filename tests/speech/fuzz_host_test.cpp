@@ -16,33 +16,6 @@ const char kEngineIni[] =
     "[Engines]\r\nCount=1\r\nName0=E\r\n[Languages]\r\nCount=1\r\nName0=L\r\n"
     "[Voices.L]\r\nCount=1\r\nName0=V\r\n[Script]\r\nFail.Speak=9\r\n";
 
-std::string Unescape(const std::string& escaped) {
-    std::string text;
-    for (size_t i = 0; i < escaped.size(); ++i) {
-        if (escaped[i] == '\\' && i + 3 < escaped.size() + 1 && escaped[i + 1] == 'x') {
-            text += static_cast<char>(std::stoi(escaped.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            text += escaped[i];
-        }
-    }
-    return text;
-}
-
-struct Spoken {
-    size_t length;  // as the driver passed it in the text record
-    std::string text;
-};
-
-std::vector<Spoken> SpokenTexts(const Host& host) {
-    std::vector<Spoken> spoken;
-    for (const std::string& line : LinesStartingWith(host.Journal(), "SetText ")) {
-        const size_t from = line.find(" text=") + 6, to = line.rfind(" result=");
-        spoken.push_back(Spoken{std::stoul(line.substr(15, line.find(' ', 15) - 15)),
-                                Unescape(line.substr(from, to - from))});
-    }
-    return spoken;
-}
 }  // namespace
 
 TEST(FuzzHost, EveryQueuedTextIsTerminatedAndWithinBounds) {
@@ -81,7 +54,7 @@ TEST(FuzzHost, EveryQueuedTextIsTerminatedAndWithinBounds) {
         }
         }
     }
-    std::vector<Spoken> spoken = SpokenTexts(host);
+    std::vector<SpokenText> spoken = host.Spoken();
     ASSERT_EQ(expected.size(), spoken.size());
     for (size_t i = 0; i < spoken.size(); ++i) {
         ASSERT_LE(spoken[i].text.size(), 4095u) << "round " << i;

@@ -22,23 +22,10 @@ const char kKalIni[] =
     "[Nalvo Deutsch Anna]\r\nName=Anna\r\nLang=49\r\nCodePage=1252\r\nDCBon=0\r\n"
     "[Nalvo Polski Ewa]\r\nName=Ewa\r\nLang=48\r\nCodePage=1250\r\nDCBon=0\r\n";
 
-// The texts the engine received, unescaped.
+// The texts the engine received.
 std::vector<std::string> SpokenTexts(const Host& host) {
     std::vector<std::string> texts;
-    for (const std::string& line : LinesStartingWith(host.Journal(), "SetText ")) {
-        const size_t from = line.find(" text=") + 6, to = line.rfind(" result=");
-        const std::string escaped = line.substr(from, to - from);
-        std::string text;
-        for (size_t i = 0; i < escaped.size(); ++i) {
-            if (escaped[i] == '\\' && i + 3 < escaped.size() + 1 && escaped[i + 1] == 'x') {
-                text += static_cast<char>(std::stoi(escaped.substr(i + 2, 2), nullptr, 16));
-                i += 3;
-            } else {
-                text += escaped[i];
-            }
-        }
-        texts.push_back(text);
-    }
+    for (const SpokenText& spoken : host.Spoken()) texts.push_back(spoken.text);
     return texts;
 }
 

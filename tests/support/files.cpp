@@ -111,3 +111,16 @@ std::string JournalEscape(const std::string& text) {
     }
     return out;
 }
+
+std::string JournalUnescape(const std::string& escaped) {
+    std::string text;
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped.compare(i, 2, "\\x") == 0 && i + 4 <= escaped.size()) {
+            text += static_cast<char>(std::stoi(escaped.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            text += escaped[i];
+        }
+    }
+    return text;
+}

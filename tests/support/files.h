@@ -17,5 +17,6 @@ std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines
 // A text as the simulated engine's journal writes it: bytes below 0x20 and the
 // backslash as \xHH.
 std::string JournalEscape(const std::string& text);
+std::string JournalUnescape(const std::string& escaped);
 // Full path of a file built beside the test executables' build tree.
 std::string BuildPath(const std::string& relative);

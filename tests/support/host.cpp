@@ -28,11 +28,6 @@ int KAL_CDECL RecordEvent(const KalSynthEvent* event) {
     return 0;
 }
 
-template <typename Fn>
-void Bind(HMODULE dll, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
-    if (!fn) throw std::runtime_error(std::string("missing export ") + name);
-}
 }  // namespace
 
 Host::Host(const std::string& name, const std::string& kalIni, const std::string& engineIni,
@@ -48,37 +43,21 @@ Host::Host(const std::string& name, const std::string& kalIni, const std::string
 Host::~Host() { Unload(); }
 
 void Host::Load() {
-    dll_ = LoadLibraryA((folder + "kal_drv.dll").c_str());
-    if (!dll_) throw std::runtime_error("kal_drv.dll did not load from " + folder);
-    Bind(dll_, "kal_Initialize", Initialize);
-    Bind(dll_, "kal_Terminate", Terminate);
-    Bind(dll_, "kal_Info", Info);
-    Bind(dll_, "kal_SetSynthCallback", SetSynthCallback);
-    Bind(dll_, "kal_SetUriCallback", SetUriCallback);
-    Bind(dll_, "kal_Synth", Synth);
-    Bind(dll_, "kal_Synth_Mark", SynthMark);
-    Bind(dll_, "kal_Key", Key);
-    Bind(dll_, "kal_Char", Char);
-    Bind(dll_, "kal_SetParameter", SetParameter);
-    Bind(dll_, "kal_GetParameter", GetParameter);
-    Bind(dll_, "kal_SetPunctuationList", SetPunctuationList);
-    Bind(dll_, "kal_ListVoices", ListVoices);
-    Bind(dll_, "kal_SetVoiceByName", SetVoiceByName);
-    Bind(dll_, "kal_SetVoiceByProperties", SetVoiceByProperties);
-    Bind(dll_, "kal_GetCurrentVoice", GetCurrentVoice);
-    Bind(dll_, "kal_Pause", Pause);
-    Bind(dll_, "kal_Stop", Stop);
-    Bind(dll_, "kal_IsPlaying", IsPlaying);
-    Bind(dll_, "kal_Synchronize", Synchronize);
-}
-
-void Host::Unload() {
-    if (dll_) FreeLibrary(dll_);
-    dll_ = nullptr;
+    std::string error;
+    if (!KalApi::Load(folder + "kal_drv.dll", error)) throw std::runtime_error(error);
 }
 
 std::vector<std::string> Host::Protocol() const { return SplitLines(ReadFileText(folder + "kal.pro")); }
 std::vector<std::string> Host::Journal() const { return SplitLines(ReadFileText(folder + "simengine.journal")); }
+
+std::vector<SpokenText> Host::Spoken() const {
+    std::vector<SpokenText> spoken;
+    for (const std::string& line : LinesStartingWith(Journal(), "SetText length=")) {
+        const size_t from = line.find(" text=") + 6, to = line.rfind(" result=");
+        spoken.push_back(SpokenText{std::stoul(line.substr(15)), JournalUnescape(line.substr(from, to - from))});
+    }
+    return spoken;
+}
 
 std::string Host::Profile(const char* section, const char* key) const {
     char value[4096];

@@ -9,13 +9,20 @@
 #include <vector>
 
 #include "kal_drv.h"
+#include "kalsay/kal_api.h"
 
 struct HostEvent {
     int message;
     int mark;
 };
 
-class Host {
+// A text as the engine received it through ssft_ttsSetText.
+struct SpokenText {
+    size_t length;  // the length the driver passed in the text record
+    std::string text;
+};
+
+class Host : public KalApi {
 public:
     // name: folder name; kalIni/engineIni: contents written before loading ("" = no file).
     explicit Host(const std::string& name, const std::string& kalIni = "[Default]\r\nDEBUG=4\r\n",
@@ -24,12 +31,12 @@ public:
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
+    // LoadLibraryA from the folder, every export bound; Unload is FreeLibrary (process detach).
     void Load();
-    void Unload();  // FreeLibrary: process detach
-    bool loaded() const { return dll_ != nullptr; }
 
     std::vector<std::string> Protocol() const;
     std::vector<std::string> Journal() const;  // the simulated engine's calls
+    std::vector<SpokenText> Spoken() const;    // every text the engine was given, in order
     std::string Profile(const char* section, const char* key) const;
     void SetProfile(const char* section, const char* key, const char* value) const;
     void WriteEngineIni(const std::string& text) const;
@@ -42,29 +49,6 @@ public:
     bool WaitForEvents(size_t count, DWORD timeoutMs = 10000) const;
 
     std::string folder;
-    decltype(&kal_Initialize) Initialize = nullptr;
-    decltype(&kal_Terminate) Terminate = nullptr;
-    decltype(&kal_Info) Info = nullptr;
-    decltype(&kal_SetSynthCallback) SetSynthCallback = nullptr;
-    decltype(&kal_SetUriCallback) SetUriCallback = nullptr;
-    decltype(&kal_Synth) Synth = nullptr;
-    decltype(&kal_Synth_Mark) SynthMark = nullptr;
-    decltype(&kal_Key) Key = nullptr;
-    decltype(&kal_Char) Char = nullptr;
-    decltype(&kal_SetParameter) SetParameter = nullptr;
-    decltype(&kal_GetParameter) GetParameter = nullptr;
-    decltype(&kal_SetPunctuationList) SetPunctuationList = nullptr;
-    decltype(&kal_ListVoices) ListVoices = nullptr;
-    decltype(&kal_SetVoiceByName) SetVoiceByName = nullptr;
-    decltype(&kal_SetVoiceByProperties) SetVoiceByProperties = nullptr;
-    decltype(&kal_GetCurrentVoice) GetCurrentVoice = nullptr;
-    decltype(&kal_Pause) Pause = nullptr;
-    decltype(&kal_Stop) Stop = nullptr;
-    decltype(&kal_IsPlaying) IsPlaying = nullptr;
-    decltype(&kal_Synchronize) Synchronize = nullptr;
-
-private:
-    HMODULE dll_ = nullptr;
 };
 
 // The twenty export names of the host interface.
