@@ -4,8 +4,6 @@
 #include "engine/engine.h"
 #include "voices/voices.h"
 
-int32_t SendNumber(uint32_t id, int32_t value);  // activation.cpp
-
 char PunctuationList[260];  // host threads only; stored and logged, read by nothing else
 
 namespace {
