@@ -45,9 +45,7 @@ std::string Format(const char* format, ...) {
     return buffer;
 }
 
-// What the callback has seen, for waiting until the last end event is printed:
-// kal_Synchronize returns as soon as the driver is idle, which it becomes
-// before it calls the host with the end event.
+// What the callback has seen, to say which text an end event closes.
 struct EventCounts {
     int begins = 0;
     int ends = 0;
@@ -81,17 +79,6 @@ int KAL_CDECL OnSynthEvent(const KalSynthEvent* event) {
     return 0;
 }
 
-// Waits (bounded) until every begun text has had its end event.
-void DrainEvents() {
-    for (int waited = 0; waited < 1500; waited += 10) {
-        {
-            std::lock_guard<std::mutex> guard(outputLock);
-            if (counts.ends >= counts.begins) return;
-        }
-        Sleep(10);
-    }
-}
-
 // A stopped text gets no end event.
 void ForgetOpenText() {
     std::lock_guard<std::mutex> guard(outputLock);
@@ -122,7 +109,7 @@ public:
     void ListVoices() {
         KalVoiceDescriptor** voices = api_.ListVoices(nullptr);
         std::vector<std::string> lines;
-        // The driver's list has room for 200 entries and may end without a null.
+        // The list ends with a null pointer; the catalogue holds at most 200 voices.
         for (int i = 0; voices && i < 200 && voices[i]; ++i) {
             const KalVoiceDescriptor* v = voices[i];
             lines.push_back(Format("  %-24s %-8s %-30s %u", Utf8FromAnsi(v->name).c_str(),
@@ -173,8 +160,7 @@ public:
     }
 
     void Wait() {
-        api_.Synchronize();
-        DrainEvents();
+        api_.Synchronize();  // returns once the last end event has reached OnSynthEvent
     }
 
     void Stop() {
@@ -292,7 +278,7 @@ int main() {
         fprintf(stderr, "kalsay: %s\n", error.c_str());
         return 1;
     }
-    // Before the first text: the driver calls it without a null test.
+    // Before the first text: events arrive only once a callback is registered.
     api.SetSynthCallback(OnSynthEvent);
     const int sampleRate = api.Initialize();
     int result = 0;
