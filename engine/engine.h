@@ -68,5 +68,15 @@ void EngineEntryText(const Entry& entry, char (&out)[N]) {
     EngineEntryText(entry.text, sizeof entry.text, out, N);
 }
 
+// The texts that name one voice of the engine, and its profile section
+// "Nalvo <language> <voice>", cut to 255 characters.
+struct VoiceNames {
+    char language[256];
+    char voice[256];
+    char section[256];
+};
+// From languages[language] and voiceInfo[voice] as they stand.
+void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out);
+
 // How long ShutdownEngine waits for an engine that never reports idle.
 constexpr uint32_t kShutdownIdleLimitMs = 3000;

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -16,4 +17,11 @@ void EngineEntryText(const char* entry, size_t entrySize, char* out, size_t outS
     if (n > outSize - 1) n = outSize - 1;
     memcpy(out, entry, n);
     out[n] = '\0';
+}
+
+void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out) {
+    EngineEntryText(Engine.languages[language], out.language);
+    EngineEntryText(Engine.voiceInfo[voice], out.voice);
+    // Start-up and activation both build it here, so a cut name still finds its section.
+    snprintf(out.section, sizeof out.section, "Nalvo %s %s", out.language, out.voice);
 }

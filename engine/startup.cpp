@@ -30,13 +30,10 @@ void RegisterLanguageVoices(int32_t language) {
                             &Engine.languages[language], Engine.voiceInfo, &voiceCount);
     // Only the low 16 bits count; never more than the list holds.
     int32_t count = ClampCount(static_cast<uint16_t>(voiceCount), kVoiceListCapacity);
-    char languageText[256];
-    EngineEntryText(Engine.languages[language], languageText);
     for (int32_t voice = 0; voice < count; ++voice) {
-        char voiceText[256];
-        EngineEntryText(Engine.voiceInfo[voice], voiceText);
-        char section[256];
-        snprintf(section, sizeof section, "Nalvo %s %s", languageText, voiceText);
+        VoiceNames names;
+        ReadVoiceNames(language, voice, names);
+        const char* section = names.section;
         char name[80];
         ProfileGetString("Name", name, sizeof name, section, section);
         int32_t languageNumber = 0;

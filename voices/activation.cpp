@@ -53,11 +53,11 @@ int32_t SetVoice(int32_t voiceId) {
     int32_t count = kVoiceListCapacity;
     Engine.api.getVoiceList(Engine.classHandle.first, Engine.classHandle.second, &Engine.engines[0],
                             &Engine.languages[language], Engine.voiceInfo, &count);
-    char languageText[256], voiceText[256];
-    EngineEntryText(Engine.languages[language], languageText);
-    EngineEntryText(Engine.voiceInfo[voice], voiceText);
-    char section[256];
-    snprintf(section, sizeof section, "Nalvo %s %s", languageText, voiceText);
+    VoiceNames names;
+    ReadVoiceNames(language, voice, names);
+    const char* languageText = names.language;
+    const char* voiceText = names.voice;
+    const char* section = names.section;
     int32_t dictionaryNumber = 0;
     ProfileGetInt("Lang", &dictionaryNumber, 0, section);
 

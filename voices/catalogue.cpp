@@ -8,12 +8,6 @@ VoiceCatalogue Voices;
 int32_t CurrentVoiceId;
 int32_t CurrentCodePage;
 
-namespace {
-void CopyCut(char* out, size_t outSize, const char* text) {
-    snprintf(out, outSize, "%s", text);
-}
-}  // namespace
-
 void VoiceCatalogueClear() { memset(&Voices, 0, sizeof Voices); }
 
 void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage) {
@@ -26,10 +20,10 @@ void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, in
     record.codePage = codePage;
     record.languageNumber = languageNumber;
     // A longer name is cut to 39 characters, so no text runs into the next field.
-    CopyCut(record.name, sizeof record.name, name);
+    snprintf(record.name, sizeof record.name, "%s", name);
     char code[16];
     snprintf(code, sizeof code, "%04d", static_cast<int>(languageNumber));
-    CopyCut(record.languageCode, sizeof record.languageCode, code);
+    snprintf(record.languageCode, sizeof record.languageCode, "%s", code);
     snprintf(record.identifier, sizeof record.identifier, "%s-%s", code, record.name);
     descriptor.name = record.name;
     descriptor.language = record.languageCode;

@@ -113,7 +113,9 @@ TEST_F(IntakeTest, SynthMarkSpeaksWhatFollowsTheFirstOccurrence) {
         IntakeSynthMark(row.text.c_str(), row.marker, 5);
         EXPECT_TRUE(Same(row.expected, LastSlot().text)) << row.label;
         EXPECT_EQ(5, LastSlot().mark) << row.label;
-        if (row.expected.size() < 100) EXPECT_EQ("KAL_: Synth_Mark " + row.expected, Protocol().at(0)) << row.label;
+        if (row.expected.size() < 100) {
+            EXPECT_EQ("KAL_: Synth_Mark " + row.expected, Protocol().at(0)) << row.label;
+        }
     }
 }
 

@@ -106,7 +106,9 @@ TEST_F(SpeakTest, EveryResultWithItsProtocolStateAndEngineCalls) {
         EXPECT_EQ(row.stateAfter, PlaybackState.load()) << row.label;
         EXPECT_EQ(row.calls, fake.calls) << row.label;
         // After a failed start lastResult holds the stop's result, not the failing code.
-        if (row.result <= -3 || row.result == 0) EXPECT_EQ(0, Engine.lastResult) << row.label;
+        if (row.result <= -3 || row.result == 0) {
+            EXPECT_EQ(0, Engine.lastResult) << row.label;
+        }
     }
     // An empty text has no special case; without a session nothing at all happens.
     PlaybackState = kIdle;

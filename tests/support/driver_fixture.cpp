@@ -44,11 +44,9 @@ void DriverTest::TearDown() { ResetDriverState(folder, 0); }
 std::vector<std::string> DriverTest::Protocol() const { return SplitLines(ReadFileText(folder + "kal.pro")); }
 
 std::string DriverTest::Profile(const char* section, const char* key) const {
-    char value[4096];
-    GetPrivateProfileStringA(section, key, "", value, sizeof value, (folder + "kal.ini").c_str());
-    return value;
+    return ReadProfileValue(folder, section, key);
 }
 
 void DriverTest::SetProfile(const char* section, const char* key, const char* value) const {
-    WritePrivateProfileStringA(section, key, value, (folder + "kal.ini").c_str());
+    WriteProfileValue(folder, section, key, value);
 }

@@ -124,3 +124,13 @@ std::string JournalUnescape(const std::string& escaped) {
     }
     return text;
 }
+
+std::string ReadProfileValue(const std::string& folder, const char* section, const char* key) {
+    char value[4096];
+    GetPrivateProfileStringA(section, key, "", value, sizeof value, (folder + "kal.ini").c_str());
+    return value;
+}
+
+void WriteProfileValue(const std::string& folder, const char* section, const char* key, const char* value) {
+    WritePrivateProfileStringA(section, key, value, (folder + "kal.ini").c_str());
+}

@@ -10,6 +10,9 @@ std::string ReadFileText(const std::string& path);  // empty when missing
 bool FileExists(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 void CopyFileTo(const std::string& from, const std::string& to);
+// The value of a key in folder's kal.ini ("" when missing), and writing one.
+std::string ReadProfileValue(const std::string& folder, const char* section, const char* key);
+void WriteProfileValue(const std::string& folder, const char* section, const char* key, const char* value);
 // Lines without their CR LF or LF ends.
 std::vector<std::string> SplitLines(const std::string& text);
 // The lines of the text that begin with prefix.

@@ -60,13 +60,11 @@ std::vector<SpokenText> Host::Spoken() const {
 }
 
 std::string Host::Profile(const char* section, const char* key) const {
-    char value[4096];
-    GetPrivateProfileStringA(section, key, "", value, sizeof value, (folder + "kal.ini").c_str());
-    return value;
+    return ReadProfileValue(folder, section, key);
 }
 
 void Host::SetProfile(const char* section, const char* key, const char* value) const {
-    WritePrivateProfileStringA(section, key, value, (folder + "kal.ini").c_str());
+    WriteProfileValue(folder, section, key, value);
 }
 
 void Host::WriteEngineIni(const std::string& text) const { WriteFileText(folder + "simengine.ini", text); }

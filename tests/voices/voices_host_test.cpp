@@ -73,8 +73,9 @@ TEST(VoicesHost, LanguageSelectionFollowsTheVoiceId) {
         std::vector<std::string> params = Params(host);
         std::vector<std::string> sent(params.begin() + before, params.end());
         ASSERT_EQ(row.languageSent ? 7u : 6u, sent.size()) << row.voice;
-        if (row.languageSent)
+        if (row.languageSent) {
             EXPECT_EQ("SetParamList id=64 text=L" + std::to_string(row.voice / 10) + " count=1 result=0", sent[0]);
+        }
         EXPECT_EQ("SetParamList id=128 text=" + std::string(row.voiceText) + " count=1 result=0",
                   sent[row.languageSent ? 1 : 0])
             << row.voice;
