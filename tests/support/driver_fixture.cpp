@@ -20,9 +20,9 @@ void ResetDriverState(const std::string& folder, int debugLevel) {
     CurrentVoiceId = 0;
     CurrentCodePage = 0;
     SynthCallback = nullptr;
+    NotificationsOpenToHost(true);
     SynthEventRecord = KalSynthEvent{};
     memset(VoiceList, 0, sizeof VoiceList);
-    TextBuffer[0] = '\0';
     PunctuationList[0] = '\0';
     snprintf(ModuleFolder, sizeof ModuleFolder, "%s", folder.c_str());
     snprintf(ProfilePath, sizeof ProfilePath, "%skal.ini", folder.c_str());
