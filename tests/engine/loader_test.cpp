@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "engine/engine.h"
@@ -98,4 +99,26 @@ TEST(EngineSessionStart, StartValues) {
     EXPECT_EQ(0, Engine.initialised.load());
     void** slots = reinterpret_cast<void**>(&Engine.api);
     for (int i = 0; i < kEngineApiSlots; ++i) EXPECT_EQ(nullptr, slots[i]);
+}
+
+// A host whose current folder is longer than the driver's paths gets it back all the same.
+TEST_F(LoaderTest, ALongCurrentFolderIsRestored) {
+    const std::string path = Copy("simengine/nalvoapi.dll", "nalvoapi.dll");
+    const std::string before = CurrentFolder();
+    std::string deep = folder;
+    while (deep.size() < 230) {
+        deep += std::string(std::min<size_t>(20, 249 - deep.size()), 'd') + "\\";
+        CreateDirectoryA(deep.c_str(), nullptr);
+    }
+    for (size_t length : {255u, 258u}) {
+        std::string current = deep + std::string(length - deep.size(), 'x');
+        ASSERT_TRUE(CreateDirectoryA(current.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        ASSERT_TRUE(SetCurrentDirectoryA(current.c_str())) << length;
+        char buffer[1024];
+        ASSERT_EQ(length, GetCurrentDirectoryA(sizeof buffer, buffer));
+        EXPECT_EQ(0, LoadSpeech(path.c_str())) << length;
+        GetCurrentDirectoryA(sizeof buffer, buffer);
+        EXPECT_EQ(current, std::string(buffer)) << length;
+    }
+    SetCurrentDirectoryA(before.c_str());
 }
