@@ -31,6 +31,8 @@ struct OptionsRow {
     Expected expected;
 };
 
+void PrintTo(const OptionsRow& row, std::ostream* os) { *os << row.label; }
+
 // Options left over from an earlier parse, so that a field the parser forgets
 // to reset shows.
 Options JunkOptions() {
@@ -153,11 +155,17 @@ const UsageRow kUsageRows[] = {
     {"debug beyond a 32-bit number", {L"--debug", L"2147483648"},
      "--debug takes a number from 0 to 2147483647, not '2147483648'"},
     {"empty rate", {L"--rate", L""}, "--rate takes a number from 0 to 100, not ''"},
+    {"the first bad value counts, though a later one is good", {L"--rate", L"500", L"--rate", L"5"},
+     "--rate takes a number from 0 to 100, not '500'"},
+    {"bad values in the order given", {L"--volume", L"101", L"--rate", L"101"},
+     "--volume takes a number from 0 to 100, not '101'"},
     {"voice without a value", {L"--voice"}, "--voice needs a value"},
     {"rate without a value", {L"a", L"--rate"}, "--rate needs a value"},
     {"unknown option", {L"a", L"--bogus", L"b"}, "unknown option --bogus"},
     {"unknown option, not ASCII", {L"--st\u00E4rke"}, "unknown option --st?rke"},
 };
+
+void PrintTo(const UsageRow& row, std::ostream* os) { *os << row.label; }
 
 class KalsayUsage : public ::testing::TestWithParam<UsageRow> {};
 
