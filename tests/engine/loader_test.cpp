@@ -7,12 +7,6 @@
 #include "support/files.h"
 
 namespace {
-std::string CurrentFolder() {
-    char buffer[MAX_PATH];
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    return buffer;
-}
-
 class LoaderTest : public DriverTest {
 protected:
     void TearDown() override {

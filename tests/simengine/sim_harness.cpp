@@ -51,7 +51,7 @@ int32_t SimEngine::status() {
 }
 
 std::vector<std::string> SimEngine::journal() const {
-    return SplitLines(ReadFileText(folder + "simengine.journal"));
+    return ReadLines(folder + "simengine.journal");
 }
 
 std::vector<Notice> SimEngine::notices() {
