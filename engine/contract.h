@@ -168,7 +168,7 @@ extern const char* const kEngineEntryNames[kEngineApiSlots];
 template <typename Lookup>
 bool BindEngineApi(EngineApi& api, Lookup&& lookup) {
     bool complete = true;
-#define ENGINE_API_BIND(name, field, type)               \
+#define ENGINE_API_BIND(name, field, type)            \
     api.field = reinterpret_cast<type>(lookup(name)); \
     if (!api.field) complete = false;
     ENGINE_ENTRY_POINTS(ENGINE_API_BIND)
