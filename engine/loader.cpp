@@ -43,11 +43,7 @@ int32_t LoadSpeech(const char* path) {
     }
 
     LogWrite(LOG_ENGINE, "Addressen zuweisen");
-    bool complete = true;
-    void** slots = reinterpret_cast<void**>(&Engine.api);
-    for (int i = 0; i < kEngineApiSlots; ++i) {
-        slots[i] = PlatformLibraryEntry(Engine.engineLibrary, kEngineEntryNames[i]);
-        if (!slots[i]) complete = false;
-    }
+    const bool complete =
+        BindEngineApi(Engine.api, [](const char* name) { return PlatformLibraryEntry(Engine.engineLibrary, name); });
     return complete ? 0 : -2;
 }

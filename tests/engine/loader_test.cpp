@@ -8,12 +8,6 @@
 #include "support/files.h"
 
 namespace {
-std::string CurrentFolder() {
-    char buffer[MAX_PATH];
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    return buffer;
-}
-
 class LoaderTest : public DriverTest {
 protected:
     void TearDown() override {
@@ -74,6 +68,37 @@ TEST_F(LoaderTest, TheFullEngineLoadsFromItsOwnFolder) {
     std::vector<std::string> attach = LinesStartingWith(SplitLines(ReadFileText(folder + "simengine.journal")), "Attach");
     ASSERT_EQ(1u, attach.size());
     EXPECT_EQ("Attach cwd=" + JournalEscape(engineFolder), attach[0]);
+}
+
+TEST_F(LoaderTest, EachSlotHoldsTheEntryPointOfItsOwnName) {
+    const std::string path = Copy("simengine/nalvoapi.dll", "nalvoapi.dll");
+    ASSERT_EQ(0, LoadSpeech(path.c_str()));
+    HMODULE module = static_cast<HMODULE>(Engine.engineLibrary);
+    auto entry = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
+    const void* const* slots = reinterpret_cast<const void* const*>(&Engine.api);
+    for (int i = 0; i < kEngineApiSlots; ++i) EXPECT_EQ(entry(kEngineEntryNames[i]), slots[i]) << kEngineEntryNames[i];
+    // By field: a row whose name and field disagree (pause bound to the resume
+    // name) would pass the positional check above.
+    struct Row {
+        const char* name;
+        void* slot;
+    };
+    const Row rows[] = {
+        {"ssft_ttsInitialize", reinterpret_cast<void*>(Engine.api.initialize)},
+        {"ssft_ttsOpen", reinterpret_cast<void*>(Engine.api.open)},
+        {"ssft_ttsClose", reinterpret_cast<void*>(Engine.api.close)},
+        {"ssft_ttsStop", reinterpret_cast<void*>(Engine.api.stop)},
+        {"ssft_ttsPause", reinterpret_cast<void*>(Engine.api.pause)},
+        {"ssft_ttsResume", reinterpret_cast<void*>(Engine.api.resume)},
+        {"ssft_ttsSetText", reinterpret_cast<void*>(Engine.api.setText)},
+        {"ssft_ttsSpeak", reinterpret_cast<void*>(Engine.api.speak)},
+        {"ssft_ttsGetVoiceList", reinterpret_cast<void*>(Engine.api.getVoiceList)},
+        {"ssft_ttsUnloadDictionary", reinterpret_cast<void*>(Engine.api.unloadDictionary)},
+    };
+    for (const Row& row : rows) {
+        EXPECT_NE(nullptr, row.slot) << row.name;
+        EXPECT_EQ(entry(row.name), row.slot) << row.name;
+    }
 }
 
 TEST_F(LoaderTest, ASecondLoadFreesTheFirstLibrary) {

@@ -75,7 +75,9 @@ TEST(HostThreads, TwoThreadsQueueingAreNeverHeldAndNoTextIsSpokenTwice) {
 // of the text before calls on the engine's thread: every callback must still
 // carry its own notification's message.
 TEST(HostThreads, BeginInsideSpeakGivesOneBeginAndOneEndPerText) {
-    Host host("begin-in-speak", "[Default]\r\nDEBUG=0\r\n", EngineIni("MsPerChar=1\r\nBeginInSpeak=1\r\n"));
+    // Each text lasts longer than the wait after a start, so all but the first are
+    // started by the end notification of the text before.
+    Host host("begin-in-speak", "[Default]\r\nDEBUG=0\r\n", EngineIni("MsPerChar=2\r\nBeginInSpeak=1\r\n"));
     host.Load();
     host.UseCallback();
     const int kTexts = 100;
@@ -88,7 +90,7 @@ TEST(HostThreads, BeginInsideSpeakGivesOneBeginAndOneEndPerText) {
             return n;
         };
         while (i - begins() >= 12 && GetTickCount() < giveUp) Sleep(1);
-        host.Synth((L"t" + std::to_wstring(i)).c_str(), i);
+        host.Synth((L"Text number " + std::to_wstring(1000 + i) + L", spoken in turn.").c_str(), i);
     }
     host.Synchronize();
     const size_t spoken = host.Spoken().size();

@@ -41,7 +41,7 @@ void DriverTest::SetUp() {
 
 void DriverTest::TearDown() { ResetDriverState(folder, 0); }
 
-std::vector<std::string> DriverTest::Protocol() const { return SplitLines(ReadFileText(folder + "kal.pro")); }
+std::vector<std::string> DriverTest::Protocol() const { return ReadLines(folder + "kal.pro"); }
 
 std::string DriverTest::Profile(const char* section, const char* key) const {
     return ReadProfileValue(folder, section, key);

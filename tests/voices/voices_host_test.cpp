@@ -7,21 +7,17 @@
 
 #include "support/files.h"
 #include "support/host.h"
+#include "support/sim_ini.h"
 
 namespace {
 // Language i has voices L<i>V0...; the counts per language are given.
 std::string EngineIni(const std::vector<int>& voicesPerLanguage, const std::vector<std::string>& names = {}) {
-    std::string ini = "[Engines]\r\nCount=1\r\nName0=SimEngine\r\n[Languages]\r\nCount=" +
-                      std::to_string(voicesPerLanguage.size()) + "\r\n";
-    for (size_t l = 0; l < voicesPerLanguage.size(); ++l)
-        ini += "Name" + std::to_string(l) + "=" + (l < names.size() ? names[l] : "L" + std::to_string(l)) + "\r\n";
+    std::vector<SimLanguage> languages;
     for (size_t l = 0; l < voicesPerLanguage.size(); ++l) {
         const std::string language = l < names.size() ? names[l] : "L" + std::to_string(l);
-        ini += "[Voices." + language + "]\r\nCount=" + std::to_string(voicesPerLanguage[l]) + "\r\n";
-        for (int v = 0; v < voicesPerLanguage[l]; ++v)
-            ini += "Name" + std::to_string(v) + "=" + language + "V" + std::to_string(v) + "\r\n";
+        languages.push_back({language, SimNames(language + "V", voicesPerLanguage[l])});
     }
-    return ini;
+    return SimEngineIni(languages);
 }
 
 std::vector<std::string> Params(const Host& host) { return LinesStartingWith(host.Journal(), "SetParamList"); }
