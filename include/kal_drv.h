@@ -4,6 +4,9 @@
  * calling convention and takes and returns 32-bit values. Texts are 8-bit and
  * NUL-terminated in the code page of the current voice, except for the two
  * UTF-16 arguments (kal_Synth, kal_SetPunctuationList).
+ *
+ * 64-bit hosts load kal_drv64.dll instead: the same exports and records (with
+ * 64-bit pointers), served by the 32-bit driver in a helper process.
  */
 #ifndef KAL_DRV_H
 #define KAL_DRV_H
@@ -64,9 +67,19 @@ static_assert(sizeof(KalSynthEvent) == 16, "KalSynthEvent is four 32-bit words")
 static_assert(sizeof(KalVoiceDescriptor) == 16 && offsetof(KalVoiceDescriptor, gender) == 12 &&
                   offsetof(KalVoiceDescriptor, age) == 13,
               "KalVoiceDescriptor layout of the 32-bit driver");
+#else
+/* kal_drv64.dll: three 8-byte pointers, then the same four bytes, padded to 32. */
+static_assert(sizeof(KalVoiceDescriptor) == 32 && offsetof(KalVoiceDescriptor, gender) == 24 &&
+                  offsetof(KalVoiceDescriptor, age) == 25 && offsetof(KalVoiceDescriptor, genderHigh) == 26,
+              "KalVoiceDescriptor layout of the 64-bit bridge");
 #endif
 #else
 typedef char kal_synth_event_size[sizeof(KalSynthEvent) == 16 ? 1 : -1];
+#if defined(_WIN64)
+typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == 32 ? 1 : -1];
+#else
+typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == 16 ? 1 : -1];
+#endif
 #endif
 
 /* Lifecycle: the engine starts when the DLL is loaded. Returns the sample rate

@@ -6,8 +6,11 @@ namespace {
 const IMAGE_DATA_DIRECTORY& Directory(HMODULE module, int index) {
     auto* base = reinterpret_cast<const unsigned char*>(module);
     auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-    return nt->OptionalHeader.DataDirectory[index];
+    // The directories sit after a 32-bit or a 64-bit optional header.
+    auto* nt32 = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    if (nt32->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        return reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt32)->OptionalHeader.DataDirectory[index];
+    return nt32->OptionalHeader.DataDirectory[index];
 }
 }  // namespace
 
