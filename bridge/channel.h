@@ -53,7 +53,8 @@ struct alignas(64) ChannelSlot {
 };
 
 struct EventEntry {
-    int32_t message, mark, reserved1, reserved2;
+    int32_t message, mark, reserved1, reserved2;  // the driver's KalSynthEvent
+    int64_t postedAt;  // the helper's performance counter when the driver called back (for the bench)
 };
 
 struct alignas(64) Channel {
@@ -71,10 +72,10 @@ struct alignas(64) Channel {
     ChannelSlot slots[kSlotCount];
 };
 
-static_assert(offsetof(Channel, handles) == 12 && sizeof(ChannelHandles) == 48 &&
-                  offsetof(Channel, helperState) == 60 && offsetof(Channel, ring) == 84 &&
-                  offsetof(Channel, slots) == 4224 && sizeof(ChannelSlot) == 64 + kMessageCapacity &&
-                  sizeof(Channel) == 4224 + kSlotCount * sizeof(ChannelSlot),
+static_assert(sizeof(EventEntry) == 24 && offsetof(Channel, handles) == 12 && sizeof(ChannelHandles) == 48 &&
+                  offsetof(Channel, helperState) == 60 && offsetof(Channel, ring) == 88 &&
+                  offsetof(Channel, slots) == 6272 && sizeof(ChannelSlot) == 64 + kMessageCapacity &&
+                  sizeof(Channel) == 6272 + kSlotCount * sizeof(ChannelSlot),
               "the channel's layout is the same in the 32-bit and the 64-bit process");
 
 }  // namespace bridge

@@ -13,6 +13,7 @@ namespace bridge {
 
 std::atomic<KalSynthCallback> HostCallback{nullptr};
 std::atomic<bool> UnloadingUnderLoaderLock{false};
+std::atomic<int64_t> DeliveringEventPostedAt{0};
 
 namespace {
 KalSynthEvent eventRecord;  // rewritten by every event, as the driver does in-process
@@ -259,6 +260,7 @@ bool Connection::DeliverPending() {
             NoteRefusal("bridge", "event", "unknown message");
         } else if (KalSynthCallback callback = HostCallback.load()) {
             eventRecord = KalSynthEvent{entry.message, entry.mark, entry.reserved1, entry.reserved2};
+            DeliveringEventPostedAt.store(entry.postedAt);
             callback(&eventRecord);
         }
         {

@@ -26,6 +26,9 @@ constexpr uint32_t kDeliveryStallMs = 1000;  // Synchronize: a host callback tha
 
 // The host's synth callback and the one record every event is passed in.
 extern std::atomic<KalSynthCallback> HostCallback;
+// The helper's performance counter when the driver sent the event the host's
+// callback is being given (system-wide counter), for the bench's latency figure.
+extern std::atomic<int64_t> DeliveringEventPostedAt;
 // Set while the DLL is being unloaded under the loader lock (no thread can end normally).
 extern std::atomic<bool> UnloadingUnderLoaderLock;
 

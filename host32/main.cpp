@@ -48,6 +48,8 @@ HANDLE Handle(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uint
 
 // The driver's synth callback: the event goes into the ring, in order.
 int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
     std::lock_guard<std::mutex> guard(ringLock);
     const uint32_t written = channel->eventsWritten.load();
     auto hasRoom = [&] { return written - channel->eventsRead.load() < kEventRingSize; };
@@ -67,7 +69,8 @@ int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
             return 0;
         }
     }
-    channel->ring[written % kEventRingSize] = EventEntry{event->message, event->mark, event->reserved1, event->reserved2};
+    channel->ring[written % kEventRingSize] = EventEntry{event->message, event->mark, event->reserved1, event->reserved2,
+                                                                  now.QuadPart};
     channel->eventsWritten.store(written + 1);
     if (channel->readerSleeping.load()) SetEvent(Handle(handles.eventsPosted));
     return 0;
