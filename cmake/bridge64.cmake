@@ -23,3 +23,7 @@ add_dependencies(kalsay bits32)
 
 enable_testing()
 add_subdirectory(tests/bridge)
+
+# Into the same prefix as the 32-bit kit: the bridge beside kal_drv.dll and kal_host32.exe.
+install(TARGETS kal_drv64 RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+install(PROGRAMS $<TARGET_FILE:kalsay> DESTINATION bin RENAME kalsay64.exe)

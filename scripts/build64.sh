@@ -10,4 +10,5 @@ build64=${BUILD64_DIR:-$root/build64}
 BUILD_DIR=$build bash "$root/scripts/build.sh" kal_drv kal_host32 simengine simengine_missing
 cmake -S "$root" -B "$build64" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAL_BUILD32_DIR="$build" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
-cmake --build "$build64" ${1:+--target "$@"}
+# Two jobs: the machines this runs on are shared.
+cmake --build "$build64" -j "${JOBS:-2}" ${1:+--target "$@"}
