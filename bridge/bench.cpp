@@ -55,13 +55,6 @@ void Print(const char* side, const char* what, std::vector<double> values) {
            at(0.99), values.size());
 }
 
-std::string OwnFolder() {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, n < MAX_PATH ? n : 0);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
 #if defined(_WIN64)
 const char kSide[] = "bridge";
 bool Bind(KalApi& api, std::string&) {
@@ -78,7 +71,12 @@ bool Bind(KalApi& api, std::string&) {
 }
 #else
 const char kSide[] = "in-process";
-bool Bind(KalApi& api, std::string& error) { return api.Load(OwnFolder() + "kal_drv.dll", error); }
+bool Bind(KalApi& api, std::string& error) {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, n < MAX_PATH ? n : 0);
+    return api.Load(folder.substr(0, folder.find_last_of('\\') + 1) + "kal_drv.dll", error);
+}
 #endif
 }  // namespace
 

@@ -192,14 +192,23 @@ uint32_t Connection::ClaimSlot() {
     for (;;) {
         if (dead_.load()) return kSlotCount;
         for (uint32_t i = 0; i < kSlotCount; ++i) {
-            uint32_t free = kSlotFree;
-            if (channel_->slots[i].state.compare_exchange_strong(free, kSlotClaimed)) return i;
+            bool held = false;
+            if (slotHeld_[i].compare_exchange_strong(held, true)) {
+                channel_->slots[i].state.store(kSlotClaimed);
+                return i;
+            }
         }
         ++slotWaiters_;
         HANDLE waits[2] = {H(slotFreed_), H(process_)};
         if (WaitForMultipleObjects(2, waits, FALSE, kSlotWaitMs) == WAIT_OBJECT_0 + 1) MarkDead();
         --slotWaiters_;
     }
+}
+
+void Connection::ReleaseSlot(uint32_t index) {
+    channel_->slots[index].state.store(kSlotFree);
+    slotHeld_[index].store(false);
+    if (slotWaiters_.load()) SetEvent(H(slotFreed_));
 }
 
 bool Connection::SendRaw(const std::vector<uint8_t>& message, std::vector<uint8_t>& answer) {
@@ -213,8 +222,7 @@ bool Connection::SendRaw(const std::vector<uint8_t>& message, std::vector<uint8_
     if (!WaitSlot(index)) return false;
     const uint32_t size = ClaimedSize(slot.message, kMessageCapacity);
     answer.assign(slot.message, slot.message + size);
-    slot.state.store(kSlotFree);
-    if (slotWaiters_.load()) SetEvent(H(slotFreed_));
+    ReleaseSlot(index);
     return true;
 }
 
@@ -223,7 +231,7 @@ bool Connection::Call(const Request& request, const std::function<void(const Res
     if (index == kSlotCount) return false;
     ChannelSlot& slot = channel_->slots[index];
     if (EncodeRequest(request, slot.message, kMessageCapacity) == 0) {  // the exports keep every request within the capacity
-        slot.state.store(kSlotFree);
+        ReleaseSlot(index);
         return false;
     }
     slot.clientSleeping.store(0);
@@ -238,8 +246,7 @@ bool Connection::Call(const Request& request, const std::function<void(const Res
     if (!decoded) NoteRefusal("bridge", "answer", why);
     const bool answered = decoded && answer.response.status == kAnswered;
     if (answered) use(answer.response);
-    slot.state.store(kSlotFree);
-    if (slotWaiters_.load()) SetEvent(H(slotFreed_));
+    ReleaseSlot(index);
     return answered;
 }
 
@@ -247,7 +254,7 @@ bool Connection::Call(const Request& request, const std::function<void(const Res
 // (the helper is broken or hostile: it is ended).
 bool Connection::DeliverPending() {
     const uint32_t written = channel_->eventsWritten.load();
-    uint32_t read = channel_->eventsRead.load();
+    uint32_t& read = eventsRead_;
     if (written - read > kEventRingSize) {
         NoteRefusal("bridge", "events", "write count beyond the ring");
         return false;
@@ -274,7 +281,7 @@ bool Connection::DeliverPending() {
 
 void Connection::DeliverEvents() {
     HANDLE waits[3] = {H(eventsPosted_), H(stop_), H(process_)};
-    auto posted = [&] { return channel_->eventsWritten.load() != channel_->eventsRead.load() || stopping_.load(); };
+    auto posted = [&] { return channel_->eventsWritten.load() != eventsRead_ || stopping_.load(); };
     for (;;) {
         if (!DeliverPending()) {
             TerminateProcess(H(process_), 1);

@@ -66,6 +66,7 @@ private:
     void MarkDead();
     bool WaitSlot(uint32_t index);
     uint32_t ClaimSlot();
+    void ReleaseSlot(uint32_t index);
 
     // Constant after Start.
     Channel* channel_ = nullptr;
@@ -89,6 +90,11 @@ private:
     };
     std::unique_ptr<Answer[]> answers_{new Answer[kSlotCount]};
 
+    // Which slots this process's callers hold: kept here, not only in the
+    // section, so that a peer writing the slots' states cannot hand one slot
+    // to two callers.
+    std::atomic<bool> slotHeld_[kSlotCount] = {};
+    uint32_t eventsRead_ = 0;  // the event thread's own count; the section's copy is for the helper
     std::atomic<bool> dead_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<uint32_t> slotWaiters_{0};

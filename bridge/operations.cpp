@@ -179,16 +179,19 @@ void BridgeDetach(bool processEnding) {
 
 int BridgeInitialize() {
     std::shared_ptr<Connection> connection;
+    bool fresh = false;
     {
         std::lock_guard<std::mutex> guard(helperLock);
         if (!started || !helper || !helper->alive()) {
             // A helper that died is replaced; its events have been delivered.
             helper.reset();
             ForgetAddresses();
-            if (StartLocked()) ForwardCallbackState(helper);
+            fresh = StartLocked() != nullptr;
         }
         connection = helper;
     }
+    // The new driver has no callback yet: the host registered one with the old.
+    if (fresh) ForwardCallbackState(connection);
     int32_t result = -1;
     Request request;
     request.op = Op::Initialize;
