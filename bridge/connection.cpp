@@ -105,8 +105,9 @@ std::shared_ptr<Connection> Connection::Start(const std::string& folder, std::st
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
     PROCESS_INFORMATION started{};
-    BOOL created = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                  folder.c_str(), &startup.StartupInfo, &started);
+    // The host's current folder, as the driver sees it in-process.
+    BOOL created = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                                  &startup.StartupInfo, &started);
     const DWORD createError = GetLastError();
     if (startup.lpAttributeList) DeleteProcThreadAttributeList(attributes);
     // Nobody else the host starts may inherit the channel.
