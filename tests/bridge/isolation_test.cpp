@@ -199,3 +199,26 @@ TEST(Isolation, TheHelperRefusesMalformedRequestsAndServesTheNext) {
     const size_t refused = LinesStartingWith(BridgeProtocol(host.folder), "ERR:: helper refused request").size();
     EXPECT_EQ(std::size(rows), refused);
 }
+
+TEST(Isolation, WithoutAHelperEveryExportAnswersAndInitializeTriesAgain) {
+    Host host("no-helper", kKalIni, kFastEngine);
+    DeleteFileA((host.folder + "kal_host32.exe").c_str());
+    host.Load();
+    host.UseCallback();  // the first call: the helper cannot start
+    EXPECT_EQ(-1, host.Initialize());
+    EXPECT_EQ(0, host.Synth(L"niemand", 1));
+    EXPECT_EQ(0, host.IsPlaying());
+    EXPECT_EQ(0, host.Synchronize());
+    EXPECT_EQ(nullptr, host.ListVoices(nullptr)[0]);
+    EXPECT_EQ(50, host.GetParameter(KAL_PARAM_RATE, 0));
+    EXPECT_EQ(0, host.GetParameter(KAL_PARAM_RATE, 1));
+    EXPECT_STREQ("", host.Info());
+    // Once the helper is there, the next kal_Initialize starts it.
+    CopyFileTo(BuildPath("host32/kal_host32.exe"), host.folder + "kal_host32.exe");
+    ASSERT_EQ(11000, host.Initialize());
+    host.SetVoiceByName("Anna");
+    host.Synth(L"jetzt", 2);
+    host.Synchronize();
+    EXPECT_TRUE(Has(host.Events(), KAL_MSG_END, 2)) << "the callback registered before the helper existed";
+    host.Unload();
+}
