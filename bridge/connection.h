@@ -1,6 +1,7 @@
 // One helper process and the channel to it, as the bridge sees them: started
-// by Start, used by any number of host threads through Call, ended when the
-// last reference goes (the helper is then told to unload the driver, or has died).
+// by Start, used by any number of host threads through Call, told to unload
+// the driver and end by Quit. The last reference stops the event thread and
+// ends a helper that still runs.
 #pragma once
 #include <atomic>
 #include <condition_variable>

@@ -1,12 +1,12 @@
-// The short spin both sides make before blocking on an event: a blocking wait
-// under Wine is a round trip through the server (about 60 us each way between
-// a 64-bit and a 32-bit process), a spin of a few tens of microseconds catches
-// most answers without it and costs nothing measurable when idle.
+// The short spin both sides make before blocking on an event: waking a blocked
+// thread under Wine is a pass through the server (about 60 us between a 64-bit
+// and a 32-bit process), while a spin of a few tens of microseconds catches an
+// answer to a quick call without it and costs nothing when idle.
 #pragma once
 #include <cstdint>
 
 namespace bridge {
-// Pause instructions before a waiter blocks (about 50-100 us on current CPUs).
+// Pause instructions before a waiter blocks (about 40 us on the development machine).
 constexpr uint32_t kSpinIterations = 4000;
 
 inline void CpuRelax() {
