@@ -49,8 +49,7 @@ void LogTimeText(char* out) {
 }
 
 void LogWrite(const char* tag, const char* text, const char* detail) {
-    if (DebugLevel == 0) return;
-    if (static_cast<signed char>(tag[0]) - '0' >= DebugLevel) return;
+    if (!LogEnabled(tag)) return;
     PlatformLockGuard guard(logLock);
     size_t at = Append(0, tag + 1);
     at = Append(at, ": ");
@@ -64,7 +63,7 @@ void LogWrite(const char* tag, const char* text, const char* detail) {
 }
 
 void LogWriteFormat(const char* tag, const char* format, ...) {
-    if (DebugLevel == 0) return;
+    if (!LogEnabled(tag)) return;
     char text[512];
     va_list args;
     va_start(args, format);
