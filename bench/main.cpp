@@ -1,4 +1,5 @@
 // kal_bench [--driver DLL] [--voices 20,200,800,8000] [--rounds N] [--startup-rounds N]
+//           [--part all|calls|startup]
 // Prints every figure with the bare cost it is divided by, both measured here,
 // in rounds that interleave the figure and its bare cost: the minimum over the
 // rounds for CPU-bound figures, the median for file- and sleep-bound ones.
@@ -31,7 +32,8 @@ struct Options {
     std::string driver, engine, root;
     std::vector<int> voices{20, 200, 800, 8000};
     int rounds = 15;
-    int startupRounds = 3;
+    int startupRounds = 5;
+    std::string part = "all";  // or "calls", "startup"
 };
 
 // Values in microseconds, printed in ns.
@@ -72,6 +74,7 @@ void WaitIdle(KalApi& api) {
 void HostCalls(const Options& o) {
     HostFolder folder(o.root, "calls", o.driver, o.engine);
     folder.write("simengine.ini", EngineIni(10, kSlowSpeech));
+    folder.age("simengine.ini");
     folder.write("kal.ini", "[Default]\r\nDEBUG=0\r\n" + CharNameSection());
     KalApi api;
     // The first start writes the voices' defaults; a host's usual start finds
@@ -181,11 +184,13 @@ void StartupCurve(const Options& o) {
         int voices;
         HostFolder folder;
         Samples first, complete, engine, bareReads;
+        Samples driverFirst, driverComplete;  // each round's start-up less its engine part
     };
     std::vector<Point> points;
     for (int n : o.voices) {
-        points.push_back(Point{n, HostFolder(o.root, "startup" + std::to_string(n), o.driver, o.engine), {}, {}, {}, {}});
+        points.push_back(Point{n, HostFolder(o.root, "startup" + std::to_string(n), o.driver, o.engine), {}, {}, {}, {}, {}, {}});
         points.back().folder.write("simengine.ini", EngineIni(n, 2));
+        points.back().folder.age("simengine.ini");
     }
     const auto keys200 = StartupKeys(200);
     char value[2048];
@@ -203,6 +208,8 @@ void StartupCurve(const Options& o) {
             p.complete.add(ClockMicroseconds() - start);
             api.Unload();
             p.engine.add(EngineAlone(p.folder));
+            p.driverFirst.add(p.first.values.back() - p.engine.values.back());
+            p.driverComplete.add(p.complete.values.back() - p.engine.values.back());
             if (p.voices != 200) continue;
             const std::string ini = p.folder.path + "kal.ini";
             start = ClockMicroseconds();
@@ -218,12 +225,14 @@ void StartupCurve(const Options& o) {
         Print("start-up, 200 voices, profile complete", p.complete.median(), bare.c_str(), p.bareReads.median());
     }
     printf("\nstart-up inside LoadLibrary (median of %d), ms:\n", o.startupRounds);
-    printf("%8s %14s %14s %14s %14s\n", "voices", "first start", "complete", "engine alone", "kal.ini bytes");
+    printf("%8s %14s %14s %14s %14s %14s %14s\n", "voices", "first start", "complete", "engine alone",
+           "driver: first", "complete", "kal.ini bytes");
     for (const Point& p : points) {
         WIN32_FILE_ATTRIBUTE_DATA info{};
         GetFileAttributesExA((p.folder.path + "kal.ini").c_str(), GetFileExInfoStandard, &info);
-        printf("%8d %14.1f %14.1f %14.1f %14lu\n", p.voices, p.first.median() / 1000,
-               p.complete.median() / 1000, p.engine.median() / 1000, info.nFileSizeLow);
+        printf("%8d %14.1f %14.1f %14.1f %14.1f %14.1f %14lu\n", p.voices, p.first.median() / 1000,
+               p.complete.median() / 1000, p.engine.median() / 1000, p.driverFirst.median() / 1000,
+               p.driverComplete.median() / 1000, info.nFileSizeLow);
     }
 }
 
@@ -254,6 +263,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (name == "--voices") o.voices = NumberList(argv[i + 1]);
         else if (name == "--rounds") o.rounds = atoi(argv[i + 1]);
         else if (name == "--startup-rounds") o.startupRounds = atoi(argv[i + 1]);
+        else if (name == "--part") o.part = argv[i + 1];
         else throw std::runtime_error("unknown option " + name);
     }
     return o;
@@ -264,8 +274,8 @@ int main(int argc, char** argv) {
     try {
         const Options o = ParseOptions(argc, argv);
         printf("driver %s, %d rounds\n\n", o.driver.c_str(), o.rounds);
-        HostCalls(o);
-        StartupCurve(o);
+        if (o.part != "startup") HostCalls(o);
+        if (o.part != "calls") StartupCurve(o);
         return 0;
     } catch (const std::exception& e) {
         fprintf(stderr, "kal_bench: %s\n", e.what());

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the driver's benchmark under the build tree's private Wine prefix.
 # Arguments go to kal_bench: [--driver DLL] [--voices 20,200,800,8000] [--rounds N]
-# [--startup-rounds N]. A Unix path given to --driver is translated for Wine.
+# [--startup-rounds N] [--part all|calls|startup]. A Unix path given to --driver is translated for Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
