@@ -111,8 +111,9 @@ int32_t NumberFromText(const char* section, const char* key, const char* text, i
 }
 }  // namespace
 
-bool ProfileBatchBegin() {
-    if (batchThread.load() != 0) return false;
+namespace {
+// Loads the batch's copy of the file; false when the system must answer instead.
+bool LoadBatch() {
     bool exists = false;
     std::string bytes;
     if (!ReadWholeFile(bytes, exists)) {
@@ -130,8 +131,18 @@ bool ProfileBatchBegin() {
     batchLoaded.swap(bytes);
     batchExisted = exists;
     batchWrites.clear();
-    batchThread = PlatformCurrentThreadId();
     return true;
+}
+}  // namespace
+
+bool ProfileBatchBegin() {
+    // Claimed before loading, so two start-ups on two threads never share it;
+    // no thread has this number, so nobody reads through the batch meanwhile.
+    constexpr uint32_t kLoading = 0xFFFFFFFFu;
+    uint32_t none = 0;
+    if (!batchThread.compare_exchange_strong(none, kLoading)) return false;
+    batchThread = LoadBatch() ? PlatformCurrentThreadId() : 0;
+    return batchThread.load() != 0;
 }
 
 void ProfileBatchEnd() {
