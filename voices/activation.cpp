@@ -19,6 +19,7 @@ int32_t SendText(uint32_t id, const char* text) {
 }
 
 void LogSelectFailure(const char* line, const char* format) {
+    if (!LogEnabled(LOG_ENGINE)) return;
     char detail[128];
     snprintf(detail, sizeof detail, format, static_cast<int>(Engine.lastResult),
              static_cast<unsigned>(Engine.lastResult), static_cast<unsigned>(Engine.status));
@@ -36,9 +37,11 @@ int32_t SendNumber(uint32_t id, int32_t value) {
 
 int32_t SetVoice(int32_t voiceId) {
     CurrentVoiceId = voiceId;
-    char idText[16];
-    snprintf(idText, sizeof idText, "%d", static_cast<int>(voiceId));
-    LogWrite(LOG_ENGINE, "SetVoice", idText);
+    if (LogEnabled(LOG_ENGINE)) {
+        char idText[16];
+        snprintf(idText, sizeof idText, "%d", static_cast<int>(voiceId));
+        LogWrite(LOG_ENGINE, "SetVoice", idText);
+    }
     ProfileGetInt("Volume", &Engine.volume, 100, "Default");
     ProfileGetInt("Rate", &Engine.rate, 50, "Default");
     ProfileGetInt("Freq", &Engine.frequencyCode, 11, "Default");

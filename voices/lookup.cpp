@@ -99,10 +99,12 @@ int32_t VoicesSetByProperties(VoiceDescriptor* filter) {
         LogWrite(LOG_HOST, "SetVoiceByProperties");
         return 0;
     }
-    char detail[64];
-    snprintf(detail, sizeof detail, "Gender: %u, Age: %u", static_cast<unsigned>(filter->gender),
-             static_cast<unsigned>(filter->age));
-    LogWrite(LOG_HOST, "SetVoiceByProperties", detail);
+    if (LogEnabled(LOG_HOST)) {
+        char detail[64];
+        snprintf(detail, sizeof detail, "Gender: %u, Age: %u", static_cast<unsigned>(filter->gender),
+                 static_cast<unsigned>(filter->age));
+        LogWrite(LOG_HOST, "SetVoiceByProperties", detail);
+    }
     const char* language = PrepareFilter(filter);
     int32_t chosen = 0;
     for (int32_t i = 0; i < Voices.catalogueCount; ++i)
