@@ -30,12 +30,18 @@ int32_t ProfileGetString(const char* key, char* out, uint32_t outSize, const cha
 bool ProfileBatchBegin();
 void ProfileBatchEnd();
 
+// Ends only a batch it began itself, so scopes may nest (an outer one keeps its batch).
 class ProfileBatchScope {
 public:
-    ProfileBatchScope() { ProfileBatchBegin(); }
-    ~ProfileBatchScope() { ProfileBatchEnd(); }
+    ProfileBatchScope() : began_(ProfileBatchBegin()) {}
+    ~ProfileBatchScope() {
+        if (began_) ProfileBatchEnd();
+    }
     ProfileBatchScope(const ProfileBatchScope&) = delete;
     ProfileBatchScope& operator=(const ProfileBatchScope&) = delete;
+
+private:
+    bool began_;
 };
 
 // --- Protocol ----------------------------------------------------------------------

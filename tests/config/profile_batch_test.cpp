@@ -217,6 +217,22 @@ TEST_F(ProfileBatchTest, AWriteFromAnotherThreadIsKeptAndTheBatchReplaysItsOwn) 
     EXPECT_EQ(expected, ReadFileText(ProfilePath));
 }
 
+// A scope inside another keeps the outer batch open: its writes reach the file
+// only when the outer scope ends.
+TEST_F(ProfileBatchTest, AnInnerScopeLeavesTheOuterBatchOpen) {
+    WriteFileText(ProfilePath, "[Default]\r\nDEBUG=0\r\n");
+    char value[32];
+    {
+        ProfileBatchScope outer;
+        {
+            ProfileBatchScope inner;
+            ProfileGetString("Api", value, sizeof value, "nalvoapi.dll", "Default");
+        }
+        EXPECT_EQ("[Default]\r\nDEBUG=0\r\n", ReadFileText(ProfilePath)) << "still in the outer batch";
+    }
+    EXPECT_EQ("[Default]\r\nDEBUG=0\r\nApi=nalvoapi.dll\r\n", ReadFileText(ProfilePath));
+}
+
 // The in-memory copy alone, against the system, for every entry of every file
 // it takes, through buffers from one character up (the system cuts a quoted
 // value that just fits one character short) and as numbers.
