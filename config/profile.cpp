@@ -58,6 +58,27 @@ bool ReadWholeFile(std::string& bytes, bool& exists) {
     return ok;
 }
 
+void ReplayWrites() {
+    for (const Write& w : batchWrites)
+        PlatformProfileWriteString(w.section.c_str(), w.key.c_str(), w.value.c_str(), ProfilePath);
+}
+
+void ReleaseBatch() {
+    batchThread = 0;
+    batchLoaded.clear();
+    batchLoaded.shrink_to_fit();
+    batchWrites.clear();
+    batchWrites.shrink_to_fit();
+    batchText.Clear();
+}
+
+// Memory ran out inside the batch: the writes so far go to the system one by
+// one, and the calls from here on too. No exception leaves the driver.
+void AbandonBatch() {
+    ReplayWrites();
+    ReleaseBatch();
+}
+
 // Writes what the batch changed: in one rewrite when the file is still as the
 // batch found it, else key by key through the system, in the original order.
 void FlushBatch() {
@@ -71,8 +92,7 @@ void FlushBatch() {
         PlatformFileWrite(ProfilePath, bytes.data(), bytes.size(), true);
         return;
     }
-    for (const Write& w : batchWrites)
-        PlatformProfileWriteString(w.section.c_str(), w.key.c_str(), w.value.c_str(), ProfilePath);
+    ReplayWrites();
 }
 
 // Ends the batch early when a call passes a text the model does not handle.
@@ -85,15 +105,25 @@ bool BatchTakes(const char* key, const char* section, const char* fallback) {
 }
 
 uint32_t ReadString(const char* section, const char* key, const char* fallback, char* out, uint32_t size) {
-    if (InBatch()) return batchText.GetString(section, key, fallback, out, size);
+    if (InBatch()) {
+        try {
+            return batchText.GetString(section, key, fallback, out, size);
+        } catch (...) {
+            AbandonBatch();
+        }
+    }
     return PlatformProfileGetString(section, key, fallback, out, size, ProfilePath);
 }
 
 void WriteString(const char* section, const char* key, const char* value) {
     if (InBatch()) {
-        batchText.WriteString(section, key, value);
-        batchWrites.push_back(Write{section, key, value});
-        return;
+        try {
+            batchWrites.push_back(Write{section, key, value});
+            batchText.WriteString(section, key, value);
+            return;
+        } catch (...) {
+            AbandonBatch();  // writing the same value once more changes nothing
+        }
     }
     PlatformProfileWriteString(section, key, value, ProfilePath);
 }
@@ -106,7 +136,13 @@ int32_t NumberFromText(const char* section, const char* key, const char* text, i
     bool plain = strlen(text) < 28;
     for (const char* p = text; plain && *p; ++p) plain = static_cast<unsigned char>(*p) < 0x80;
     if (plain) return ProfileParseInt(text);
-    if (InBatch()) return batchText.GetInt(section, key, fallback);
+    if (InBatch()) {
+        try {
+            return batchText.GetInt(section, key, fallback);
+        } catch (...) {
+            AbandonBatch();
+        }
+    }
     return PlatformProfileGetInt(section, key, fallback, ProfilePath);
 }
 }  // namespace
@@ -141,19 +177,28 @@ bool ProfileBatchBegin() {
     constexpr uint32_t kLoading = 0xFFFFFFFFu;
     uint32_t none = 0;
     if (!batchThread.compare_exchange_strong(none, kLoading)) return false;
-    batchThread = LoadBatch() ? PlatformCurrentThreadId() : 0;
-    return batchThread.load() != 0;
+    bool loaded = false;
+    try {
+        loaded = LoadBatch();
+    } catch (...) {
+        loaded = false;
+    }
+    if (!loaded) {
+        ReleaseBatch();
+        return false;
+    }
+    batchThread = PlatformCurrentThreadId();
+    return true;
 }
 
 void ProfileBatchEnd() {
     if (!InBatch()) return;
-    FlushBatch();
-    batchThread = 0;
-    batchLoaded.clear();
-    batchLoaded.shrink_to_fit();
-    batchWrites.clear();
-    batchWrites.shrink_to_fit();
-    batchText.Load(std::string(), false);
+    try {
+        FlushBatch();
+    } catch (...) {
+        ReplayWrites();  // the file is as the batch found it: the writes one by one give the same
+    }
+    ReleaseBatch();
 }
 
 int32_t ProfileHasKey(const char* key, const char* section) {

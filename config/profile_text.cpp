@@ -67,11 +67,16 @@ void ProfileText::AddKey(Section& section, Key key) {
     section.keys.push_back(std::move(key));
 }
 
-bool ProfileText::Load(const std::string& bytes, bool exists) {
-    sections_.clear();
-    firstSection_.clear();
-    exists_ = exists;
+void ProfileText::Clear() {
+    std::vector<Section>().swap(sections_);
+    std::unordered_map<std::string, size_t>().swap(firstSection_);
+    exists_ = false;
     changed_ = false;
+}
+
+bool ProfileText::Load(const std::string& bytes, bool exists) {
+    Clear();
+    exists_ = exists;
     for (size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         if (c == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')) return false;  // a lone CR

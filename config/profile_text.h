@@ -15,6 +15,8 @@ public:
     // outside printable ASCII, tab and CR LF or LF line ends): then the system's
     // own routines must be used for this file.
     bool Load(const std::string& bytes, bool exists);
+    // Gives the copy's memory back (allocates nothing).
+    void Clear();
 
     // True when the text can be passed to the calls below with the system's
     // result: printable ASCII only, no blank at the end (names: at neither end),
