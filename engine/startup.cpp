@@ -44,6 +44,9 @@ void RegisterLanguageVoices(int32_t language) {
 
 int32_t GoInitSpeech() {
     if (Engine.initialised) return 0;
+    // Every voice reads and fills its entries: one parse of kal.ini and one
+    // rewrite at the end instead of one each, which grew with the square of the voices.
+    ProfileBatchScope profileBatch;
     char api[256];
     ProfileGetString("Api", api, sizeof api, "nalvoapi.dll", "Default");
     char path[256];

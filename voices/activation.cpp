@@ -60,9 +60,11 @@ int32_t SendNumber(uint32_t id, int32_t value) {
 
 int32_t SetVoice(int32_t voiceId) {
     CurrentVoiceId = voiceId;
-    char idText[16];
-    snprintf(idText, sizeof idText, "%d", static_cast<int>(voiceId));
-    LogWrite(LOG_ENGINE, "SetVoice", idText);
+    if (LogEnabled(LOG_ENGINE)) {
+        char idText[16];
+        snprintf(idText, sizeof idText, "%d", static_cast<int>(voiceId));
+        LogWrite(LOG_ENGINE, "SetVoice", idText);
+    }
     int32_t volume = 100, rate = 50, frequencyCode = 11;
     ProfileGetInt("Volume", &volume, 100, "Default");
     ProfileGetInt("Rate", &rate, 50, "Default");
