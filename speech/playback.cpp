@@ -2,7 +2,6 @@
 
 #include "config/config.h"
 #include "engine/engine.h"
-#include "engine/guard.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
 
@@ -16,13 +15,6 @@ constexpr int kStopPolls = 10;
 constexpr uint32_t kShutdownSettleMs = 100;
 constexpr uint32_t kShutdownPollMs = 10;
 constexpr uint32_t kShutdownIdleLimitMs = 3000;
-
-void CallEngine(const char* line, TtsInstanceFn* slot) {
-    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
-    GuardedEngineCall(line, [&] { (*slot)(i0, i1); });
-}
-
-void EngineStopCall() { CallEngine("ft_ttsStop failed EX:", &Engine.api.stop); }
 }  // namespace
 
 bool DriverIsBusy() {
@@ -40,20 +32,20 @@ void PauseOrResume() {
     // The state itself follows the engine's pause and resume notifications.
     const int32_t state = PlaybackState.load();
     if (state == kSpeaking)
-        CallEngine("ft_ttsPause failed EX:", &Engine.api.pause);
+        EnginePause();
     else if (state == kPaused)
-        CallEngine("ft_ttsResume failed EX:", &Engine.api.resume);
+        EngineResume();
 }
 
 int32_t StopEngine() {
     if (!Engine.initialised) return -1;
     int32_t state = PlaybackState.load();
     if (state == kPaused) {
-        CallEngine("ft_ttsResume failed EX:", &Engine.api.resume);
+        EngineResume();
         // The resume notification may already have set Speaking.
         state = PlaybackState.load();
     }
-    if (state == kSpeaking) EngineStopCall();
+    if (state == kSpeaking) EngineStop();
     for (int poll = 0; poll < kStopPolls; ++poll) {
         PlatformSleep(kStopPollMs);
         const int32_t status = EngineInstanceStatus();
@@ -63,7 +55,7 @@ int32_t StopEngine() {
             snprintf(detail, sizeof detail, "%d", static_cast<int>(status));
             LogWrite(LOG_ERR, "Status nach Stop:", detail);
         }
-        EngineStopCall();
+        EngineStop();
     }
     PlaybackState = kIdle;
     return 0;

@@ -7,16 +7,18 @@
 char PunctuationList[260];  // host threads only; stored and logged, read by nothing else
 
 namespace {
-// Values above 100 are ignored; 100 and below, negative ones too, are taken.
-void SetSetting(std::atomic<int32_t>& field, uint32_t engineParam, int32_t value) {
-    if (value > 100) return;
-    field = value;
-    if (Engine.initialised) SendNumber(engineParam, value);
+// Values above kLargestSetting are ignored; it and below, negative ones too, are taken.
+constexpr int32_t kLargestSetting = 100;
+
+void SetSetting(void (*store)(int32_t), uint32_t engineParam, int32_t value) {
+    if (value > kLargestSetting) return;
+    store(value);
+    if (Engine.initialised) EngineSendNumber(engineParam, value);
 }
 }  // namespace
 
-void SetRate(int32_t value) { SetSetting(Engine.rate, kParamRate, value); }
-void SetVolume(int32_t value) { SetSetting(Engine.volume, kParamVolume, value); }
+void SetRate(int32_t value) { SetSetting(EngineSetRate, kParamRate, value); }
+void SetVolume(int32_t value) { SetSetting(EngineSetVolume, kParamVolume, value); }
 
 int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative) {
     if (LogEnabled(LOG_HOST)) {
