@@ -1,6 +1,7 @@
 // Configuration and logging: the profile kal.ini beside the library, and the
 // German protocol kal.pro.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // --- Paths ------------------------------------------------------------------------
@@ -8,6 +9,12 @@
 // Set at process attach before the first access, read-only afterwards.
 extern char ModuleFolder[256];
 extern char ProfilePath[256];
+
+// --- Texts ------------------------------------------------------------------------
+// Copies text, read no further than textLimit bytes, into out, cut to outSize - 1
+// bytes and always terminated (nothing is written when outSize is 0). Returns
+// the bytes copied. The one bounded copy every fixed-size text buffer uses.
+size_t CopyCut(char* out, size_t outSize, const char* text, size_t textLimit = SIZE_MAX);
 
 // --- Profile ---------------------------------------------------------------------
 
@@ -69,6 +76,10 @@ inline bool LogEnabled(const char* tag) {
 // One protocol line: "<label>: <text>[ <detail>]". A null text is written as
 // "(null)", a null detail is left out. Callable from any thread; lines stay whole.
 void LogWrite(const char* tag, const char* text, const char* detail = nullptr);
+// As LogWrite, with the detail formatted like printf, and only when the tag's
+// level is on (a detail longer than kLogDetailSize - 1 bytes is cut).
+constexpr size_t kLogDetailSize = 256;
+void LogWriteDetail(const char* tag, const char* text, const char* format, ...) __attribute__((format(printf, 3, 4)));
 // As LogWrite, with the text formatted like printf.
 void LogWriteFormat(const char* tag, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Creates the protocol anew with its header, which names the driver by its

@@ -20,14 +20,6 @@ constexpr uint32_t kPresenceBufferSize = 80;
 // A profile larger than this is left to the system's routines.
 constexpr uint32_t kBatchFileLimit = 64u << 20;
 
-void CopyCut(char* out, uint32_t outSize, const char* text) {
-    if (outSize == 0) return;
-    size_t n = strlen(text);
-    if (n > outSize - 1) n = outSize - 1;
-    memcpy(out, text, n);
-    out[n] = '\0';
-}
-
 // --- Batch: a start-up's reads and writes answered from one parse of the file ---
 struct Write {
     std::string section, key, value;

@@ -50,11 +50,7 @@ int32_t StopEngine() {
         PlatformSleep(kStopPollMs);
         const int32_t status = EngineInstanceStatus();
         if (status == 0) break;
-        if (LogEnabled(LOG_ERR)) {
-            char detail[16];
-            snprintf(detail, sizeof detail, "%d", static_cast<int>(status));
-            LogWrite(LOG_ERR, "Status nach Stop:", detail);
-        }
+        LogWriteDetail(LOG_ERR, "Status nach Stop:", "%d", static_cast<int>(status));
         EngineStop();
     }
     PlaybackState = kIdle;
@@ -95,11 +91,7 @@ int32_t PlaybackStop() {
 }
 
 int32_t PlaybackPause(int32_t value) {
-    if (LogEnabled(LOG_HOST)) {
-        char detail[256];
-        snprintf(detail, sizeof detail, "%d", static_cast<int>(value));
-        LogWrite(LOG_HOST, "Pause()", detail);
-    }
+    LogWriteDetail(LOG_HOST, "Pause()", "%d", static_cast<int>(value));
     PauseOrResume();
     return 0;
 }

@@ -15,12 +15,10 @@ namespace {
 constexpr int32_t kParam512Value = 10491;
 constexpr int32_t kParam2048Value = 15;
 
-void LogSelectFailure(const char* line, const char* format, int32_t result, int32_t status) {
-    if (!LogEnabled(LOG_ENGINE)) return;
-    char detail[128];
-    snprintf(detail, sizeof detail, format, static_cast<int>(result), static_cast<unsigned>(result),
-             static_cast<unsigned>(status));
-    LogWrite(LOG_ENGINE, line, detail);
+// The two select failures differ only in their text and the detail's lead.
+void LogSelectFailure(const char* line, const char* lead, int32_t result, int32_t status) {
+    LogWriteDetail(LOG_ENGINE, line, "%sFehlercode: %d %X %X", lead, static_cast<int>(result),
+                   static_cast<unsigned>(result), static_cast<unsigned>(status));
 }
 }  // namespace
 
@@ -28,11 +26,7 @@ int32_t SendNumber(uint32_t id, int32_t value) { return EngineSendNumber(id, val
 
 int32_t SetVoice(int32_t voiceId) {
     CurrentVoiceId = voiceId;
-    if (LogEnabled(LOG_ENGINE)) {
-        char idText[16];
-        snprintf(idText, sizeof idText, "%d", static_cast<int>(voiceId));
-        LogWrite(LOG_ENGINE, "SetVoice", idText);
-    }
+    LogWriteDetail(LOG_ENGINE, "SetVoice", "%d", static_cast<int>(voiceId));
     int32_t volume = 100, rate = 50, frequencyCode = 11;
     ProfileGetInt("Volume", &volume, 100, "Default");
     ProfileGetInt("Rate", &rate, 50, "Default");
@@ -61,13 +55,13 @@ int32_t SetVoice(int32_t voiceId) {
         EngineNoteResult(result);
         LogWrite(LOG_ENGINE, "Select Language", languageText);
         if (result != 0)
-            LogSelectFailure("Select Language", "TtsSelectLanguage Fehlercode: %d %X %X", result, Engine.status);
+            LogSelectFailure("Select Language", "TtsSelectLanguage ", result, Engine.status);
     }
     const int32_t status = EnginePollStatusForActivation();
     result = EngineSendText(kParamVoice, voiceText);
     EngineNoteResult(result);
     LogWrite(LOG_ENGINE, "Select Voice", voiceText);
-    if (result != 0) LogSelectFailure("Select Voice", " Fehlercode: %d %X %X", result, status);
+    if (result != 0) LogSelectFailure("Select Voice", " ", result, status);
 
     EngineSendNumber(kParamVolume, volume);
     EngineSendNumber(kParamRate, rate);

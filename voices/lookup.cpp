@@ -115,12 +115,8 @@ int32_t VoicesSetByProperties(VoiceFilter* filter) {
         LogWrite(LOG_HOST, "SetVoiceByProperties");
         return 0;
     }
-    if (LogEnabled(LOG_HOST)) {
-        char detail[64];
-        snprintf(detail, sizeof detail, "Gender: %u, Age: %u", static_cast<unsigned>(filter->gender),
-                 static_cast<unsigned>(filter->age));
-        LogWrite(LOG_HOST, "SetVoiceByProperties", detail);
-    }
+    LogWriteDetail(LOG_HOST, "SetVoiceByProperties", "Gender: %u, Age: %u", static_cast<unsigned>(filter->gender),
+                   static_cast<unsigned>(filter->age));
     const char* language = PrepareFilter(filter);
     int32_t chosen = 0;
     for (int32_t i = 0; i < Voices.catalogueCount; ++i)

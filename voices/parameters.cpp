@@ -21,12 +21,8 @@ void SetRate(int32_t value) { SetSetting(EngineSetRate, kParamRate, value); }
 void SetVolume(int32_t value) { SetSetting(EngineSetVolume, kParamVolume, value); }
 
 int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative) {
-    if (LogEnabled(LOG_HOST)) {
-        char detail[80];
-        snprintf(detail, sizeof detail, "Para:%d Val:%d Relativ:%d", static_cast<int>(parameter),
-                 static_cast<int>(value), static_cast<int>(relative));
-        LogWrite(LOG_HOST, "SetParameter", detail);
-    }
+    LogWriteDetail(LOG_HOST, "SetParameter", "Para:%d Val:%d Relativ:%d", static_cast<int>(parameter),
+                   static_cast<int>(value), static_cast<int>(relative));
     if (parameter == KAL_PARAM_RATE) SetRate(value);
     if (parameter == KAL_PARAM_VOLUME) SetVolume(value);
     return 0;
@@ -34,11 +30,7 @@ int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative) {
 
 // Hosts poll this: with the protocol off it formats nothing.
 int32_t ParamGet(int32_t parameter, int32_t current) {
-    if (LogEnabled(LOG_HOST)) {
-        char detail[64];
-        snprintf(detail, sizeof detail, "P:%d C:%d", static_cast<int>(parameter), static_cast<int>(current));
-        LogWrite(LOG_HOST, "GetParameter", detail);
-    }
+    LogWriteDetail(LOG_HOST, "GetParameter", "P:%d C:%d", static_cast<int>(parameter), static_cast<int>(current));
     if (parameter == KAL_PARAM_RATE) return current ? Engine.rate.load() : 50;
     if (parameter == KAL_PARAM_VOLUME) return current ? Engine.volume.load() : 100;
     return 50;
