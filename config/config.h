@@ -75,7 +75,10 @@ inline bool LogEnabled(const char* tag) {
 
 // One protocol line: "<label>: <text>[ <detail>]". A null text is written as
 // "(null)", a null detail is left out. Callable from any thread; lines stay whole.
-void LogWrite(const char* tag, const char* text, const char* detail = nullptr);
+void LogWriteLine(const char* tag, const char* text, const char* detail);
+inline void LogWrite(const char* tag, const char* text, const char* detail = nullptr) {
+    if (LogEnabled(tag)) LogWriteLine(tag, text, detail);
+}
 // As LogWrite, with the detail formatted like printf, and only when the tag's
 // level is on (a detail longer than kLogDetailSize - 1 bytes is cut).
 constexpr size_t kLogDetailSize = 256;

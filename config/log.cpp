@@ -72,7 +72,7 @@ void LogTimeText(char* out) {
     snprintf(out, 9, "%02d:%02d:%02d", t.hour % 100, t.minute % 100, t.second % 100);
 }
 
-void LogWrite(const char* tag, const char* text, const char* detail) {
+void LogWriteLine(const char* tag, const char* text, const char* detail) {
     if (!LogEnabled(tag)) return;
     LogLockScope guard;
     if (!guard.entered()) return;

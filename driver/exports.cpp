@@ -66,6 +66,10 @@ int KAL_CDECL kal_SetPunctuationList(const wchar_t* list) {
 }
 
 KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceFilter* filter) {
+    // Hosts ask for the whole list often; while it stands it needs no gate.
+    if (!filter) {
+        if (KalVoiceDescriptor** list = VoicesListAllIfStanding()) return list;
+    }
     return GatedHostCall(VoiceList, [&] { return VoicesList(filter); });
 }
 int KAL_CDECL kal_SetVoiceByName(const char* nameOrIdentifier) {

@@ -159,6 +159,10 @@ void QueueAdd(const char* text, int32_t mark) {
         CopyCut(slot.text, sizeof slot.text, text);
         if (++Queue.writeIndex > kQueueSlots - 1) Queue.writeIndex = 0;
         ++Queue.pendingCount;
+        // The engine speaks (or is paused) and no start is under way: the end
+        // notification of that text takes this one, so the lock is taken once.
+        const int32_t state = PlaybackState.load();
+        if (handOverThread == 0 && Engine.initialised && (state == kSpeaking || state == kPaused)) return;
     }
     QueueNext(HandOverBy::Host);
 }

@@ -8,9 +8,13 @@
 VoiceCatalogue Voices;
 int32_t CurrentVoiceId;
 
-void VoiceCatalogueClear() { memset(&Voices, 0, sizeof Voices); }
+void VoiceCatalogueClear() {
+    ForgetFullVoiceList();
+    memset(&Voices, 0, sizeof Voices);
+}
 
 void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage) {
+    ForgetFullVoiceList();
     const int32_t n = Voices.catalogueCount;
     // The arrays hold 200 voices; further ones are not registered.
     if (n < 0 || n >= kCatalogueCapacity) return;

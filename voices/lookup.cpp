@@ -12,6 +12,9 @@ namespace {
 char translatedLanguage[256];
 // Entries the last list filled (host threads only): a shorter list clears the rest.
 int32_t listedBefore = kCatalogueCapacity;
+// VoiceList holds the whole catalogue, as the last unfiltered call left it, and
+// the catalogue has not changed since: an unfiltered call can answer at once.
+std::atomic<bool> fullListStanding{false};
 
 bool Equal(const char* filterText, const char* voiceText) {
     return filterText && voiceText && strcmp(filterText, voiceText) == 0;
@@ -77,7 +80,19 @@ const char* TranslateLanguage(VoiceFilter* filter) {
     return translatedLanguage;
 }
 
+void ForgetFullVoiceList() { fullListStanding = false; }
+
+VoiceDescriptor** VoicesListAllIfStanding() {
+    if (!fullListStanding.load()) return nullptr;
+    if (LogEnabled(LOG_HOST)) {
+        LogWrite(LOG_HOST, "ListVoices");
+        LogWrite(LOG_HOST, "Alle holen");
+    }
+    return VoiceList;
+}
+
 VoiceDescriptor** VoicesList(VoiceFilter* filter) {
+    fullListStanding = false;
     const bool logging = LogEnabled(LOG_HOST);
     if (logging) LogWrite(LOG_HOST, "ListVoices");
     const int32_t count = Voices.catalogueCount;
@@ -95,6 +110,7 @@ VoiceDescriptor** VoicesList(VoiceFilter* filter) {
     for (int32_t i = next; i < listedBefore; ++i) VoiceList[i] = nullptr;
     VoiceList[next] = nullptr;
     listedBefore = next;
+    fullListStanding = filter == nullptr;
     return VoiceList;
 }
 

@@ -49,6 +49,11 @@ int32_t IsDigitString(const char* text, int32_t limit);
 // (null when the filter names no language).
 const char* TranslateLanguage(VoiceFilter* filter);
 VoiceDescriptor** VoicesList(VoiceFilter* filter);
+// The unfiltered list when the last call left it whole and the catalogue has not
+// changed since (no lock needed: nothing is written); null otherwise.
+VoiceDescriptor** VoicesListAllIfStanding();
+// The catalogue changes: the next unfiltered call fills the list anew.
+void ForgetFullVoiceList();
 int32_t VoicesSetByName(const char* text);
 int32_t VoicesSetByProperties(VoiceFilter* filter);
 VoiceDescriptor* VoicesGetCurrent();
