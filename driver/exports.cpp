@@ -26,7 +26,7 @@ void* KAL_CDECL kal_SetUriCallback(void* callback) {
     return callback;
 }
 
-int KAL_CDECL kal_Synth(const wchar_t* text, int mark) { return IntakeSynth(text, mark); }
+int KAL_CDECL kal_Synth(const kal_char16* text, int mark) { return IntakeSynth(text, mark); }
 int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int mark) {
     return IntakeSynthMark(text, marker, mark);
 }
@@ -37,7 +37,7 @@ int KAL_CDECL kal_SetParameter(int parameter, int value, int relative) {
     return ParamSet(parameter, value, relative);
 }
 int KAL_CDECL kal_GetParameter(int parameter, int current) { return ParamGet(parameter, current); }
-int KAL_CDECL kal_SetPunctuationList(const wchar_t* list) { return ParamSetPunctuation(list); }
+int KAL_CDECL kal_SetPunctuationList(const kal_char16* list) { return ParamSetPunctuation(list); }
 
 KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceDescriptor* filter) { return VoicesList(filter); }
 int KAL_CDECL kal_SetVoiceByName(const char* nameOrIdentifier) { return VoicesSetByName(nameOrIdentifier); }

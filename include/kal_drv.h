@@ -3,7 +3,8 @@
  * Usable from C and C++ with any Windows compiler. Every export uses the cdecl
  * calling convention and takes and returns 32-bit values. Texts are 8-bit and
  * NUL-terminated in the code page of the current voice, except for the two
- * UTF-16 arguments (kal_Synth, kal_SetPunctuationList).
+ * UTF-16 arguments (kal_Synth, kal_SetPunctuationList), whose units are
+ * kal_char16: wchar_t on Windows, a 16-bit type in a native build of the core.
  */
 #ifndef KAL_DRV_H
 #define KAL_DRV_H
@@ -21,10 +22,20 @@ extern "C" {
 #define KAL_CDECL
 #endif
 
-#ifdef KAL_BUILDING_DRIVER
+#if defined(KAL_BUILDING_DRIVER) || !defined(_WIN32)
 #define KAL_API
 #else
 #define KAL_API __declspec(dllimport)
+#endif
+
+/* One UTF-16 code unit. */
+#if defined(_WIN32)
+typedef wchar_t kal_char16;
+#elif defined(__cplusplus)
+typedef char16_t kal_char16;
+#else
+#include <stdint.h>
+typedef uint_least16_t kal_char16;
 #endif
 
 /* Messages a synth callback receives in KalSynthEvent.message. */
@@ -60,11 +71,13 @@ typedef struct KalVoiceDescriptor {
 
 #if defined(__cplusplus) && __cplusplus >= 201103L
 static_assert(sizeof(KalSynthEvent) == 16, "KalSynthEvent is four 32-bit words");
-#if !defined(_WIN64)
-static_assert(sizeof(KalVoiceDescriptor) == 16 && offsetof(KalVoiceDescriptor, gender) == 12 &&
-                  offsetof(KalVoiceDescriptor, age) == 13,
+static_assert(sizeof(kal_char16) == 2, "UTF-16 units are 16 bits");
+static_assert(offsetof(KalVoiceDescriptor, gender) == 3 * sizeof(void*) &&
+                  offsetof(KalVoiceDescriptor, age) == 3 * sizeof(void*) + 1,
+              "three text pointers, then gender and age");
+/* The driver's own layout; a native 64-bit build of the core has 8-byte pointers. */
+static_assert(sizeof(void*) != 4 || sizeof(KalVoiceDescriptor) == 16,
               "KalVoiceDescriptor layout of the 32-bit driver");
-#endif
 #else
 typedef char kal_synth_event_size[sizeof(KalSynthEvent) == 16 ? 1 : -1];
 #endif
@@ -80,7 +93,7 @@ KAL_API int KAL_CDECL kal_SetSynthCallback(KalSynthCallback callback);
 KAL_API void* KAL_CDECL kal_SetUriCallback(void* callback);
 
 /* Speaking. Each queues one text (16 slots; the 17th overwrites the oldest). */
-KAL_API int KAL_CDECL kal_Synth(const wchar_t* text, int mark);
+KAL_API int KAL_CDECL kal_Synth(const kal_char16* text, int mark);
 KAL_API int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int mark);
 KAL_API int KAL_CDECL kal_Key(const char* text);
 KAL_API int KAL_CDECL kal_Char(int code);
@@ -88,7 +101,7 @@ KAL_API int KAL_CDECL kal_Char(int code);
 /* Settings. */
 KAL_API int KAL_CDECL kal_SetParameter(int parameter, int value, int relative);
 KAL_API int KAL_CDECL kal_GetParameter(int parameter, int current);
-KAL_API int KAL_CDECL kal_SetPunctuationList(const wchar_t* list);
+KAL_API int KAL_CDECL kal_SetPunctuationList(const kal_char16* list);
 
 /* Voices. The list ends with a null pointer. */
 KAL_API KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceDescriptor* filter);

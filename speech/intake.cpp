@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 
 #include "config/config.h"
 #include "platform/platform.h"
@@ -12,6 +11,12 @@ char TextBuffer[kTextSize];
 namespace {
 constexpr size_t kMaxText = kTextSize - 1;
 constexpr uint32_t kUtf8 = 65001;
+
+size_t Length16(const kal_char16* text) {
+    size_t n = 0;
+    while (text[n]) ++n;
+    return n;
+}
 
 // The longest prefix of at most limit bytes that ends on a character boundary
 // of the current code page, so no character is cut in half.
@@ -42,9 +47,9 @@ void FillTextBuffer(const char* text, size_t length, size_t limit = kMaxText) {
 // A text too long for TextBuffer is cut to the longest run of whole UTF-16
 // characters whose conversion fits; a code page the system does not know gives
 // an empty text.
-void ConvertCut(const wchar_t* text) {
+void ConvertCut(const kal_char16* text) {
     const uint32_t codePage = static_cast<uint32_t>(CurrentCodePage);
-    const size_t length = wcslen(text);
+    const size_t length = Length16(text);
     auto bytesFor = [&](int32_t units) {
         return units == 0 ? 0 : PlatformWideToCodePage(codePage, text, units, nullptr, 0);
     };
@@ -69,11 +74,11 @@ void ConvertCut(const wchar_t* text) {
 }
 }  // namespace
 
-int32_t ConvertToCodePage(const wchar_t* text, char* out, int32_t size) {
+int32_t ConvertToCodePage(const kal_char16* text, char* out, int32_t size) {
     return PlatformWideToCodePage(static_cast<uint32_t>(CurrentCodePage), text, -1, out, size);
 }
 
-int32_t IntakeSynth(const wchar_t* text, int32_t mark) {
+int32_t IntakeSynth(const kal_char16* text, int32_t mark) {
     if (!text) {  // nothing to speak; the call still shows in the protocol
         LogWrite(LOG_HOST, "kal_Synth ", nullptr);
         return 0;

@@ -78,8 +78,8 @@ int32_t PlaybackSynchronize();
 // Every intake call fills it before queueing. Host calls must not overlap.
 extern char TextBuffer[kTextSize];
 // UTF-16 into CurrentCodePage; returns the bytes written with the terminator, 0 on failure.
-int32_t ConvertToCodePage(const wchar_t* text, char* out, int32_t size);
-int32_t IntakeSynth(const wchar_t* text, int32_t mark);
+int32_t ConvertToCodePage(const kal_char16* text, char* out, int32_t size);
+int32_t IntakeSynth(const kal_char16* text, int32_t mark);
 int32_t IntakeSynthMark(const char* text, const char* marker, int32_t mark);
 int32_t IntakeKey(const char* text);
 int32_t IntakeChar(int32_t code);

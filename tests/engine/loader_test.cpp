@@ -1,3 +1,5 @@
+// Loads the built simulated engine DLL: Windows only.
+#if defined(_WIN32)
 #include <windows.h>
 
 #include <regex>
@@ -99,3 +101,5 @@ TEST(EngineSessionStart, StartValues) {
     void** slots = reinterpret_cast<void**>(&Engine.api);
     for (int i = 0; i < kEngineApiSlots; ++i) EXPECT_EQ(nullptr, slots[i]);
 }
+
+#endif  // _WIN32
