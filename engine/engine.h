@@ -80,3 +80,7 @@ void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out);
 
 // How long ShutdownEngine waits for an engine that never reports idle.
 constexpr uint32_t kShutdownIdleLimitMs = 3000;
+// The waits of a stop's status polls (50 ms) and before shut-down polls (100 ms);
+// the stress tests shorten them.
+extern uint32_t StopPollWaitMs;
+extern uint32_t ShutdownSettleMs;

@@ -104,6 +104,9 @@ int32_t GoInitSpeech() {
     return 0;
 }
 
+uint32_t StopPollWaitMs = 50;
+uint32_t ShutdownSettleMs = 100;
+
 int32_t StopEngine() {
     if (!Engine.initialised) return -1;
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
@@ -115,7 +118,7 @@ int32_t StopEngine() {
     }
     if (state == kSpeaking) Engine.api.stop(i0, i1);
     for (int poll = 0; poll < 10; ++poll) {
-        PlatformSleep(50);
+        PlatformSleep(StopPollWaitMs);
         Engine.api.getInstStatus(i0, i1, &Engine.status);
         if (Engine.status == 0) break;
         char detail[16];
@@ -130,7 +133,7 @@ int32_t StopEngine() {
 void ShutdownEngine() {
     if (!Engine.initialised || !Engine.engineLibrary) return;
     StopEngine();
-    PlatformSleep(100);
+    PlatformSleep(ShutdownSettleMs);
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     // Bounded: this runs inside process detach, and an engine that never reports
     // idle must not hang the host.

@@ -5,6 +5,8 @@
 #include "platform/platform.h"
 #include "speech/speech.h"
 
+uint32_t SynchronizePollMs = 100;
+
 bool DriverIsBusy() {
     if (Engine.initialised && PlaybackState.load() == kSpeaking) return true;
     return QueueCountPending() != 0;
@@ -54,6 +56,6 @@ int32_t PlaybackSynchronize() {
             return 0;
         }
         if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) QueueNext();
-        PlatformSleep(100);
+        PlatformSleep(SynchronizePollMs);
     }
 }

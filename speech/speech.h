@@ -73,6 +73,8 @@ int32_t PlaybackStop();
 int32_t PlaybackPause(int32_t value);
 int32_t PlaybackIsPlaying();
 int32_t PlaybackSynchronize();
+// How long kal_Synchronize sleeps between its checks (100 ms); the stress tests shorten it.
+extern uint32_t SynchronizePollMs;
 
 // --- Text intake --------------------------------------------------------------------------
 // Every intake call fills it before queueing. Host calls must not overlap.
