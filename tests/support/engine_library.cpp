@@ -28,15 +28,19 @@ void EngineLibraryTest::TearDown() {
 
 bool EngineLibraryTest::Start() {
     const bool started = kal_Initialize() != -1;
+    Bind();
+    if (control) reset();
+    return started && control;
+}
+
+void EngineLibraryTest::Bind() {
     control = nullptr;
-    if (!Engine.engineLibrary) return false;
+    if (!Engine.engineLibrary) return;
     auto bind = [](const char* name) { return PlatformLibraryEntry(Engine.engineLibrary, name); };
     control = reinterpret_cast<ThreadedEngineControlFn>(bind("threaded_engine_control"))();
     seen = reinterpret_cast<ThreadedEngineSeenFn>(bind("threaded_engine_seen"));
     lastText = reinterpret_cast<ThreadedEngineLastTextFn>(bind("threaded_engine_last_text"));
     reset = reinterpret_cast<ThreadedEngineResetFn>(bind("threaded_engine_reset"));
-    reset();
-    return started;
 }
 
 std::string EngineLibraryTest::LastText() const {

@@ -13,6 +13,8 @@ protected:
     void TearDown() override;
     // kal_Initialize, then binds the engine's control; false when the start-up failed.
     bool Start();
+    // Binds the loaded engine's control (after anything that reloaded the library).
+    void Bind();
     std::string LastText() const;  // the last text the engine was given
 
     ThreadedEngineControl* control = nullptr;

@@ -145,7 +145,23 @@ void Copy(char* out, size_t size, const char* text) {
 }
 }  // namespace
 
-ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsInitialize(const char*, EngineClassHandle* out) {
+// A fault that must outlive a reload of the library (a start-up fault) is read
+// from the engine's folder: "<slot> <result>".
+void ReadFaultFile(const char* folder) {
+    char path[600];
+    snprintf(path, sizeof path, "%s%s", folder ? folder : "", THREADED_ENGINE_FAULT_FILE);
+    FILE* file = fopen(path, "r");
+    if (!file) return;
+    int slot = kNoFault, result = 0;
+    if (fscanf(file, "%d %d", &slot, &result) == 2) {
+        control.failSlot = slot;
+        control.failResult = result;
+    }
+    fclose(file);
+}
+
+ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsInitialize(const char* folder, EngineClassHandle* out) {
+    ReadFaultFile(folder);
     FAIL_IF_SCRIPTED(initialize);
     *out = EngineClassHandle{0x21, 0x22};
     return 0;
@@ -300,22 +316,24 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsSpeak(uint32_t, uint32_t, int32_t) {
     FAIL_IF_SCRIPTED(speak);
     uint64_t job;
     const int32_t mode = control.mode.load();
+    const bool beginHere = (mode == kEndSynchronous || control.beginInsideSpeak.load()) && !control.dropBegin.load();
     {
         std::lock_guard<std::mutex> guard(lock);
         job = activeJob = ++lastJob;
         RecordGiven(pendingText);
         snprintf(lastText, sizeof lastText, "%s", pendingText);
-        if (mode != kEndSynchronous) {
-            if (!control.beginInsideSpeak.load()) firstQueue.push_back(Event{kMsgBeginProcess, job});
-            if (!control.dropEnd.load()) firstQueue.push_back(Event{kMsgEndProcess, job});
-        }
     }
+    // The begin always comes before the end, wherever each is sent from.
+    if (beginHere) Send(kMsgBeginProcess);
+    std::unique_lock<std::mutex> guard(lock);
+    if (mode == kEndSynchronous) {
+        if (!control.dropEnd.load()) Deliver(guard, Event{kMsgEndProcess, job});
+        return 0;
+    }
+    if (!beginHere && !control.dropBegin.load()) firstQueue.push_back(Event{kMsgBeginProcess, job});
+    if (!control.dropEnd.load()) firstQueue.push_back(Event{kMsgEndProcess, job});
+    guard.unlock();
     wake.notify_all();
-    if (mode == kEndSynchronous || control.beginInsideSpeak.load()) Send(kMsgBeginProcess);
-    if (mode == kEndSynchronous && !control.dropEnd.load()) {
-        std::unique_lock<std::mutex> guard(lock);
-        Deliver(guard, Event{kMsgEndProcess, job});
-    }
     return 0;
 }
 

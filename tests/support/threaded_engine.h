@@ -28,7 +28,8 @@ struct ThreadedEngineControl {
     std::atomic<int32_t> failSlot{kNoFault};  // EngineApi slot that returns failResult
     std::atomic<int32_t> failResult{0};
     std::atomic<int32_t> stuckBusy{0};         // status reports busy for ever
-    std::atomic<int32_t> dropEnd{0};           // the end never comes (the thread died)
+    std::atomic<int32_t> dropEnd{0};           // the end never comes
+    std::atomic<int32_t> dropBegin{0};         // nor the begin (with dropEnd: the thread died)
     std::atomic<int32_t> doubleEnd{0};         // every end is sent twice
     std::atomic<int32_t> beginInsideSpeak{0};  // begin is sent from inside Speak
     std::atomic<int32_t> endAfterStop{0};      // a stopped text still gets its end, late
@@ -53,6 +54,10 @@ typedef int32_t(ENGINE_CALL* ThreadedEngineSeenFn)(int32_t thread, int32_t seque
 typedef void(ENGINE_CALL* ThreadedEngineLastTextFn)(char* out, uint32_t size);
 // Forgets every text seen, so a new run can start its sequences at 0.
 typedef void(ENGINE_CALL* ThreadedEngineResetFn)();
+
+// Read by the engine's initialize from the folder it is given: "<slot> <result>",
+// a fault for the entry point of that EngineApi slot that outlives reloads.
+#define THREADED_ENGINE_FAULT_FILE "engine_fault.txt"
 
 // File name of the built library below the build tree, e.g. "tests/threaded_engine.dll".
 #if defined(_WIN32)
