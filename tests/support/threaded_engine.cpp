@@ -9,6 +9,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #if defined(_WIN32)
 #define ENGINE_EXPORT extern "C" __declspec(dllexport)
@@ -145,6 +146,45 @@ void Copy(char* out, size_t size, const char* text) {
 }
 }  // namespace
 
+// Lists scripted by a file in the engine's folder (see threaded_engine.h); when
+// absent the engine lists one engine, its languages and two voices.
+struct ListScript {
+    bool present = false;
+    int32_t counts[3] = {0, 0, 0};  // engines, languages, voices: reported as given
+    std::vector<unsigned char> bytes;  // entry contents, taken in turn
+} script;
+
+void ReadListFile(const char* folder) {
+    char path[600];
+    snprintf(path, sizeof path, "%s%s", folder ? folder : "", THREADED_ENGINE_LIST_FILE);
+    script = ListScript();
+    FILE* file = fopen(path, "rb");
+    if (!file) return;
+    script.present = fread(script.counts, sizeof script.counts, 1, file) == 1;
+    unsigned char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) script.bytes.insert(script.bytes.end(), buffer, buffer + n);
+    fclose(file);
+}
+
+// Fills at most capacity entries from the script's bytes (unterminated if so)
+// and reports the scripted count, whatever it is.
+template <typename Entry>
+void FillScripted(int which, Entry* list, int32_t* count, size_t& at) {
+    const int32_t capacity = *count;
+    const int32_t wanted = script.counts[which];
+    for (int32_t i = 0; i < capacity && i < wanted; ++i) {
+        memset(list[i].text, 0, sizeof list[i].text);
+        for (size_t j = 0; j < sizeof list[i].text && at < script.bytes.size(); ++j) {
+            const unsigned char c = script.bytes[at++];
+            if (c == 0xFF) break;  // ends this entry early
+            list[i].text[j] = static_cast<char>(c);
+        }
+    }
+    *count = wanted;
+}
+size_t scriptAt = 0;
+
 // A fault that must outlive a reload of the library (a start-up fault) is read
 // from the engine's folder: "<slot> <result>".
 void ReadFaultFile(const char* folder) {
@@ -162,6 +202,8 @@ void ReadFaultFile(const char* folder) {
 
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsInitialize(const char* folder, EngineClassHandle* out) {
     ReadFaultFile(folder);
+    ReadListFile(folder);
+    scriptAt = 0;
     FAIL_IF_SCRIPTED(initialize);
     *out = EngineClassHandle{0x21, 0x22};
     return 0;
@@ -169,6 +211,10 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsInitialize(const char* folder, EngineC
 
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsGetEngineList(uint32_t, uint32_t, int32_t, EngineEntry* list, int32_t* count) {
     FAIL_IF_SCRIPTED(getEngineList);
+    if (script.present) {
+        FillScripted(0, list, count, scriptAt);
+        return 0;
+    }
     if (*count < 1) return 0;
     Copy(list[0].text, sizeof list[0].text, "Threaded");
     *count = 1;
@@ -178,6 +224,10 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsGetEngineList(uint32_t, uint32_t, int3
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsGetLanguageList(uint32_t, uint32_t, const EngineEntry*, LanguageEntry* list,
                                                           int32_t* count) {
     FAIL_IF_SCRIPTED(getLanguageList);
+    if (script.present) {
+        FillScripted(1, list, count, scriptAt);
+        return 0;
+    }
     const char* names[] = {"Deutsch", "English"};
     int32_t n = control.languages.load() > 1 ? 2 : 1;
     if (n > *count) n = *count;
@@ -279,6 +329,10 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsSetParamList(uint32_t, uint32_t, const
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsGetVoiceList(uint32_t, uint32_t, const EngineEntry*, const LanguageEntry*,
                                                        VoiceEntry* list, int32_t* count) {
     FAIL_IF_SCRIPTED(getVoiceList);
+    if (script.present) {
+        FillScripted(2, list, count, scriptAt);
+        return 0;
+    }
     const char* names[] = {"Anna", "Petra"};
     int32_t n = *count < 2 ? *count : 2;
     for (int32_t i = 0; i < n; ++i) Copy(list[i].text, sizeof list[i].text, names[i]);

@@ -59,6 +59,12 @@ typedef void(ENGINE_CALL* ThreadedEngineResetFn)();
 // a fault for the entry point of that EngineApi slot that outlives reloads.
 #define THREADED_ENGINE_FAULT_FILE "engine_fault.txt"
 
+// Also read there: three int32 counts (engines, languages, voices), reported as
+// they are, then the bytes of the entries in turn (0xFF ends an entry early; an
+// entry may stay unterminated). Never more entries are written than the
+// driver's capacity.
+#define THREADED_ENGINE_LIST_FILE "engine_lists.bin"
+
 // File name of the built library below the build tree, e.g. "tests/threaded_engine.dll".
 #if defined(_WIN32)
 #define THREADED_ENGINE_FILE "tests/threaded_engine.dll"
