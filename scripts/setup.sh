@@ -3,7 +3,9 @@
 set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 googletest cmake ninja-build; do
+# clang and its runtimes: the native sanitizer, thread checker and fuzzer builds (sanitize.sh).
+for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 googletest cmake ninja-build \
+    clang libclang-rt-14-dev; do
   have_pkg "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then

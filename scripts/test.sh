@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test under Wine.
+# Installs what is missing, builds, and runs every test under Wine, then the
+# native sanitizer, thread-checker, load and fuzz runs (scripts/sanitize.sh;
+# SANITIZE=0 skips them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -7,4 +9,7 @@ bash "$root/scripts/setup.sh"
 BUILD_DIR=$build bash "$root/scripts/build.sh"
 source "$root/scripts/wine-prefix.sh" "$build/wineprefix"
 cd "$build"
-ctest --output-on-failure --timeout 600 "$@"
+ctest --output-on-failure --timeout 900 "$@"
+if [ "${SANITIZE:-1}" != 0 ]; then
+  bash "$root/scripts/sanitize.sh"
+fi

@@ -1,6 +1,7 @@
 #define KAL_BUILDING_DRIVER  // the exports are linked in, not imported
 #include "fuzz/fuzz_targets.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -146,6 +147,10 @@ void FuzzEngineLists(const uint8_t* data, size_t size) {
     memcpy(&file[0], data, size < 12 ? size : 12);
     if (size > 12) file += Text(data + 12, size - 12);
     WriteFileText(fuzzFolder + THREADED_ENGINE_LIST_FILE, file);
+    // Up to 100 languages of 80 voices each read and write their profile keys;
+    // a profile that cannot be opened keeps that cheap (the profile target
+    // covers the contents).
+    snprintf(ProfilePath, sizeof ProfilePath, "%s%s", fuzzFolder.c_str(), "absent/kal.ini");
     if (GoInitSpeech() == 0) {
         kal_ListVoices(nullptr);
         kal_SetVoiceByName("Anna");
