@@ -66,7 +66,9 @@ for config in address thread; do
   grep -E '^(stress-row|cycles|fault matrix|replayed):' "$out" | sed "s/^/  $config /"
   if [ "$reports" -gt 0 ]; then
     note_failure "$reports sanitizer reports in the unit tests under $config (see $out)"
-    grep -E -A12 "ERROR: AddressSanitizer|runtime error:|WARNING: ThreadSanitizer" "$out" | head -n 60
+    # The first frames of each report; the whole reports are in the log.
+    grep -E -A3 "ERROR: AddressSanitizer|runtime error:|WARNING: ThreadSanitizer" "$out" |
+      grep -E "ERROR|runtime error|WARNING|^ +#[0-2] |(Read|Write|Previous).* at " | cut -c1-200 | head -n 60
   elif [ "$code" -ne 0 ] && [ "$bad" -eq 0 ]; then
     note_failure "unit tests under $config exited with $code (see $out)"
   fi

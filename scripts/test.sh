@@ -9,7 +9,9 @@ bash "$root/scripts/setup.sh"
 BUILD_DIR=$build bash "$root/scripts/build.sh"
 source "$root/scripts/wine-prefix.sh" "$build/wineprefix"
 cd "$build"
-ctest --output-on-failure --timeout 900 "$@"
+status=0
+ctest --output-on-failure --timeout 900 "$@" || status=$?
 if [ "${SANITIZE:-1}" != 0 ]; then
-  bash "$root/scripts/sanitize.sh"
+  bash "$root/scripts/sanitize.sh" || status=1
 fi
+exit $status
