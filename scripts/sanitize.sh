@@ -97,6 +97,7 @@ for exe in "$build"/address/tests/fuzz_*; do
   fi
 done
 echo "sanitize: fuzz executions in all: $fuzz_total"
+rm -rf /dev/shm/kal-fuzz-* 2>/dev/null
 
 # The load tests' rows of both builds, added up.
 cat "$log"/unit-*.txt 2>/dev/null | awk '
