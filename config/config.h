@@ -31,6 +31,10 @@ extern char LogPath[256];
 #define LOG_ENGINE "3KAL "
 #define LOG_QUEUE "3Buf "
 
+// Whether a line with this tag reaches the protocol: callers format a detail
+// only when it does.
+inline bool LogEnabled(const char* tag) { return DebugLevel != 0 && tag[0] - '0' < DebugLevel; }
+
 // One protocol line: "<label>: <text>[ <detail>]". A null text is written as
 // "(null)", a null detail is left out. Callable from any thread; lines stay whole.
 void LogWrite(const char* tag, const char* text, const char* detail = nullptr);
@@ -40,6 +44,9 @@ void LogWriteFormat(const char* tag, const char* format, ...) __attribute__((for
 void LogOpen(const char* path);
 // Appends the footer.
 void LogClose();
+// At process exit other threads are gone, maybe in the middle of a line: from
+// then on a line is written only when the protocol's lock is free at once.
+void LogNeverWait();
 
 // "MM/DD/YY" and "HH:MM:SS" of the local clock, each into a 9-byte buffer.
 void LogDateText(char* out);

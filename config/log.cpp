@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,30 @@ constexpr size_t kPartLimit = 4096;
 // guarded by logLock: the line being assembled, so lines of concurrent callers stay whole.
 // No call into the engine or the host is ever made while it is held.
 PlatformLock logLock;
+std::atomic<bool> neverWait{false};
+
+// Enters logLock, or with neverWait only if that needs no wait; true when entered.
+bool EnterLog() {
+    if (!neverWait.load()) {
+        PlatformLockEnter(&logLock);
+        return true;
+    }
+    return PlatformLockTryEnter(&logLock);
+}
+
+class LogLockScope {
+public:
+    LogLockScope() : entered_(EnterLog()) {}
+    ~LogLockScope() {
+        if (entered_) PlatformLockLeave(&logLock);
+    }
+    bool entered() const { return entered_; }
+    LogLockScope(const LogLockScope&) = delete;
+    LogLockScope& operator=(const LogLockScope&) = delete;
+
+private:
+    const bool entered_;
+};
 char lineBuffer[8 + 2 * kPartLimit + 8];
 
 const char kSeparator[] = "================================================";
@@ -49,9 +74,9 @@ void LogTimeText(char* out) {
 }
 
 void LogWrite(const char* tag, const char* text, const char* detail) {
-    if (DebugLevel == 0) return;
-    if (static_cast<signed char>(tag[0]) - '0' >= DebugLevel) return;
-    PlatformLockGuard guard(logLock);
+    if (!LogEnabled(tag)) return;
+    LogLockScope guard;
+    if (!guard.entered()) return;
     size_t at = Append(0, tag + 1);
     at = Append(at, ": ");
     at = Append(at, text ? text : "(null)");
@@ -64,7 +89,7 @@ void LogWrite(const char* tag, const char* text, const char* detail) {
 }
 
 void LogWriteFormat(const char* tag, const char* format, ...) {
-    if (DebugLevel == 0) return;
+    if (!LogEnabled(tag)) return;
     char text[512];
     va_list args;
     va_start(args, format);
@@ -83,8 +108,8 @@ void LogOpen(const char* path) {
     char header[512];
     snprintf(header, sizeof header, "Protokolldatei %s\n angelegt am  %s\n angelegt um  %s\n%s\n\n",
              IdentificationString, date, time, kSeparator);
-    PlatformLockGuard guard(logLock);
-    AppendToProtocol(header, true);
+    LogLockScope guard;
+    if (guard.entered()) AppendToProtocol(header, true);
 }
 
 void LogClose() {
@@ -95,6 +120,8 @@ void LogClose() {
     char footer[256];
     snprintf(footer, sizeof footer, "\n%s\n abgeschlossen am  %s\n abgeschlossen um  %s\n", kSeparator,
              date, time);
-    PlatformLockGuard guard(logLock);
-    AppendToProtocol(footer, false);
+    LogLockScope guard;
+    if (guard.entered()) AppendToProtocol(footer, false);
 }
+
+void LogNeverWait() { neverWait = true; }

@@ -1,13 +1,13 @@
 #include "driver/driver.h"
 
 // The standard entry point: module handle, reason, reserved; always 1.
-extern "C" int __stdcall DllMain(void*, unsigned long reason, void*) {
+extern "C" int __stdcall DllMain(void*, unsigned long reason, void* reserved) {
     switch (reason) {
     case 1:  // process attach
         ProcessAttach();
         break;
     case 0:  // process detach
-        ProcessDetach();
+        ProcessDetach(reserved != nullptr);
         break;
     default:  // thread attach and detach
         break;

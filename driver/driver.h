@@ -1,17 +1,39 @@
 // Driver frame: paths, identification, the host's callbacks, and the engine
 // lifecycle at the interface.
 #pragma once
+#include <atomic>
 #include <cstdint>
+
+// Serialises, for its scope, the host calls that change the engine session or read
+// what a start-up rewrites (start-up and shut-down, voice selection and lists,
+// parameters, stop and pause), so that calls from several host threads give the
+// results of the same calls one after another. Recursive on one thread. The wait
+// is bounded by kHostCallWaitMs, the longest such call's own work (a shut-down);
+// on the engine's notification thread it does not wait at all.
+class HostCallGate {
+public:
+    HostCallGate();
+    ~HostCallGate();
+    HostCallGate(const HostCallGate&) = delete;
+    HostCallGate& operator=(const HostCallGate&) = delete;
+
+private:
+    bool entered_ = false;
+};
+constexpr uint32_t kHostCallWaitMs = 10000;
 
 // The library's folder with its trailing backslash. Written at process attach only.
 extern char ModuleFolder[256];
 // Static text naming the driver, ending with the build stamp.
 extern const char* const IdentificationString;
 // The URI callback: stored, never called.
-extern void* UriCallback;
+extern std::atomic<void*> UriCallback;
 
 void ProcessAttach();
-void ProcessDetach();
+// processEnding: the process is ending (DllMain's reserved argument is not null).
+// Its other threads are gone then, maybe in the middle of an engine call or a
+// protocol line, so nothing is done that could wait for them.
+void ProcessDetach(bool processEnding);
 int32_t LifecycleInitialize();
 int32_t LifecycleTerminate();
 

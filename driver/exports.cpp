@@ -1,5 +1,7 @@
 // The twenty exports: each translates the host's call into the internal
-// operation that owns it, and nothing else.
+// operation that owns it, and nothing else. Every one runs as a host call
+// (HostCall: at most one text handed over, nothing thrown passes back to the
+// host); those that change the engine session also pass the HostCallGate.
 #define KAL_BUILDING_DRIVER
 #include "kal_drv.h"
 
@@ -8,10 +10,31 @@
 #include "speech/speech.h"
 #include "voices/voices.h"
 
+namespace {
+template <typename Result, typename Operation>
+Result HostCall(Result fallback, Operation operation) {
+    HostCallScope scope;
+    try {
+        return operation();
+    } catch (...) {
+        LogWrite(LOG_ERR, "Ausnahme im Aufruf des Hosts abgefangen");
+        return fallback;
+    }
+}
+
+template <typename Result, typename Operation>
+Result GatedHostCall(Result fallback, Operation operation) {
+    return HostCall(fallback, [&] {
+        HostCallGate gate;
+        return operation();
+    });
+}
+}  // namespace
+
 extern "C" {
 
-int KAL_CDECL kal_Initialize(void) { return LifecycleInitialize(); }
-int KAL_CDECL kal_Terminate(void) { return LifecycleTerminate(); }
+int KAL_CDECL kal_Initialize(void) { return GatedHostCall(-1, [] { return LifecycleInitialize(); }); }
+int KAL_CDECL kal_Terminate(void) { return GatedHostCall(0, [] { return LifecycleTerminate(); }); }
 const char* KAL_CDECL kal_Info(void) { return IdentificationString; }
 
 int KAL_CDECL kal_SetSynthCallback(KalSynthCallback callback) {
@@ -22,31 +45,43 @@ int KAL_CDECL kal_SetSynthCallback(KalSynthCallback callback) {
 
 void* KAL_CDECL kal_SetUriCallback(void* callback) {
     LogWrite(LOG_HOST, "SetUriCallback");
-    UriCallback = callback;
+    UriCallback.store(callback);
     return callback;
 }
 
-int KAL_CDECL kal_Synth(const kal_char16* text, int mark) { return IntakeSynth(text, mark); }
-int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int mark) {
-    return IntakeSynthMark(text, marker, mark);
+int KAL_CDECL kal_Synth(const kal_char16* text, int mark) {
+    return HostCall(0, [&] { return IntakeSynth(text, mark); });
 }
-int KAL_CDECL kal_Key(const char* text) { return IntakeKey(text); }
-int KAL_CDECL kal_Char(int code) { return IntakeChar(code); }
+int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int mark) {
+    return HostCall(0, [&] { return IntakeSynthMark(text, marker, mark); });
+}
+int KAL_CDECL kal_Key(const char* text) { return HostCall(0, [&] { return IntakeKey(text); }); }
+int KAL_CDECL kal_Char(int code) { return HostCall(0, [&] { return IntakeChar(code); }); }
 
 int KAL_CDECL kal_SetParameter(int parameter, int value, int relative) {
-    return ParamSet(parameter, value, relative);
+    return GatedHostCall(0, [&] { return ParamSet(parameter, value, relative); });
 }
 int KAL_CDECL kal_GetParameter(int parameter, int current) { return ParamGet(parameter, current); }
-int KAL_CDECL kal_SetPunctuationList(const kal_char16* list) { return ParamSetPunctuation(list); }
+int KAL_CDECL kal_SetPunctuationList(const kal_char16* list) {
+    return GatedHostCall(0, [&] { return ParamSetPunctuation(list); });
+}
 
-KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceDescriptor* filter) { return VoicesList(filter); }
-int KAL_CDECL kal_SetVoiceByName(const char* nameOrIdentifier) { return VoicesSetByName(nameOrIdentifier); }
-int KAL_CDECL kal_SetVoiceByProperties(KalVoiceDescriptor* filter) { return VoicesSetByProperties(filter); }
-KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void) { return VoicesGetCurrent(); }
+KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceDescriptor* filter) {
+    return GatedHostCall(VoiceList, [&] { return VoicesList(filter); });
+}
+int KAL_CDECL kal_SetVoiceByName(const char* nameOrIdentifier) {
+    return GatedHostCall(0, [&] { return VoicesSetByName(nameOrIdentifier); });
+}
+int KAL_CDECL kal_SetVoiceByProperties(KalVoiceDescriptor* filter) {
+    return GatedHostCall(0, [&] { return VoicesSetByProperties(filter); });
+}
+KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void) {
+    return GatedHostCall(&Voices.descriptors[0], [] { return VoicesGetCurrent(); });
+}
 
-int KAL_CDECL kal_Pause(int value) { return PlaybackPause(value); }
-int KAL_CDECL kal_Stop(void) { return PlaybackStop(); }
-int KAL_CDECL kal_IsPlaying(void) { return PlaybackIsPlaying(); }
-int KAL_CDECL kal_Synchronize(void) { return PlaybackSynchronize(); }
+int KAL_CDECL kal_Pause(int value) { return GatedHostCall(0, [&] { return PlaybackPause(value); }); }
+int KAL_CDECL kal_Stop(void) { return GatedHostCall(0, [] { return PlaybackStop(); }); }
+int KAL_CDECL kal_IsPlaying(void) { return HostCall(0, [] { return PlaybackIsPlaying(); }); }
+int KAL_CDECL kal_Synchronize(void) { return HostCall(0, [] { return PlaybackSynchronize(); }); }
 
 }  // extern "C"

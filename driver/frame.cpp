@@ -4,10 +4,11 @@
 #include "config/config.h"
 #include "driver/driver.h"
 #include "engine/engine.h"
+#include "speech/speech.h"
 #include "platform/platform.h"
 
 char ModuleFolder[256];
-void* UriCallback;
+std::atomic<void*> UriCallback{nullptr};
 
 void ProcessAttach() {
     PlatformOwnModuleFileName(ModuleFolder, 255);
@@ -20,9 +21,19 @@ void ProcessAttach() {
     GoInitSpeech();
 }
 
-void ProcessDetach() {
+void ProcessDetach(bool processEnding) {
+    if (processEnding) {
+        // The engine's threads are gone: closing the engine could wait for them for
+        // ever, and the system frees the library itself. Only the protocol is
+        // finished, and only if no vanished thread left its lock taken.
+        LogNeverWait();
+        LogWrite(LOG_DLL, "DLL_PROCESS_DETACH");
+        LogClose();
+        return;
+    }
     LogWrite(LOG_DLL, "DLL_PROCESS_DETACH");
     ShutdownEngine();
+    if (Engine.engineLibrary) WaitForOtherNotifications(kNotificationDrainMs);
     ReleaseEngineLibrary();
     LogClose();
 }

@@ -5,7 +5,13 @@
 
 int32_t LifecycleInitialize() {
     LogWrite(LOG_HOST, "kal_Initialize");
-    GoInitSpeech();
+    if (!Engine.initialised) {
+        // A new start-up frees the engine library first: no engine thread may
+        // still be on its way back through the driver into it.
+        if (Engine.engineLibrary) WaitForOtherNotifications(kNotificationDrainMs);
+        GoInitSpeech();
+        if (Engine.initialised) NotificationsOpenToHost(true);
+    }
     if (!Engine.initialised) return -1;
     switch (Engine.frequencyCode) {
     case 8: return 8000;

@@ -120,43 +120,65 @@ typedef int32_t(ENGINE_CALL* TtsSpeakFn)(uint32_t i0, uint32_t i1, int32_t zero)
 // Bound but never called; only their presence is required.
 typedef int32_t(ENGINE_CALL* TtsUnusedFn)();
 
-// The thirty entry points in slot order.
+// The thirty entry points in slot order, one row each: exported name, slot
+// field in EngineApi, entry-point shape. The record, the name table and the
+// binding loop are all made from this list, so a name cannot sit beside the
+// wrong slot.
+#define ENGINE_ENTRY_POINTS(X)                                                                 \
+    X("ssft_ttsInitialize",            initialize,            TtsInitializeFn       ) /*  0 */ \
+    X("ssft_ttsGetEngineList",         getEngineList,         TtsGetEngineListFn    ) /*  1 */ \
+    X("ssft_ttsGetLanguageList",       getLanguageList,       TtsGetLanguageListFn  ) /*  2 */ \
+    X("ssft_ttsUnInitialize",          unInitialize,          TtsClassFn            ) /*  3 */ \
+    X("ssft_ttsOpen",                  open,                  TtsOpenFn             ) /*  4 */ \
+    X("ssft_ttsClose",                 close,                 TtsInstanceFn         ) /*  5 */ \
+    X("ssft_ttsSetInDevice",           setInDevice,           TtsUnusedFn           ) /*  6 */ \
+    X("ssft_ttsSetOutDevice",          setOutDevice,          TtsSetOutDeviceFn     ) /*  7 */ \
+    X("ssft_ttsProcess",               process,               TtsUnusedFn           ) /*  8 */ \
+    X("ssft_ttsStop",                  stop,                  TtsInstanceFn         ) /*  9 */ \
+    X("ssft_ttsPause",                 pause,                 TtsInstanceFn         ) /* 10 */ \
+    X("ssft_ttsResume",                resume,                TtsInstanceFn         ) /* 11 */ \
+    X("ssft_ttsGetInstStatus",         getInstStatus,         TtsGetInstStatusFn    ) /* 12 */ \
+    X("ssft_ttsSetParamList",          setParamList,          TtsSetParamListFn     ) /* 13 */ \
+    X("ssft_ttsGetParamList",          getParamList,          TtsUnusedFn           ) /* 14 */ \
+    X("ssft_ttsGetLipSyncInfo",        getLipSyncInfo,        TtsUnusedFn           ) /* 15 */ \
+    X("ssft_ttsGetPPList",             getPPList,             TtsUnusedFn           ) /* 16 */ \
+    X("ssft_ttsBackward",              backward,              TtsUnusedFn           ) /* 17 */ \
+    X("ssft_ttsForward",               forward,               TtsUnusedFn           ) /* 18 */ \
+    X("ssft_ttsGetVoiceList",          getVoiceList,          TtsGetVoiceListFn     ) /* 19 */ \
+    X("ssft_ttsGetSpeechDBList",       getSpeechDBList,       TtsUnusedFn           ) /* 20 */ \
+    X("ssft_ttsLoadDictionary",        loadDictionary,        TtsLoadDictionaryFn   ) /* 21 */ \
+    X("ssft_ttsUnloadDictionary",      unloadDictionary,      TtsUnloadDictionaryFn ) /* 22 */ \
+    X("ssft_ttsActivateDictionary",    activateDictionary,    TtsUnusedFn           ) /* 23 */ \
+    X("ssft_ttsDeactivateDictionary",  deactivateDictionary,  TtsUnusedFn           ) /* 24 */ \
+    X("ssft_ttsSetText",               setText,               TtsSetTextFn          ) /* 25 */ \
+    X("ssft_ttsGetWordTranscriptions", getWordTranscriptions, TtsUnusedFn           ) /* 26 */ \
+    X("ssft_ttsFreeTranscriptions",    freeTranscriptions,    TtsUnusedFn           ) /* 27 */ \
+    X("ssft_ttsErrorGetString",        errorGetString,        TtsErrorGetStringFn   ) /* 28 */ \
+    X("ssft_ttsSpeak",                 speak,                 TtsSpeakFn            ) /* 29 */
+
 struct EngineApi {
-    TtsInitializeFn initialize;                 // 0
-    TtsGetEngineListFn getEngineList;           // 1
-    TtsGetLanguageListFn getLanguageList;       // 2
-    TtsClassFn unInitialize;                    // 3
-    TtsOpenFn open;                             // 4
-    TtsInstanceFn close;                        // 5
-    TtsUnusedFn setInDevice;                    // 6
-    TtsSetOutDeviceFn setOutDevice;             // 7
-    TtsUnusedFn process;                        // 8
-    TtsInstanceFn stop;                         // 9
-    TtsInstanceFn pause;                        // 10
-    TtsInstanceFn resume;                       // 11
-    TtsGetInstStatusFn getInstStatus;           // 12
-    TtsSetParamListFn setParamList;             // 13
-    TtsUnusedFn getParamList;                   // 14
-    TtsUnusedFn getLipSyncInfo;                 // 15
-    TtsUnusedFn getPPList;                      // 16
-    TtsUnusedFn backward;                       // 17
-    TtsUnusedFn forward;                        // 18
-    TtsGetVoiceListFn getVoiceList;             // 19
-    TtsUnusedFn getSpeechDBList;                // 20
-    TtsLoadDictionaryFn loadDictionary;         // 21
-    TtsUnloadDictionaryFn unloadDictionary;     // 22
-    TtsUnusedFn activateDictionary;             // 23
-    TtsUnusedFn deactivateDictionary;           // 24
-    TtsSetTextFn setText;                       // 25
-    TtsUnusedFn getWordTranscriptions;          // 26
-    TtsUnusedFn freeTranscriptions;             // 27
-    TtsErrorGetStringFn errorGetString;         // 28
-    TtsSpeakFn speak;                           // 29
+#define ENGINE_API_SLOT(name, field, type) type field;
+    ENGINE_ENTRY_POINTS(ENGINE_API_SLOT)
+#undef ENGINE_API_SLOT
 };
 
 constexpr int kEngineApiSlots = 30;
 // The exported names, in slot order.
 extern const char* const kEngineEntryNames[kEngineApiSlots];
+
+// Fills every slot of api with lookup(name), a void* that is null for a name
+// the library lacks. Every name is looked up, in slot order, even after a miss.
+// True when all thirty were found.
+template <typename Lookup>
+bool BindEngineApi(EngineApi& api, Lookup&& lookup) {
+    bool complete = true;
+#define ENGINE_API_BIND(name, field, type)            \
+    api.field = reinterpret_cast<type>(lookup(name)); \
+    if (!api.field) complete = false;
+    ENGINE_ENTRY_POINTS(ENGINE_API_BIND)
+#undef ENGINE_API_BIND
+    return complete;
+}
 
 // The engine is 32-bit; the native build of the core for the sanitizers has
 // 8-byte pointers, and only the records holding a pointer grow there.
@@ -184,7 +206,11 @@ static_assert(offsetof(TextRecord, length) == 4 && offsetof(TextRecord, text) ==
                   (!kPointer32 || sizeof(TextRecord) == 12),
               "TextRecord layout");
 static_assert(sizeof(EngineApi) == kEngineApiSlots * sizeof(void*), "thirty slots");
-static_assert(offsetof(EngineApi, speak) == 29 * sizeof(void*) &&
+static_assert(offsetof(EngineApi, initialize) == 0 &&
+                  offsetof(EngineApi, setOutDevice) == 7 * sizeof(void*) &&
+                  offsetof(EngineApi, setParamList) == 13 * sizeof(void*) &&
+                  offsetof(EngineApi, getVoiceList) == 19 * sizeof(void*) &&
+                  offsetof(EngineApi, setText) == 25 * sizeof(void*) &&
                   offsetof(EngineApi, errorGetString) == 28 * sizeof(void*) &&
-                  offsetof(EngineApi, getVoiceList) == 19 * sizeof(void*),
+                  offsetof(EngineApi, speak) == 29 * sizeof(void*),
               "slot order");

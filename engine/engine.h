@@ -15,9 +15,11 @@ struct EngineSession {
     EngineApi api{};
     void* engineLibrary = nullptr;
     std::atomic<int32_t> initialised{0};
-    int32_t volume = 100;
-    int32_t rate = 50;
-    int32_t frequencyCode = 11;
+    // Written by voice activation and kal_SetParameter, read by kal_GetParameter
+    // and kal_Initialize on any host thread.
+    std::atomic<int32_t> volume{100};
+    std::atomic<int32_t> rate{50};
+    std::atomic<int32_t> frequencyCode{11};
     TextRecord textRecord{};
     EngineDictionaryHandle dictionaryHandle{};
     int32_t dictionaryLoaded = 0;
@@ -26,7 +28,7 @@ struct EngineSession {
     void* dictionaryData = nullptr;
     uint32_t dictionarySize = 0;
     uint32_t dictionaryBytesRead = 0;
-    int32_t lastResult = 0;
+    std::atomic<int32_t> lastResult{0};  // the latest engine result; any thread
     EngineClassHandle classHandle{};
     EngineInstanceHandle instanceHandle{};
     EngineEntry engines[kEngineListCapacity]{};
@@ -37,7 +39,7 @@ struct EngineSession {
     int32_t languageCount = 0;
     char engineFolder[256]{};
     int32_t languageVoiceId = -1;
-    int32_t status = 0;
+    std::atomic<int32_t> status{0};  // the latest status a voice activation polled
     VoiceEntry voiceInfo[kVoiceListCapacity]{};
 };
 
@@ -53,10 +55,11 @@ int32_t LoadSpeech(const char* path);
 
 // Start-up: 0 when the session runs (already, or now), -1 when it failed.
 int32_t GoInitSpeech();
-// Stops speech and waits (bounded) for the engine to report idle. -1 when not initialised.
-int32_t StopEngine();
-// Stop, wait for idle (bounded), unload the dictionary, close, uninitialise.
-void ShutdownEngine();
+// The engine instance's status word (0: idle); a poll that throws counts as busy (-1).
+int32_t EngineInstanceStatus();
+// The end of a session: unloads the dictionary, closes the instance, uninitialises
+// the class; the session is no longer initialised. Nothing the engine throws passes.
+void CloseEngineSession();
 // Frees the engine library. Always 0.
 int32_t ReleaseEngineLibrary();
 
@@ -77,10 +80,7 @@ struct VoiceNames {
 };
 // From languages[language] and voiceInfo[voice] as they stand.
 void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out);
+// Asks the engine for the voices of languages[language] into voiceInfo; returns
+// how many it reported (low 16 bits, at most the list's capacity).
+int32_t RequestVoiceList(int32_t language);
 
-// How long ShutdownEngine waits for an engine that never reports idle.
-constexpr uint32_t kShutdownIdleLimitMs = 3000;
-// The waits of a stop's status polls (50 ms) and before shut-down polls (100 ms);
-// the stress tests shorten them.
-extern uint32_t StopPollWaitMs;
-extern uint32_t ShutdownSettleMs;

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "config/config.h"
 #include "driver/driver.h"
@@ -16,19 +17,24 @@ int32_t LoadSpeech(const char* path) {
         LogWrite(LOG_ERR, "Konnte die Datei nicht finden:", path);
         return -1;
     }
-    char savedFolder[256];
-    PlatformGetCurrentFolder(savedFolder, 255);
+    // The host's current folder is given back whatever its length.
+    std::vector<char> savedFolder(256);
+    const uint32_t needed = PlatformGetCurrentFolder(savedFolder.data(), static_cast<uint32_t>(savedFolder.size()));
+    if (needed >= savedFolder.size()) {
+        savedFolder.assign(needed + 1, '\0');
+        PlatformGetCurrentFolder(savedFolder.data(), static_cast<uint32_t>(savedFolder.size()));
+    }
     char libraryFolder[256];
     snprintf(libraryFolder, sizeof libraryFolder, "%s", path);
     if (char* slash = strrchr(libraryFolder, '\\')) slash[1] = '\0';
     // The engine finds its own data and dependencies relative to the current folder.
     PlatformSetCurrentFolder(libraryFolder);
-    LogWrite(LOG_DLL, savedFolder, ModuleFolder);
+    LogWrite(LOG_DLL, savedFolder.data(), ModuleFolder);
 
     PlatformSetLastError(0);
     Engine.engineLibrary = PlatformLoadLibrary(path);
     uint32_t error = PlatformGetLastError();
-    PlatformSetCurrentFolder(savedFolder);
+    PlatformSetCurrentFolder(savedFolder.data());
     if (!Engine.engineLibrary) {
         char code[16];
         snprintf(code, sizeof code, "%04X", static_cast<unsigned>(error));
@@ -37,11 +43,7 @@ int32_t LoadSpeech(const char* path) {
     }
 
     LogWrite(LOG_ENGINE, "Addressen zuweisen");
-    bool complete = true;
-    void** slots = reinterpret_cast<void**>(&Engine.api);
-    for (int i = 0; i < kEngineApiSlots; ++i) {
-        slots[i] = PlatformLibraryEntry(Engine.engineLibrary, kEngineEntryNames[i]);
-        if (!slots[i]) complete = false;
-    }
+    const bool complete =
+        BindEngineApi(Engine.api, [](const char* name) { return PlatformLibraryEntry(Engine.engineLibrary, name); });
     return complete ? 0 : -2;
 }

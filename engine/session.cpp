@@ -2,7 +2,9 @@
 #include <cstring>
 #include <new>
 
+#include "config/config.h"
 #include "engine/engine.h"
+#include "engine/guard.h"
 
 EngineSession Engine;
 
@@ -24,4 +26,10 @@ void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out) {
     EngineEntryText(Engine.voiceInfo[voice], out.voice);
     // Start-up and activation both build it here, so a cut name still finds its section.
     snprintf(out.section, sizeof out.section, "Nalvo %s %s", out.language, out.voice);
+}
+
+void LogEngineException(const char* line, const uint32_t* value) {
+    char detail[16] = "?: ";
+    if (value && LogEnabled(LOG_ENGINE)) snprintf(detail, sizeof detail, "%X: ", static_cast<unsigned>(*value));
+    LogWrite(LOG_ENGINE, line, detail);
 }

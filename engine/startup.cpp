@@ -4,6 +4,7 @@
 #include "config/config.h"
 #include "driver/driver.h"
 #include "engine/engine.h"
+#include "engine/guard.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
 #include "voices/voices.h"
@@ -24,12 +25,7 @@ int32_t ClampCount(int32_t count, int32_t capacity) {
 }
 
 void RegisterLanguageVoices(int32_t language) {
-    const EngineEntry* engine = &Engine.engines[0];
-    int32_t voiceCount = kVoiceListCapacity;
-    Engine.api.getVoiceList(Engine.classHandle.first, Engine.classHandle.second, engine,
-                            &Engine.languages[language], Engine.voiceInfo, &voiceCount);
-    // Only the low 16 bits count; never more than the list holds.
-    int32_t count = ClampCount(static_cast<uint16_t>(voiceCount), kVoiceListCapacity);
+    const int32_t count = RequestVoiceList(language);
     for (int32_t voice = 0; voice < count; ++voice) {
         VoiceNames names;
         ReadVoiceNames(language, voice, names);
@@ -104,50 +100,33 @@ int32_t GoInitSpeech() {
     return 0;
 }
 
-uint32_t StopPollWaitMs = 50;
-uint32_t ShutdownSettleMs = 100;
-
-int32_t StopEngine() {
-    if (!Engine.initialised) return -1;
-    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
-    int32_t state = PlaybackState.load();
-    if (state == kPaused) {
-        Engine.api.resume(i0, i1);
-        // The resume notification may already have set Speaking.
-        state = PlaybackState.load();
-    }
-    if (state == kSpeaking) Engine.api.stop(i0, i1);
-    for (int poll = 0; poll < 10; ++poll) {
-        PlatformSleep(StopPollWaitMs);
-        Engine.api.getInstStatus(i0, i1, &Engine.status);
-        if (Engine.status == 0) break;
-        char detail[16];
-        snprintf(detail, sizeof detail, "%d", static_cast<int>(Engine.status));
-        LogWrite(LOG_ERR, "Status nach Stop:", detail);
-        Engine.api.stop(i0, i1);
-    }
-    PlaybackState = kIdle;
-    return 0;
+int32_t RequestVoiceList(int32_t language) {
+    int32_t voiceCount = kVoiceListCapacity;
+    Engine.api.getVoiceList(Engine.classHandle.first, Engine.classHandle.second, &Engine.engines[0],
+                            &Engine.languages[language], Engine.voiceInfo, &voiceCount);
+    // Only the low 16 bits count; never more than the list holds.
+    return ClampCount(static_cast<uint16_t>(voiceCount), kVoiceListCapacity);
 }
 
-void ShutdownEngine() {
-    if (!Engine.initialised || !Engine.engineLibrary) return;
-    StopEngine();
-    PlatformSleep(ShutdownSettleMs);
+int32_t EngineInstanceStatus() {
+    int32_t status = 0;
+    if (!GuardedEngineCall("ft_ttsGetInstStatus failed EX:", [&] {
+            Engine.api.getInstStatus(Engine.instanceHandle.first, Engine.instanceHandle.second, &status);
+        }))
+        return -1;
+    return status;
+}
+
+void CloseEngineSession() {
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
-    // Bounded: this runs inside process detach, and an engine that never reports
-    // idle must not hang the host.
-    const uint32_t started = PlatformTickCount();
-    do {
-        Engine.api.getInstStatus(i0, i1, &Engine.status);
-        PlatformSleep(10);
-    } while ((PlaybackState.load() != kIdle || Engine.status != 0) &&
-             PlatformTickCount() - started < kShutdownIdleLimitMs);
     if (Engine.dictionaryLoaded)
-        Engine.api.unloadDictionary(i0, i1, Engine.dictionaryHandle.first, Engine.dictionaryHandle.second);
+        GuardedEngineCall("ft_ttsUnloadDictionary failed EX:", [&] {
+            Engine.api.unloadDictionary(i0, i1, Engine.dictionaryHandle.first, Engine.dictionaryHandle.second);
+        });
     Engine.dictionaryLoaded = 0;
-    Engine.api.close(i0, i1);
-    Engine.api.unInitialize(Engine.classHandle.first, Engine.classHandle.second);
+    GuardedEngineCall("ft_ttsClose failed EX:", [&] { Engine.api.close(i0, i1); });
+    GuardedEngineCall("ft_ttsUnInitialize failed EX:",
+                      [&] { Engine.api.unInitialize(Engine.classHandle.first, Engine.classHandle.second); });
     Engine.initialised = 0;
 }
 

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include <CLI.hpp>
+
 const char* const kUsage =
     "usage: kalsay [options] [text ...]\n"
     "  Loads kal_drv.dll from kalsay's own folder and speaks each text with the\n"
@@ -48,53 +50,127 @@ std::string Narrow(const std::wstring& text) {
     for (wchar_t c : text) out += (c < 0x80) ? static_cast<char>(c) : '?';
     return out;
 }
+
+static_assert(sizeof(wchar_t) == 2, "arguments are UTF-16 code units");
+
+// CLI11 parses 8-bit texts. Each UTF-16 code unit goes over as its own UTF-8
+// style sequence, so the option names stay ASCII and every argument comes back
+// unchanged, lone surrogates included (a real UTF-8 conversion would lose them).
+// A leading single dash goes over in its two-byte form: CLI11 would take "-x"
+// for a short option, but kalsay has none and such an argument is a text.
+std::string ToParserText(const std::wstring& text) {
+    std::string out;
+    const bool singleDash = !text.empty() && text[0] == L'-' && text.compare(0, 2, L"--") != 0;
+    for (size_t at = 0; at < text.size(); ++at) {
+        const unsigned unit = static_cast<unsigned>(text[at]) & 0xFFFF;
+        if (unit < 0x80 && !(at == 0 && singleDash)) {
+            out += static_cast<char>(unit);
+        } else if (unit < 0x800) {
+            out += static_cast<char>(0xC0 | unit >> 6);
+            out += static_cast<char>(0x80 | (unit & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | unit >> 12);
+            out += static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (unit & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring FromParserText(const std::string& text) {
+    std::wstring out;
+    for (size_t at = 0; at < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[at]);
+        unsigned unit = lead;
+        size_t length = 1;
+        if (lead >= 0xE0) {
+            unit = lead & 0x0F;
+            length = 3;
+        } else if (lead >= 0x80) {
+            unit = lead & 0x1F;
+            length = 2;
+        }
+        for (size_t k = 1; k < length && at + k < text.size(); ++k)
+            unit = unit << 6 | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+        out += static_cast<wchar_t>(unit);
+        at += length;
+    }
+    return out;
+}
+
+struct NumberOption {
+    const char* name;
+    int low;
+    int high;
+    int Options::*field;
+};
+
+// The driver has no upper limit for the protocol level: 4 and above log everything.
+const NumberOption kNumberOptions[] = {
+    {"--rate", 0, 100, &Options::rate},
+    {"--volume", 0, 100, &Options::volume},
+    {"--debug", 0, INT_MAX, &Options::debug},
+};
+constexpr size_t kNumberOptionCount = sizeof kNumberOptions / sizeof kNumberOptions[0];
 }  // namespace
 
 bool ParseOptions(const std::vector<std::wstring>& args, Options& options, std::string& error) {
     options = Options();
-    bool textsOnly = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::wstring& arg = args[i];
-        if (textsOnly || arg.size() < 2 || arg.compare(0, 2, L"--") != 0) {
-            options.texts.push_back(arg);
-            continue;
-        }
-        if (arg == L"--") {
-            textsOnly = true;
-            continue;
-        }
-        auto value = [&](std::wstring& out) {
-            if (i + 1 >= args.size()) {
-                error = Narrow(arg) + " needs a value";
+    CLI::App app;
+    app.set_help_flag();  // --help prints kalsay's own usage, after the parse
+    app.add_flag("--list", options.list);
+    app.add_flag("--interactive", options.interactive);
+    app.add_flag("--show-protocol", options.showProtocol);
+    app.add_flag("--help", options.help);
+    CLI::Option* voice = app.add_option("--voice")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    CLI::Option* language = app.add_option("--language")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    CLI::Option* numbers[kNumberOptionCount];
+    for (size_t i = 0; i < kNumberOptionCount; ++i)
+        numbers[i] = app.add_option(kNumberOptions[i].name)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    std::vector<std::string> texts;
+    app.add_option("texts", texts);
+
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed;
+    for (auto arg = args.rbegin(); arg != args.rend(); ++arg) reversed.push_back(ToParserText(*arg));
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ExtrasError&) {
+        for (const std::string& extra : app.remaining())
+            if (extra != "--") {
+                error = "unknown option " + Narrow(FromParserText(extra));
                 return false;
             }
-            out = args[++i];
-            return true;
-        };
-        auto number = [&](int low, int high, int& out) {
-            std::wstring text;
-            if (!value(text)) return false;
-            if (ParseNumber(text, low, high, out)) return true;
-            error = Narrow(arg) + " takes a number from " + std::to_string(low) + " to " + std::to_string(high) +
-                    ", not '" + Narrow(text) + "'";
-            return false;
-        };
-        bool ok = true;
-        if (arg == L"--list") options.list = true;
-        else if (arg == L"--interactive") options.interactive = true;
-        else if (arg == L"--show-protocol") options.showProtocol = true;
-        else if (arg == L"--help") options.help = true;
-        else if (arg == L"--voice") ok = value(options.voice);
-        else if (arg == L"--language") ok = value(options.language);
-        else if (arg == L"--rate") ok = number(0, 100, options.rate);
-        else if (arg == L"--volume") ok = number(0, 100, options.volume);
-        // The driver has no upper limit: 4 and above log everything.
-        else if (arg == L"--debug") ok = number(0, INT_MAX, options.debug);
-        else {
-            error = "unknown option " + Narrow(arg);
-            ok = false;
+        error = "unknown option";
+        return false;
+    } catch (const CLI::ArgumentMismatch& mismatch) {
+        // An option that needs a value came last, with nothing after it.
+        const std::string last = args.empty() ? std::string() : Narrow(args.back());
+        const CLI::Option* option = app.get_option_no_throw(last);
+        error = option && option->get_items_expected_min() > 0 ? last + " needs a value" : mismatch.what();
+        return false;
+    } catch (const CLI::ParseError& other) {
+        error = other.what();
+        return false;
+    }
+
+    if (voice->count()) options.voice = FromParserText(voice->results().back());
+    if (language->count()) options.language = FromParserText(language->results().back());
+    for (const std::string& text : texts) options.texts.push_back(FromParserText(text));
+    // Every value given is checked, in the order given, as the first bad one is
+    // what the user hears about; the last one counts.
+    size_t seen[kNumberOptionCount] = {};
+    for (const CLI::Option* given : app.parse_order()) {
+        for (size_t i = 0; i < kNumberOptionCount; ++i) {
+            if (given != numbers[i]) continue;
+            const NumberOption& number = kNumberOptions[i];
+            const std::wstring text = FromParserText(given->results()[seen[i]++]);
+            if (!ParseNumber(text, number.low, number.high, options.*number.field)) {
+                error = std::string(number.name) + " takes a number from " + std::to_string(number.low) + " to " +
+                        std::to_string(number.high) + ", not '" + Narrow(text) + "'";
+                return false;
+            }
         }
-        if (!ok) return false;
     }
     return true;
 }

@@ -1,4 +1,5 @@
-// kalsay's command line and its interactive commands: pure parsing, no driver.
+// kalsay's command line (parsed with CLI11) and its interactive commands: pure
+// parsing, no driver.
 #pragma once
 #include <string>
 #include <vector>

@@ -11,6 +11,8 @@
 // cut to size - 1 characters and terminated. Returns the characters written.
 uint32_t PlatformOwnModuleFileName(char* out, uint32_t size);
 // Current folder into out (size as given to the system); returns its length.
+// When out is too small nothing is written and the size it needs (with the
+// terminator) is returned, so a caller can ask again with enough room.
 uint32_t PlatformGetCurrentFolder(char* out, uint32_t size);
 bool PlatformSetCurrentFolder(const char* folder);
 
@@ -78,7 +80,24 @@ struct PlatformLock {
 #endif
 };
 void PlatformLockEnter(PlatformLock* lock);
+// Enters only when that needs no wait; true when entered.
+bool PlatformLockTryEnter(PlatformLock* lock);
 void PlatformLockLeave(PlatformLock* lock);
+
+// A condition to wait on with a lock held. Zero is its start state, like the lock's.
+struct PlatformCondition {
+#if defined(_WIN32)
+    void* word;  // a CONDITION_VARIABLE
+#else
+    // A pthread condition in place; its default state is all zero bytes.
+    alignas(8) unsigned char bytes[64];
+#endif
+};
+// Leaves the lock, waits until woken or limitMs passed, enters the lock again.
+// False when the time ran out. Spurious wake-ups happen: callers test their
+// condition again.
+bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uint32_t limitMs);
+void PlatformConditionWakeAll(PlatformCondition* condition);
 
 // Enters on construction, leaves on destruction.
 class PlatformLockGuard {
@@ -87,6 +106,20 @@ public:
     ~PlatformLockGuard() { PlatformLockLeave(&lock_); }
     PlatformLockGuard(const PlatformLockGuard&) = delete;
     PlatformLockGuard& operator=(const PlatformLockGuard&) = delete;
+    PlatformLock& lock() { return lock_; }
+
+private:
+    PlatformLock& lock_;
+};
+
+// Inside a guarded scope: leaves the lock for its own scope (a call into the
+// engine or the host) and enters it again at the end of that scope.
+class PlatformLockRelease {
+public:
+    explicit PlatformLockRelease(PlatformLockGuard& guard) : lock_(guard.lock()) { PlatformLockLeave(&lock_); }
+    ~PlatformLockRelease() { PlatformLockEnter(&lock_); }
+    PlatformLockRelease(const PlatformLockRelease&) = delete;
+    PlatformLockRelease& operator=(const PlatformLockRelease&) = delete;
 
 private:
     PlatformLock& lock_;

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -58,12 +59,13 @@ uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
 }
 
 uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {
-    if (size == 0) return 0;
-    if (!getcwd(out, size)) {
-        out[0] = '\0';
-        return 0;
-    }
-    return static_cast<uint32_t>(strlen(out));
+    if (size != 0 && getcwd(out, size)) return static_cast<uint32_t>(strlen(out));
+    // Too small: nothing written, and the size it needs with its terminator.
+    if (size) out[0] = '\0';
+    char* whole = getcwd(nullptr, 0);
+    const uint32_t needed = whole ? static_cast<uint32_t>(strlen(whole) + 1) : 0;
+    free(whole);
+    return needed;
 }
 
 bool PlatformSetCurrentFolder(const char* folder) { return chdir(NativePath(folder).c_str()) == 0; }
@@ -484,3 +486,24 @@ uint32_t PlatformTickCount() {
 static_assert(sizeof(pthread_mutex_t) <= sizeof(PlatformLock), "PlatformLock holds a pthread mutex");
 void PlatformLockEnter(PlatformLock* lock) { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)); }
 void PlatformLockLeave(PlatformLock* lock) { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)); }
+bool PlatformLockTryEnter(PlatformLock* lock) {
+    return pthread_mutex_trylock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)) == 0;
+}
+
+static_assert(sizeof(pthread_cond_t) <= sizeof(PlatformCondition), "PlatformCondition holds a pthread condition");
+bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uint32_t limitMs) {
+    // A zero condition measures on the realtime clock.
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += static_cast<time_t>(limitMs / 1000);
+    until.tv_nsec += static_cast<long>(limitMs % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_nsec -= 1000000000L;
+        ++until.tv_sec;
+    }
+    return pthread_cond_timedwait(reinterpret_cast<pthread_cond_t*>(condition->bytes),
+                                  reinterpret_cast<pthread_mutex_t*>(lock->bytes), &until) == 0;
+}
+void PlatformConditionWakeAll(PlatformCondition* condition) {
+    pthread_cond_broadcast(reinterpret_cast<pthread_cond_t*>(condition->bytes));
+}

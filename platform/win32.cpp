@@ -19,10 +19,7 @@ uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
 
 uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {
     DWORD n = GetCurrentDirectoryA(size, out);
-    if (n >= size) {  // too small: nothing was written
-        if (size) out[0] = '\0';
-        return 0;
-    }
+    if (n >= size && size) out[0] = '\0';  // too small: n is the size needed
     return n;
 }
 
@@ -110,3 +107,15 @@ uint32_t PlatformTickCount() { return GetTickCount(); }
 static_assert(sizeof(PlatformLock) == sizeof(SRWLOCK), "PlatformLock holds an SRWLOCK");
 void PlatformLockEnter(PlatformLock* lock) { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock)); }
 void PlatformLockLeave(PlatformLock* lock) { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock)); }
+bool PlatformLockTryEnter(PlatformLock* lock) {
+    return TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock)) != 0;
+}
+
+static_assert(sizeof(PlatformCondition) == sizeof(CONDITION_VARIABLE), "PlatformCondition holds a CONDITION_VARIABLE");
+bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uint32_t limitMs) {
+    return SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(condition),
+                                     reinterpret_cast<PSRWLOCK>(lock), limitMs, 0) != 0;
+}
+void PlatformConditionWakeAll(PlatformCondition* condition) {
+    WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(condition));
+}

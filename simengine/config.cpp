@@ -122,6 +122,7 @@ Config loadConfig(const std::string& folder) {
     c.sync = ini.num("Script", "Sync", 0) != 0;
     c.msPerChar = static_cast<uint32_t>(std::max<int64_t>(ini.num("Script", "MsPerChar", 2), 0));
     c.stuckBusy = ini.num("Script", "StuckBusy", 0) != 0;
+    c.beginInSpeak = ini.num("Script", "BeginInSpeak", 0) != 0;
     c.bufferMessages = ini.num("Script", "BufferMessages", 0) != 0;
     c.dictionaryHandle = static_cast<uint32_t>(ini.num("Script", "DictionaryHandle", 1));
     std::string script;

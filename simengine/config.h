@@ -16,6 +16,7 @@ struct Config {
     std::map<std::string, int32_t> fail;  // lower-case entry name without prefix -> result
     std::vector<int32_t> statusScript;
     bool stuckBusy = false;
+    bool beginInSpeak = false;  // worker mode: the begin message comes inside Speak
     bool bufferMessages = false;
     uint32_t dictionaryHandle = 1;
     std::map<uint32_t, std::string> errors;

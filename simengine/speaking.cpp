@@ -161,6 +161,20 @@ void startSpeaking(Guard& guard, Instance& in) {
     in.speech = Speech::Speaking;
     ++in.speechSerial;
     in.deadline = GetTickCount64() + speakingMs(in);
+    if (!g.config.sync && g.config.beginInSpeak) {
+        // Some engines announce the begin on the caller's thread, before Speak
+        // returns, and everything after it on their own thread.
+        guard.unlock();
+        deliver(in, kMsgBeginProcess);
+        guard.lock();
+        if (g.config.bufferMessages) {
+            dispatch(guard, in, {kMsgOutBufRequest, kMsgOutBufDone}, false);
+        } else {
+            WakeConditionVariable(&in.wake);
+            startWorkerIfNeeded(guard, in);
+        }
+        return;
+    }
     if (g.config.bufferMessages)
         dispatch(guard, in, {kMsgBeginProcess, kMsgOutBufRequest, kMsgOutBufDone}, true);
     else

@@ -6,11 +6,11 @@
 #include "speech/speech.h"
 #include "voices/voices.h"
 
-char TextBuffer[kTextSize];
-
 namespace {
 constexpr size_t kMaxText = kTextSize - 1;
 constexpr uint32_t kUtf8 = 65001;
+// The kal_Synth line's detail: the mark and as much of the text as fits.
+constexpr size_t kSynthDetailSize = 2560;
 
 size_t Length16(const kal_char16* text) {
     size_t n = 0;
@@ -37,17 +37,17 @@ size_t CharacterBoundary(const char* text, size_t length, size_t limit) {
     return at;
 }
 
-// Copies at most limit bytes of the text into TextBuffer, whole characters only.
-void FillTextBuffer(const char* text, size_t length, size_t limit = kMaxText) {
+// Copies at most limit bytes of the text into out, whole characters only.
+void FillTextBuffer(char* out, const char* text, size_t length, size_t limit = kMaxText) {
     size_t n = CharacterBoundary(text, length, limit);
-    memmove(TextBuffer, text, n);
-    TextBuffer[n] = '\0';
+    memmove(out, text, n);
+    out[n] = '\0';
 }
 
-// A text too long for TextBuffer is cut to the longest run of whole UTF-16
+// A text too long for the buffer is cut to the longest run of whole UTF-16
 // characters whose conversion fits; a code page the system does not know gives
 // an empty text.
-void ConvertCut(const kal_char16* text) {
+void ConvertCut(const kal_char16* text, char* out) {
     const uint32_t codePage = static_cast<uint32_t>(CurrentCodePage);
     const size_t length = Length16(text);
     auto bytesFor = [&](int32_t units) {
@@ -69,8 +69,8 @@ void ConvertCut(const kal_char16* text) {
             high = middle - 1;
     }
     low = whole(low);
-    int32_t written = low ? PlatformWideToCodePage(codePage, text, low, TextBuffer, kMaxText) : 0;
-    TextBuffer[written > 0 ? written : 0] = '\0';
+    int32_t written = low ? PlatformWideToCodePage(codePage, text, low, out, kMaxText) : 0;
+    out[written > 0 ? written : 0] = '\0';
 }
 }  // namespace
 
@@ -83,11 +83,14 @@ int32_t IntakeSynth(const kal_char16* text, int32_t mark) {
         LogWrite(LOG_HOST, "kal_Synth ", nullptr);
         return 0;
     }
-    if (ConvertToCodePage(text, TextBuffer, kTextSize) == 0) ConvertCut(text);
-    char detail[2560];
-    snprintf(detail, sizeof detail, "%04X %s", static_cast<unsigned>(mark), TextBuffer);
-    LogWrite(LOG_HOST, "kal_Synth ", detail);
-    QueueAdd(TextBuffer, mark);
+    char buffer[kTextSize];
+    if (ConvertToCodePage(text, buffer, kTextSize) == 0) ConvertCut(text, buffer);
+    if (LogEnabled(LOG_HOST)) {
+        char detail[kSynthDetailSize];
+        snprintf(detail, sizeof detail, "%04X %s", static_cast<unsigned>(mark), buffer);
+        LogWrite(LOG_HOST, "kal_Synth ", detail);
+    }
+    QueueAdd(buffer, mark);
     return 0;
 }
 
@@ -117,9 +120,10 @@ int32_t IntakeSynthMark(const char* text, const char* marker, int32_t mark) {
         limit = window < kMaxText ? window : kMaxText;
         length = strnlen(text + start, limit + 1);
     }
-    FillTextBuffer(text + start, length, limit);
-    LogWrite(LOG_HOST, "Synth_Mark", TextBuffer);
-    QueueAdd(TextBuffer, mark);
+    char buffer[kTextSize];
+    FillTextBuffer(buffer, text + start, length, limit);
+    LogWrite(LOG_HOST, "Synth_Mark", buffer);
+    QueueAdd(buffer, mark);
     return 0;
 }
 
@@ -128,17 +132,19 @@ int32_t IntakeKey(const char* text) {
         LogWrite(LOG_HOST, "Key", nullptr);
         return 0;
     }
-    FillTextBuffer(text, strnlen(text, kMaxText + 1));
-    LogWrite(LOG_HOST, "Key", TextBuffer);
-    QueueAdd(TextBuffer, 0);
+    char buffer[kTextSize];
+    FillTextBuffer(buffer, text, strnlen(text, kMaxText + 1));
+    LogWrite(LOG_HOST, "Key", buffer);
+    QueueAdd(buffer, 0);
     return 0;
 }
 
 int32_t IntakeChar(int32_t code) {
     char key[8];
     snprintf(key, sizeof key, "%04X", static_cast<unsigned>(code) & 0xFFFFu);
-    ProfileGetString(key, TextBuffer, kTextSize, key, "CharName");
-    LogWrite(LOG_HOST, "Key", TextBuffer);
-    QueueAdd(TextBuffer, 0);
+    char buffer[kTextSize];
+    ProfileGetString(key, buffer, kTextSize, key, "CharName");
+    LogWrite(LOG_HOST, "Key", buffer);
+    QueueAdd(buffer, 0);
     return 0;
 }

@@ -5,19 +5,43 @@
 #include "platform/platform.h"
 #include "speech/speech.h"
 
-// Written on the engine's notification thread only (one notification at a time).
-KalSynthEvent SynthEventRecord;
+KalSynthEvent SynthEventRecord;  // guarded by QueueLock
 std::atomic<KalSynthCallback> SynthCallback{nullptr};
 void* OutputBuffer;
 
 namespace {
-// Notifications being handled now, on any thread, and on this thread.
+// The engine's output-buffer size the driver announces for code 8.
+constexpr uint32_t kOutputBufferSize = 10000;
+
+// Notifications being handled now, on any thread, and on this thread. The
+// shut-down waits for the others before it closes the engine.
 std::atomic<int32_t> notificationsRunning{0};
 thread_local int32_t notificationsHere = 0;
-}  // namespace
+// Whether notifications may call the host: from a successful start-up until the
+// shut-down begins.
+std::atomic<bool> openToHost{true};
 
-namespace {
+class NotificationScope {
+public:
+    NotificationScope() {
+        ++notificationsRunning;
+        ++notificationsHere;
+    }
+    ~NotificationScope() {
+        --notificationsHere;
+        --notificationsRunning;
+    }
+    NotificationScope(const NotificationScope&) = delete;
+    NotificationScope& operator=(const NotificationScope&) = delete;
+};
+
 void LogNotify(const char* detail) { LogWrite(LOG_ENGINE, "CbOutNotify", detail); }
+
+void LogNotifyException(const uint32_t* value) {
+    char detail[16] = "?";
+    if (value) snprintf(detail, sizeof detail, "0x%X", static_cast<unsigned>(*value));
+    LogWrite(LOG_ENGINE, "CbOutNotify Fehler", detail);
+}
 
 void HandleCode(uint32_t code, FILE* stream, void* data) {
     switch (code) {
@@ -32,7 +56,7 @@ void HandleCode(uint32_t code, FILE* stream, void* data) {
         break;
     case kMsgOutBufRequest:
         if (auto* info = static_cast<OutBufferInfo*>(data)) {
-            info->size = 10000;
+            info->size = kOutputBufferSize;
             info->buffer = OutputBuffer;
             info->zero12 = 0;
             info->zero16 = 0;
@@ -69,34 +93,45 @@ void HandleCode(uint32_t code, FILE* stream, void* data) {
 
 int32_t ENGINE_CALL CbOutNotify(uint32_t, uint32_t, FILE* stream, const EngineMessage* message) {
     if (!message) return 0;
+    NotificationScope running;
     const uint32_t code = message->code;
-    ++notificationsRunning;
-    ++notificationsHere;
-    SynthEventRecord.message = static_cast<int>(code);
+    // Each notification reports through its own record: another notification,
+    // nested in this one or on another thread, never rewrites what this one's host
+    // call receives.
+    KalSynthEvent event{static_cast<int>(code), 0, 0, 0};
+    {
+        PlatformLockGuard guard(QueueLock);
+        SynthEventRecord.message = event.message;
+    }
     try {
         HandleCode(code, stream, message->data);
         {
             PlatformLockGuard guard(QueueLock);
-            SynthEventRecord.mark = speakingMark;
+            event.mark = speakingMark;
+            SynthEventRecord = event;
         }
-        SynthEventRecord.reserved1 = 0;
-        SynthEventRecord.reserved2 = 0;
-        if (code == kMsgBeginProcess || code == kMsgEndProcess) {
+        if ((code == kMsgBeginProcess || code == kMsgEndProcess) && openToHost.load()) {
             // A host that registered no callback is simply not told.
-            if (KalSynthCallback callback = SynthCallback.load()) callback(&SynthEventRecord);
+            if (KalSynthCallback callback = SynthCallback.load()) callback(&event);
         }
     } catch (uint32_t value) {
-        char detail[16];
-        snprintf(detail, sizeof detail, "0x%X", static_cast<unsigned>(value));
-        LogWrite(LOG_ENGINE, "CbOutNotify Fehler", detail);
+        LogNotifyException(&value);
+    } catch (...) {
+        // Nothing may pass back into the engine's thread.
+        LogNotifyException(nullptr);
     }
-    --notificationsHere;
-    --notificationsRunning;
     return 0;
 }
 
-void WaitForOtherNotifications(uint32_t limitMs) {
+bool WaitForOtherNotifications(uint32_t limitMs) {
     const uint32_t started = PlatformTickCount();
-    while (notificationsRunning.load() > notificationsHere && PlatformTickCount() - started < limitMs)
+    for (;;) {
+        if (notificationsRunning.load() <= notificationsHere) return true;
+        if (PlatformTickCount() - started >= limitMs) return false;
         PlatformSleep(1);
+    }
 }
+
+void NotificationsOpenToHost(bool open) { openToHost = open; }
+
+bool NotificationRunningHere() { return notificationsHere > 0; }

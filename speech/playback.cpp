@@ -2,25 +2,102 @@
 
 #include "config/config.h"
 #include "engine/engine.h"
+#include "engine/guard.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
 
-uint32_t SynchronizePollMs = 100;
+namespace {
+// StopEngine: a wait before each status poll, and how many polls at most.
+constexpr uint32_t kStopPollMs = 50;
+constexpr int kStopPolls = 10;
+// ShutdownEngine: a pause after the stop, then status polls this far apart until
+// the engine is idle, for at most kShutdownIdleLimitMs (it may run in process
+// detach, and an engine that never reports idle must not hang the host).
+constexpr uint32_t kShutdownSettleMs = 100;
+constexpr uint32_t kShutdownPollMs = 10;
+constexpr uint32_t kShutdownIdleLimitMs = 3000;
+}  // namespace
+
+// The load tests shorten these; the shipped values are the constants above.
+uint32_t StopPollWaitMs = kStopPollMs;
+uint32_t ShutdownSettleMs = kShutdownSettleMs;
+uint32_t SynchronizePollMs = kSynchronizePassMs;
+
+namespace {
+void CallEngine(const char* line, TtsInstanceFn* slot) {
+    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
+    GuardedEngineCall(line, [&] { (*slot)(i0, i1); });
+}
+
+void EngineStopCall() { CallEngine("ft_ttsStop failed EX:", &Engine.api.stop); }
+}  // namespace
 
 bool DriverIsBusy() {
+    // Read in this order: a hand-over sets handingOver before its slot stops
+    // counting as pending, and PlaybackState to Speaking before handingOver ends.
+    if (QueueHandingOver()) return true;
     if (Engine.initialised && PlaybackState.load() == kSpeaking) return true;
-    return QueueCountPending() != 0;
+    // Nothing Pending or Taken: counting would find nothing and free nothing.
+    if (!QueueMayBeBusy()) return false;
+    return QueueCountPendingAndFreeTaken() != 0 || QueueHandingOver();
 }
 
 void PauseOrResume() {
     if (!Engine.initialised) return;
-    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     // The state itself follows the engine's pause and resume notifications.
     const int32_t state = PlaybackState.load();
     if (state == kSpeaking)
-        Engine.api.pause(i0, i1);
+        CallEngine("ft_ttsPause failed EX:", &Engine.api.pause);
     else if (state == kPaused)
-        Engine.api.resume(i0, i1);
+        CallEngine("ft_ttsResume failed EX:", &Engine.api.resume);
+}
+
+int32_t StopEngine() {
+    if (!Engine.initialised) return -1;
+    int32_t state = PlaybackState.load();
+    if (state == kPaused) {
+        CallEngine("ft_ttsResume failed EX:", &Engine.api.resume);
+        // The resume notification may already have set Speaking.
+        state = PlaybackState.load();
+    }
+    if (state == kSpeaking) EngineStopCall();
+    for (int poll = 0; poll < kStopPolls; ++poll) {
+        PlatformSleep(StopPollWaitMs);
+        const int32_t status = EngineInstanceStatus();
+        if (status == 0) break;
+        if (LogEnabled(LOG_ERR)) {
+            char detail[16];
+            snprintf(detail, sizeof detail, "%d", static_cast<int>(status));
+            LogWrite(LOG_ERR, "Status nach Stop:", detail);
+        }
+        EngineStopCall();
+    }
+    PlaybackState = kIdle;
+    return 0;
+}
+
+void ShutdownEngine() {
+    if (!Engine.initialised || !Engine.engineLibrary) return;
+    // No text may start while the engine is being closed; one being handed over
+    // on another thread is waited for.
+    QueueSuspendHandOvers();
+    StopEngine();
+    PlatformSleep(ShutdownSettleMs);
+    const uint32_t started = PlatformTickCount();
+    int32_t status;
+    do {
+        status = EngineInstanceStatus();
+        PlatformSleep(kShutdownPollMs);
+    } while ((PlaybackState.load() != kIdle || status != 0) &&
+             PlatformTickCount() - started < kShutdownIdleLimitMs);
+    // From here the host hears nothing more, and no notification may still be
+    // running in the driver when the engine is closed (and later freed).
+    NotificationsOpenToHost(false);
+    WaitForOtherNotifications(kNotificationDrainMs);
+    CloseEngineSession();
+    QueueResumeHandOvers();
+    // A text added meanwhile is taken now, as any text without a session is.
+    QueueNext();
 }
 
 int32_t PlaybackStop() {
@@ -33,9 +110,11 @@ int32_t PlaybackStop() {
 }
 
 int32_t PlaybackPause(int32_t value) {
-    char detail[256];
-    snprintf(detail, sizeof detail, "%d", static_cast<int>(value));
-    LogWrite(LOG_HOST, "Pause()", detail);
+    if (LogEnabled(LOG_HOST)) {
+        char detail[256];
+        snprintf(detail, sizeof detail, "%d", static_cast<int>(value));
+        LogWrite(LOG_HOST, "Pause()", detail);
+    }
     PauseOrResume();
     return 0;
 }
@@ -50,12 +129,16 @@ int32_t PlaybackSynchronize() {
     for (;;) {
         if (!DriverIsBusy()) {
             // The end notification turns Idle before it calls the host: let the host
-            // hear the last end before this returns (bounded, in case the host's
-            // callback itself waits for this thread).
-            WaitForOtherNotifications(1000);
-            return 0;
+            // hear the last end before this returns. A text may have started
+            // meanwhile, so the busy test is made again after the wait.
+            WaitForOtherNotifications(kLastEventWaitMs);
+            if (!DriverIsBusy()) return 0;
+            continue;
         }
-        if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) QueueNext();
+        if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) {
+            HostCallScope pass;  // each pass may hand over one text
+            QueueNext();
+        }
         PlatformSleep(SynchronizePollMs);
     }
 }

@@ -1,3 +1,27 @@
+// The queue of texts and the hand-over of one text at a time to the engine.
+//
+// How a text is handed over. QueueNext takes the next Pending slot in ring order,
+// but only while the engine is neither speaking nor paused, copies its text into
+// a hand-over buffer and calls SpeakText with that copy.
+//  - One thread hands over at a time (handOverThread). Another thread that wants
+//    to hand over meanwhile waits until that hand-over is over (kHandOverWaitMs at
+//    most) and then tries itself: usually the engine is now busy with the text
+//    just started, and its text waits for the end notification.
+//  - A host call hands over at most one text (HostCallScope). The engine's own
+//    notification thread goes on from text to text, one per end notification, so
+//    no host thread is kept in the driver by texts that other threads add.
+//  - An engine that notifies synchronously from inside ssft_ttsSpeak brings
+//    QueueNext back on the handing thread. Outside a host call the next text
+//    starts right there (at most kMaxNestedHandOvers deep), so the end event
+//    carries its mark; inside a host call it waits for the adder that is waiting,
+//    or for the handing thread once it is back.
+//  - A thread that gave up waiting, or a nested call that may not start a text,
+//    leaves nextRequested; the handing thread then takes one more text unless a
+//    waiting thread will, so no text waits while the engine is idle.
+//  - The wait after a start (SpeakStartWaitMs) is spent after the hand-over.
+//  - The shut-down suspends hand-overs and waits for the one in progress.
+// The engine reads a copy made for its hand-over, so neither a stop nor a new
+// text in the same slot changes the text while the engine speaks it.
 #include <cstring>
 
 #include "config/config.h"
@@ -10,15 +34,39 @@ SpeechQueue Queue;
 int32_t speakingMark;
 
 namespace {
-// guarded by QueueLock: the thread that is handing a text to the engine (0: none),
-// and whether another thread asked for the next text meanwhile. One text is handed
-// over at a time, so two threads never both start one; a request that arrives
-// meanwhile is carried out by the handing thread once the engine has answered.
-uint32_t handingThread;
-bool nextRequested;
+// How deep synchronous end notifications may nest hand-overs on one thread.
+constexpr int32_t kMaxNestedHandOvers = 16;
 
-// Takes the next Pending slot in ring order; null when the engine is busy or
-// nothing is pending. Called with QueueLock held.
+// guarded by QueueLock: the hand-over in progress and who waits for it.
+uint32_t handOverThread;     // 0: none
+int32_t handOverWaiters;     // threads waiting in QueueNext for it to end
+bool nextRequested;          // someone could not hand over: take one more text
+bool handOversSuspended;     // shut-down in progress: no new hand-over
+PlatformCondition handOverDone;
+// guarded by QueueLock while filled; the engine reads it until its text ends.
+// Two, used in turn, so a new take never rewrites the text the engine read last.
+char handOverTexts[2][kTextSize];
+int32_t lastHandOverText;
+
+// Written under QueueLock, read without it by the busy test: slots that are
+// Pending or Taken, and whether a hand-over is in progress.
+std::atomic<int32_t> slotsInUse{0};
+std::atomic<bool> handingOver{false};
+
+// Per thread: open host calls, texts handed over in the innermost one, and how
+// many hand-overs this thread is inside (nested by synchronous notifications).
+thread_local int32_t hostCalls = 0;
+thread_local int32_t hostHandOvers = 0;
+thread_local int32_t nestedHandOvers = 0;
+
+void SetSlotState(QueueSlot& slot, int32_t state) {
+    const bool wasInUse = slot.state != Free, inUse = state != Free;
+    slot.state = state;
+    if (wasInUse != inUse) slotsInUse += inUse ? 1 : -1;
+}
+
+// Takes the next Pending slot in ring order into a hand-over buffer; null when
+// the engine is busy or nothing is pending. QueueLock held.
 const char* TakeNext() {
     if (Queue.pendingCount == 0) return nullptr;
     const int32_t state = PlaybackState.load();
@@ -38,18 +86,75 @@ const char* TakeNext() {
     }
     QueueSlot& slot = Queue.slots[Queue.readIndex];
     speakingMark = slot.mark;
-    slot.state = Taken;
+    SetSlotState(slot, Taken);
     if (Queue.pendingCount != 0) --Queue.pendingCount;
-    LogWrite(LOG_QUEUE, "Next - Speak", slot.text);
-    return slot.text;
+    lastHandOverText ^= 1;
+    char* text = handOverTexts[lastHandOverText];
+    memcpy(text, slot.text, strnlen(slot.text, kTextSize - 1) + 1);
+    text[kTextSize - 1] = '\0';
+    return text;
+}
+
+// Waits, QueueLock held, until no other thread hands over; false when
+// kHandOverWaitMs passed first.
+bool WaitForOtherHandOver(uint32_t self) {
+    const uint32_t started = PlatformTickCount();
+    while (handOverThread != 0 && handOverThread != self) {
+        const uint32_t waited = PlatformTickCount() - started;
+        if (waited >= kHandOverWaitMs) return false;
+        PlatformConditionWait(&handOverDone, &QueueLock, kHandOverWaitMs - waited);
+    }
+    return true;
+}
+
+// Marks this thread as the one handing over for its scope; QueueLock is held
+// when it begins and when it ends.
+class HandOverScope {
+public:
+    explicit HandOverScope(uint32_t self) : outer_(handOverThread) {
+        handOverThread = self;
+        handingOver = true;
+        if (hostCalls > 0) ++hostHandOvers;
+        ++nestedHandOvers;
+    }
+    ~HandOverScope() {
+        --nestedHandOvers;
+        handOverThread = outer_;
+        if (outer_ == 0) {
+            handingOver = false;
+            PlatformConditionWakeAll(&handOverDone);
+        }
+    }
+    bool nested() const { return outer_ != 0; }
+    HandOverScope(const HandOverScope&) = delete;
+    HandOverScope& operator=(const HandOverScope&) = delete;
+
+private:
+    const uint32_t outer_;
+};
+
+// This thread may not start another text now: a host call that has handed over
+// its text, or synchronous notifications nested too deep.
+bool ShareHandedOver() {
+    return hostCalls > 0 ? hostHandOvers > 0 : nestedHandOvers >= kMaxNestedHandOvers;
 }
 }  // namespace
+
+HostCallScope::HostCallScope() : savedHandOvers_(hostHandOvers) {
+    ++hostCalls;
+    hostHandOvers = 0;
+}
+
+HostCallScope::~HostCallScope() {
+    --hostCalls;
+    hostHandOvers = savedHandOvers_;
+}
 
 void QueueClear() {
     PlatformLockGuard guard(QueueLock);
     for (QueueSlot& slot : Queue.slots) {
         slot.mark = 0;
-        slot.state = Free;
+        SetSlotState(slot, Free);
         slot.text[0] = '\0';
     }
     Queue.writeIndex = 0;
@@ -58,13 +163,13 @@ void QueueClear() {
 }
 
 void QueueAdd(const char* text, int32_t mark) {
+    LogWrite(LOG_QUEUE, "Add - Speak", text);
     {
         PlatformLockGuard guard(QueueLock);
-        LogWrite(LOG_QUEUE, "Add - Speak", text);
         QueueSlot& slot = Queue.slots[Queue.writeIndex];
         slot.mark = mark;
-        slot.state = Pending;
-        size_t n = strnlen(text, kTextSize - 1);
+        SetSlotState(slot, Pending);
+        const size_t n = strnlen(text, kTextSize - 1);
         memcpy(slot.text, text, n);
         slot.text[n] = '\0';
         if (++Queue.writeIndex > kQueueSlots - 1) Queue.writeIndex = 0;
@@ -73,40 +178,69 @@ void QueueAdd(const char* text, int32_t mark) {
     QueueNext();
 }
 
-int32_t QueueCountPending() {
+int32_t QueueCountPendingAndFreeTaken() {
     PlatformLockGuard guard(QueueLock);
     Queue.pendingCount = 0;
     for (QueueSlot& slot : Queue.slots) {
         if (slot.state == Pending)
             ++Queue.pendingCount;
         else
-            slot.state = Free;
+            SetSlotState(slot, Free);
     }
     return Queue.pendingCount;
 }
 
+bool QueueMayBeBusy() { return handingOver.load() || slotsInUse.load() != 0; }
+bool QueueHandingOver() { return handingOver.load(); }
+
 void QueueNext() {
     const uint32_t self = PlatformCurrentThreadId();
-    PlatformLockEnter(&QueueLock);
-    if (handingThread != 0 && handingThread != self) {
-        nextRequested = true;
-        PlatformLockLeave(&QueueLock);
-        return;
-    }
-    // Non-zero when an engine that notifies synchronously brought us back here
-    // from inside our own SpeakText: then the next text starts right here, as the
-    // end notification expects, and the outermost call keeps the hand-over.
-    const uint32_t outer = handingThread;
+    PlatformLockGuard guard(QueueLock);
     for (;;) {
-        nextRequested = false;
+        if (handOversSuspended) return;
+        if (handOverThread != 0 && handOverThread != self) {
+            ++handOverWaiters;
+            const bool over = WaitForOtherHandOver(self);
+            --handOverWaiters;
+            if (over) continue;
+            nextRequested = true;  // the handing thread takes it once it is back
+            return;
+        }
+        if (ShareHandedOver()) {
+            if (Queue.pendingCount != 0) nextRequested = true;
+            return;
+        }
         const char* text = TakeNext();
-        if (!text) break;
-        handingThread = self;
-        PlatformLockLeave(&QueueLock);
-        SpeakText(text);  // never under the lock: the engine may notify from inside
-        PlatformLockEnter(&QueueLock);
-        handingThread = outer;
-        if (outer != 0 || !nextRequested) break;
+        if (!text) {
+            nextRequested = false;  // nothing to take, or the next end notification takes it
+            return;
+        }
+        int32_t result;
+        bool nested;
+        {
+            HandOverScope handOver(self);
+            nested = handOver.nested();
+            // Never under the lock: the engine may notify from inside, on this thread or another.
+            PlatformLockRelease unlocked(guard);
+            LogWrite(LOG_QUEUE, "Next - Speak", text);
+            result = SpeakTextWithoutWait(text);
+        }
+        if (result == 0 && SpeakStartWaitMs != 0) {
+            PlatformLockRelease unlocked(guard);
+            PlatformSleep(SpeakStartWaitMs);
+        }
+        if (nested || !nextRequested || handOverWaiters > 0) return;
+        nextRequested = false;
     }
-    PlatformLockLeave(&QueueLock);
+}
+
+void QueueSuspendHandOvers() {
+    PlatformLockGuard guard(QueueLock);
+    handOversSuspended = true;
+    WaitForOtherHandOver(PlatformCurrentThreadId());
+}
+
+void QueueResumeHandOvers() {
+    PlatformLockGuard guard(QueueLock);
+    handOversSuspended = false;
 }

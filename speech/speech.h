@@ -23,7 +23,7 @@ constexpr int kTextSize = 4096;
 
 struct QueueSlot {
     int32_t mark;
-    char text[kTextSize];  // the engine reads a Taken slot's text while it speaks
+    char text[kTextSize];
     int32_t state;
 };
 
@@ -34,26 +34,62 @@ struct SpeechQueue {
     int32_t pendingCount;  // can run above the true count after an overwrite
 };
 
-// guarded by QueueLock: Queue, speakingMark, and the hand-over state. Taken on
-// the host's threads and on the engine's notification thread; never held while
-// the engine or the host is called.
+// guarded by QueueLock: Queue, speakingMark, the hand-over state (queue.cpp) and
+// SynthEventRecord. Taken on the host's threads and on the engine's notification
+// thread; never held while the engine or the host is called.
 extern PlatformLock QueueLock;
 extern SpeechQueue Queue;
 extern int32_t speakingMark;
 
 void QueueClear();
 void QueueAdd(const char* text, int32_t mark);
-int32_t QueueCountPending();
+// Counts the Pending slots and frees the Taken ones.
+int32_t QueueCountPendingAndFreeTaken();
+// Hands the next pending text to the engine when the engine is free; see queue.cpp.
 void QueueNext();
+// Lock-free view for the busy test: true when a slot is Pending or Taken, or a
+// text is being handed over (all would need QueueCountPendingAndFreeTaken to settle).
+bool QueueMayBeBusy();
+bool QueueHandingOver();
+
+// Shut-down: no new hand-over starts and the one in progress (on another thread)
+// is waited for, at most kHandOverWaitMs. QueueResumeHandOvers undoes it.
+void QueueSuspendHandOvers();
+void QueueResumeHandOvers();
+
+// A host call's scope on its thread: inside it, the thread hands at most one text
+// to the engine (see queue.cpp); a notification that the engine delivers on this
+// thread from inside that hand-over starts no further text.
+class HostCallScope {
+public:
+    HostCallScope();
+    ~HostCallScope();
+    HostCallScope(const HostCallScope&) = delete;
+    HostCallScope& operator=(const HostCallScope&) = delete;
+
+private:
+    int32_t savedHandOvers_;
+};
+
+// The longest a thread waits for another thread's hand-over to finish. A
+// hand-over is a few engine calls; this bound only matters for an engine that
+// hangs in one of them.
+constexpr uint32_t kHandOverWaitMs = 2000;
 
 // Hands one text to the engine: 0 started; -10 not initialised; -2 engine
 // claimed already; -1 engine busy; -3 set text failed; -4 speak failed.
+// The text must stay unchanged until the engine is done with it. Nothing an
+// engine call throws leaves it. SpeakText waits SpeakStartWaitMs after a start;
+// SpeakTextWithoutWait leaves that wait to its caller (QueueNext waits once the
+// hand-over is over, so other threads need not wait for the sleep).
 int32_t SpeakText(const char* text);
-// How long SpeakText waits after a successful start (50 ms); the stress tests shorten it.
+int32_t SpeakTextWithoutWait(const char* text);
+// How long a start is followed by a wait (50 ms); the stress tests shorten it.
 extern uint32_t SpeakStartWaitMs;
 
 // --- Notifications --------------------------------------------------------------------
-// The one event record handed to the host; rewritten by every notification.
+// The latest notification's record (message and mark), for diagnosis; each call of
+// the host's callback receives its own copy. guarded by QueueLock.
 extern KalSynthEvent SynthEventRecord;
 // The host's callback; null until registered. Written by the host, read on the engine thread.
 extern std::atomic<KalSynthCallback> SynthCallback;
@@ -62,23 +98,49 @@ extern void* OutputBuffer;
 
 int32_t ENGINE_CALL CbOutNotify(uint32_t first, uint32_t second, FILE* stream,
                                 const EngineMessage* message);
-// Waits, at most limitMs, until no notification is being handled on another thread.
-void WaitForOtherNotifications(uint32_t limitMs);
+// Waits, at most limitMs, until no notification is being handled on another
+// thread. True when none is.
+bool WaitForOtherNotifications(uint32_t limitMs);
+// How long a shut-down, or the release of the engine library, lets notifications
+// still running in the driver finish.
+constexpr uint32_t kNotificationDrainMs = 1000;
+// While closed, notifications still keep the state but never call the host.
+// Opened by a successful start-up, closed by the shut-down.
+void NotificationsOpenToHost(bool open);
+// True on a thread that is inside CbOutNotify (the host's callback included).
+bool NotificationRunningHere();
 
 // --- Playback control ------------------------------------------------------------------
-// Busy: initialised and Speaking, or else texts pending (frees Taken slots as it counts).
+// Busy: initialised and Speaking, a hand-over in progress, or else texts pending
+// (frees Taken slots as it counts).
 bool DriverIsBusy();
 void PauseOrResume();
+// Stops speech and waits (bounded) for the engine to report idle; PlaybackState
+// is Idle afterwards. -1 when not initialised.
+int32_t StopEngine();
+// Stop, wait for idle (bounded), let running notifications finish (bounded),
+// then unload the dictionary, close, uninitialise. Afterwards the host's callback
+// is not called again until the next start-up.
+void ShutdownEngine();
 int32_t PlaybackStop();
 int32_t PlaybackPause(int32_t value);
 int32_t PlaybackIsPlaying();
 int32_t PlaybackSynchronize();
-// How long kal_Synchronize sleeps between its checks (100 ms); the stress tests shorten it.
+// kal_Synchronize's pass interval.
+constexpr uint32_t kSynchronizePassMs = 100;
+// Test-only lengths of the stop's status-poll wait, the pause before shut-down
+// polls and kal_Synchronize's pass (shipped: 50, 100 and 100 ms).
+extern uint32_t StopPollWaitMs;
+extern uint32_t ShutdownSettleMs;
 extern uint32_t SynchronizePollMs;
+// How long kal_Synchronize lets a running notification finish, so the host has
+// heard the last end before it returns (bounded: the host's callback may itself
+// wait for this thread).
+constexpr uint32_t kLastEventWaitMs = 1000;
 
 // --- Text intake --------------------------------------------------------------------------
-// Every intake call fills it before queueing. Host calls must not overlap.
-extern char TextBuffer[kTextSize];
+// Each intake call converts or copies into a buffer of its own on its stack
+// (kTextSize bytes), so calls from several host threads never mix their texts.
 // UTF-16 into CurrentCodePage; returns the bytes written with the terminator, 0 on failure.
 int32_t ConvertToCodePage(const kal_char16* text, char* out, int32_t size);
 int32_t IntakeSynth(const kal_char16* text, int32_t mark);

@@ -5,33 +5,58 @@
 #include "config/config.h"
 #include "driver/driver.h"
 #include "engine/engine.h"
+#include "engine/guard.h"
 #include "platform/platform.h"
+#include "speech/speech.h"
 #include "voices/voices.h"
 
 char DictionaryPath[256];
 
 namespace {
-// Texts go into paramValue with their NUL, cut to 127 characters.
-int32_t SendText(uint32_t id, const char* text) {
-    Engine.param.paramId = id;
-    snprintf(reinterpret_cast<char*>(Engine.param.paramValue), sizeof Engine.param.paramValue, "%s", text);
-    return Engine.api.setParamList(Engine.instanceHandle.first, Engine.instanceHandle.second, &Engine.param, 1);
+// guarded by paramLock: Engine.param, the record the parameters are built in. A
+// number changes only its first two bytes, as the engine has always received
+// them; each call then sends a copy of its own, so calls from two threads never
+// mix their values and the lock is not held while the engine is called.
+PlatformLock paramLock;
+
+template <typename Fill>
+int32_t SendParam(uint32_t id, Fill fill) {
+    ParamRecord param;
+    {
+        PlatformLockGuard guard(paramLock);
+        Engine.param.paramId = id;
+        fill(Engine.param);
+        param = Engine.param;
+    }
+    int32_t result = -1;  // a call that throws counts as failed
+    GuardedEngineCall("ft_ttsSetParamList failed EX:", [&] {
+        result = Engine.api.setParamList(Engine.instanceHandle.first, Engine.instanceHandle.second, &param, 1);
+    });
+    return result;
 }
 
-void LogSelectFailure(const char* line, const char* format) {
+// Texts go into paramValue with their NUL, cut to 127 characters.
+int32_t SendText(uint32_t id, const char* text) {
+    return SendParam(id, [text](ParamRecord& param) {
+        snprintf(reinterpret_cast<char*>(param.paramValue), sizeof param.paramValue, "%s", text);
+    });
+}
+
+void LogSelectFailure(const char* line, const char* format, int32_t result, int32_t status) {
+    if (!LogEnabled(LOG_ENGINE)) return;
     char detail[128];
-    snprintf(detail, sizeof detail, format, static_cast<int>(Engine.lastResult),
-             static_cast<unsigned>(Engine.lastResult), static_cast<unsigned>(Engine.status));
+    snprintf(detail, sizeof detail, format, static_cast<int>(result), static_cast<unsigned>(result),
+             static_cast<unsigned>(status));
     LogWrite(LOG_ENGINE, line, detail);
 }
 }  // namespace
 
 // Numbers go into the first two bytes of paramValue; the other bytes stay.
 int32_t SendNumber(uint32_t id, int32_t value) {
-    Engine.param.paramId = id;
-    const uint16_t low = static_cast<uint16_t>(value);
-    memcpy(Engine.param.paramValue, &low, sizeof low);
-    return Engine.api.setParamList(Engine.instanceHandle.first, Engine.instanceHandle.second, &Engine.param, 1);
+    return SendParam(id, [value](ParamRecord& param) {
+        const uint16_t low = static_cast<uint16_t>(value);
+        memcpy(param.paramValue, &low, sizeof low);
+    });
 }
 
 int32_t SetVoice(int32_t voiceId) {
@@ -39,9 +64,13 @@ int32_t SetVoice(int32_t voiceId) {
     char idText[16];
     snprintf(idText, sizeof idText, "%d", static_cast<int>(voiceId));
     LogWrite(LOG_ENGINE, "SetVoice", idText);
-    ProfileGetInt("Volume", &Engine.volume, 100, "Default");
-    ProfileGetInt("Rate", &Engine.rate, 50, "Default");
-    ProfileGetInt("Freq", &Engine.frequencyCode, 11, "Default");
+    int32_t volume = 100, rate = 50, frequencyCode = 11;
+    ProfileGetInt("Volume", &volume, 100, "Default");
+    ProfileGetInt("Rate", &rate, 50, "Default");
+    ProfileGetInt("Freq", &frequencyCode, 11, "Default");
+    Engine.volume = volume;
+    Engine.rate = rate;
+    Engine.frequencyCode = frequencyCode;
     if (!Engine.initialised) return -1;
 
     const int32_t language = voiceId / 10, voice = voiceId % 10;
@@ -50,9 +79,7 @@ int32_t SetVoice(int32_t voiceId) {
     if (language < 0 || language >= Engine.languageCount || voice < 0) return -1;
 
     StopEngine();
-    int32_t count = kVoiceListCapacity;
-    Engine.api.getVoiceList(Engine.classHandle.first, Engine.classHandle.second, &Engine.engines[0],
-                            &Engine.languages[language], Engine.voiceInfo, &count);
+    RequestVoiceList(language);
     VoiceNames names;
     ReadVoiceNames(language, voice, names);
     const char* languageText = names.language;
@@ -61,23 +88,27 @@ int32_t SetVoice(int32_t voiceId) {
     int32_t dictionaryNumber = 0;
     ProfileGetInt("Lang", &dictionaryNumber, 0, section);
 
+    int32_t result;
     if (voiceId != Engine.languageVoiceId) {
         // Set before the engine answers: a rejected language is not tried again for this voice.
         Engine.languageVoiceId = voiceId;
-        Engine.lastResult = SendText(kParamLanguage, languageText);
+        result = SendText(kParamLanguage, languageText);
+        Engine.lastResult = result;
         LogWrite(LOG_ENGINE, "Select Language", languageText);
-        if (Engine.lastResult != 0)
-            LogSelectFailure("Select Language", "TtsSelectLanguage Fehlercode: %d %X %X");
+        if (result != 0)
+            LogSelectFailure("Select Language", "TtsSelectLanguage Fehlercode: %d %X %X", result, Engine.status);
     }
-    Engine.api.getInstStatus(Engine.instanceHandle.first, Engine.instanceHandle.second, &Engine.status);
-    Engine.lastResult = SendText(kParamVoice, voiceText);
+    const int32_t status = EngineInstanceStatus();
+    Engine.status = status;
+    result = SendText(kParamVoice, voiceText);
+    Engine.lastResult = result;
     LogWrite(LOG_ENGINE, "Select Voice", voiceText);
-    if (Engine.lastResult != 0) LogSelectFailure("Select Voice", " Fehlercode: %d %X %X");
+    if (result != 0) LogSelectFailure("Select Voice", " Fehlercode: %d %X %X", result, status);
 
-    SendNumber(kParamVolume, Engine.volume);
-    SendNumber(kParamRate, Engine.rate);
-    LogWriteFormat(LOG_ENGINE, "v:%d r:%d", static_cast<int>(Engine.volume), static_cast<int>(Engine.rate));
-    SendNumber(kParamFrequency, Engine.frequencyCode);
+    SendNumber(kParamVolume, volume);
+    SendNumber(kParamRate, rate);
+    LogWriteFormat(LOG_ENGINE, "v:%d r:%d", static_cast<int>(volume), static_cast<int>(rate));
+    SendNumber(kParamFrequency, frequencyCode);
     SendNumber(kParamUnknown512, 10491);
     SendNumber(kParamUnknown2048, 15);
     LoadVoiceDictionary(section, dictionaryNumber);
@@ -111,9 +142,21 @@ void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber) {
     PlatformFileClose(Engine.dictionaryFile);
     Engine.dictionaryFile = nullptr;
     if (Engine.dictionaryReadOk && Engine.dictionaryBytesRead == Engine.dictionarySize) {
-        Engine.lastResult = Engine.api.loadDictionary(Engine.instanceHandle.first, Engine.instanceHandle.second, 1,
-                                                      Engine.dictionaryData, Engine.dictionarySize,
-                                                      &Engine.dictionaryHandle);
+        const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
+        // One dictionary at a time: a host that switches voice per utterance must not
+        // fill the engine with every dictionary it ever loaded.
+        if (Engine.dictionaryLoaded) {
+            GuardedEngineCall("ft_ttsUnloadDictionary failed EX:", [&] {
+                Engine.api.unloadDictionary(i0, i1, Engine.dictionaryHandle.first, Engine.dictionaryHandle.second);
+            });
+            Engine.dictionaryLoaded = 0;
+        }
+        int32_t result = 0;
+        GuardedEngineCall("ft_ttsLoadDictionary failed EX:", [&] {
+            result = Engine.api.loadDictionary(i0, i1, 1, Engine.dictionaryData, Engine.dictionarySize,
+                                               &Engine.dictionaryHandle);
+        });
+        Engine.lastResult = result;
         Engine.dictionaryLoaded = 1;
         free(Engine.dictionaryData);
         Engine.dictionaryData = nullptr;

@@ -6,7 +6,7 @@
 
 VoiceCatalogue Voices;
 int32_t CurrentVoiceId;
-int32_t CurrentCodePage;
+std::atomic<int32_t> CurrentCodePage{0};
 
 void VoiceCatalogueClear() { memset(&Voices, 0, sizeof Voices); }
 

@@ -8,7 +8,7 @@ char PunctuationList[260];  // host threads only; stored and logged, read by not
 
 namespace {
 // Values above 100 are ignored; 100 and below, negative ones too, are taken.
-void SetSetting(int32_t& field, uint32_t engineParam, int32_t value) {
+void SetSetting(std::atomic<int32_t>& field, uint32_t engineParam, int32_t value) {
     if (value > 100) return;
     field = value;
     if (Engine.initialised) SendNumber(engineParam, value);
@@ -32,8 +32,8 @@ int32_t ParamGet(int32_t parameter, int32_t current) {
     char detail[64];
     snprintf(detail, sizeof detail, "P:%d C:%d", static_cast<int>(parameter), static_cast<int>(current));
     LogWrite(LOG_HOST, "GetParameter", detail);
-    if (parameter == KAL_PARAM_RATE) return current ? Engine.rate : 50;
-    if (parameter == KAL_PARAM_VOLUME) return current ? Engine.volume : 100;
+    if (parameter == KAL_PARAM_RATE) return current ? Engine.rate.load() : 50;
+    if (parameter == KAL_PARAM_VOLUME) return current ? Engine.volume.load() : 100;
     return 50;
 }
 

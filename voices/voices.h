@@ -1,6 +1,7 @@
 // Voices and settings: the voice catalogue, lookup and selection, activation
 // with the pronunciation dictionary, speech parameters and punctuation list.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,8 +30,9 @@ struct VoiceCatalogue {
     int32_t catalogueCount;
 };
 extern VoiceCatalogue Voices;
-extern int32_t CurrentVoiceId;   // host threads only
-extern int32_t CurrentCodePage;  // host threads only
+extern int32_t CurrentVoiceId;  // host calls behind the HostCallGate
+// Written by voice selection, read by every text intake on any host thread.
+extern std::atomic<int32_t> CurrentCodePage;
 
 // Appends one voice; a voice beyond the capacity is not registered.
 void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage);

@@ -6,18 +6,10 @@
 #include "support/files.h"
 #include "support/host.h"
 #include "support/pe.h"
+#include "support/sim_ini.h"
 
 namespace {
-const char kOneVoice[] =
-    "[Engines]\r\nCount=1\r\nName0=SimEngine\r\n"
-    "[Languages]\r\nCount=1\r\nName0=Deutsch\r\n"
-    "[Voices.Deutsch]\r\nCount=2\r\nName0=Anna\r\nName1=Petra\r\n";
-
-std::string CurrentFolder() {
-    char buffer[MAX_PATH];
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    return buffer;
-}
+const std::string kOneVoice = SimEngineIni({{"Deutsch", {"Anna", "Petra"}}});
 
 // The level a protocol line was written at, from its label; -1 for header and footer.
 int LineLevel(const std::string& line) {
@@ -148,10 +140,9 @@ TEST(Frame, BadDebugValuesAndLongPathsNeverFailAttach) {
 }
 
 TEST(Frame, ExportsAreTheTwentyNamesAndImportsOnlySystemDlls) {
-    HMODULE dll = LoadLibraryExA(BuildPath("driver/kal_drv.dll").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    ASSERT_NE(nullptr, dll);
-    EXPECT_EQ(std::set<std::string>(std::begin(kExportNames), std::end(kExportNames)), ExportedNames(dll));
+    MappedImage dll(BuildPath("driver/kal_drv.dll"));
+    ASSERT_TRUE(dll.valid());
+    EXPECT_EQ(std::set<std::string>(std::begin(kExportNames), std::end(kExportNames)), ExportedNames(dll.module()));
     // The compiler's runtime is linked in: nothing but the system's own DLLs.
-    EXPECT_EQ((std::set<std::string>{"KERNEL32.DLL", "MSVCRT.DLL"}), ImportedDlls(dll));
-    FreeLibrary(dll);
+    EXPECT_EQ((std::set<std::string>{"KERNEL32.DLL", "MSVCRT.DLL"}), ImportedDlls(dll.module()));
 }

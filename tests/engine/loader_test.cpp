@@ -2,6 +2,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "engine/engine.h"
@@ -9,12 +10,6 @@
 #include "support/files.h"
 
 namespace {
-std::string CurrentFolder() {
-    char buffer[MAX_PATH];
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    return buffer;
-}
-
 class LoaderTest : public DriverTest {
 protected:
     void TearDown() override {
@@ -77,6 +72,37 @@ TEST_F(LoaderTest, TheFullEngineLoadsFromItsOwnFolder) {
     EXPECT_EQ("Attach cwd=" + JournalEscape(engineFolder), attach[0]);
 }
 
+TEST_F(LoaderTest, EachSlotHoldsTheEntryPointOfItsOwnName) {
+    const std::string path = Copy("simengine/nalvoapi.dll", "nalvoapi.dll");
+    ASSERT_EQ(0, LoadSpeech(path.c_str()));
+    HMODULE module = static_cast<HMODULE>(Engine.engineLibrary);
+    auto entry = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
+    const void* const* slots = reinterpret_cast<const void* const*>(&Engine.api);
+    for (int i = 0; i < kEngineApiSlots; ++i) EXPECT_EQ(entry(kEngineEntryNames[i]), slots[i]) << kEngineEntryNames[i];
+    // By field: a row whose name and field disagree (pause bound to the resume
+    // name) would pass the positional check above.
+    struct Row {
+        const char* name;
+        void* slot;
+    };
+    const Row rows[] = {
+        {"ssft_ttsInitialize", reinterpret_cast<void*>(Engine.api.initialize)},
+        {"ssft_ttsOpen", reinterpret_cast<void*>(Engine.api.open)},
+        {"ssft_ttsClose", reinterpret_cast<void*>(Engine.api.close)},
+        {"ssft_ttsStop", reinterpret_cast<void*>(Engine.api.stop)},
+        {"ssft_ttsPause", reinterpret_cast<void*>(Engine.api.pause)},
+        {"ssft_ttsResume", reinterpret_cast<void*>(Engine.api.resume)},
+        {"ssft_ttsSetText", reinterpret_cast<void*>(Engine.api.setText)},
+        {"ssft_ttsSpeak", reinterpret_cast<void*>(Engine.api.speak)},
+        {"ssft_ttsGetVoiceList", reinterpret_cast<void*>(Engine.api.getVoiceList)},
+        {"ssft_ttsUnloadDictionary", reinterpret_cast<void*>(Engine.api.unloadDictionary)},
+    };
+    for (const Row& row : rows) {
+        EXPECT_NE(nullptr, row.slot) << row.name;
+        EXPECT_EQ(entry(row.name), row.slot) << row.name;
+    }
+}
+
 TEST_F(LoaderTest, ASecondLoadFreesTheFirstLibrary) {
     const std::string first = Copy("simengine/nalvoapi.dll", "first.dll");
     const std::string second = Copy("simengine/nalvoapi.dll", "second.dll");
@@ -100,6 +126,28 @@ TEST(EngineSessionStart, StartValues) {
     EXPECT_EQ(0, Engine.initialised.load());
     void** slots = reinterpret_cast<void**>(&Engine.api);
     for (int i = 0; i < kEngineApiSlots; ++i) EXPECT_EQ(nullptr, slots[i]);
+}
+
+// A host whose current folder is longer than the driver's paths gets it back all the same.
+TEST_F(LoaderTest, ALongCurrentFolderIsRestored) {
+    const std::string path = Copy("simengine/nalvoapi.dll", "nalvoapi.dll");
+    const std::string before = CurrentFolder();
+    std::string deep = folder;
+    while (deep.size() < 230) {
+        deep += std::string(std::min<size_t>(20, 249 - deep.size()), 'd') + "\\";
+        CreateDirectoryA(deep.c_str(), nullptr);
+    }
+    for (size_t length : {255u, 258u}) {
+        std::string current = deep + std::string(length - deep.size(), 'x');
+        ASSERT_TRUE(CreateDirectoryA(current.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        ASSERT_TRUE(SetCurrentDirectoryA(current.c_str())) << length;
+        char buffer[1024];
+        ASSERT_EQ(length, GetCurrentDirectoryA(sizeof buffer, buffer));
+        EXPECT_EQ(0, LoadSpeech(path.c_str())) << length;
+        GetCurrentDirectoryA(sizeof buffer, buffer);
+        EXPECT_EQ(current, std::string(buffer)) << length;
+    }
+    SetCurrentDirectoryA(before.c_str());
 }
 
 #endif  // _WIN32

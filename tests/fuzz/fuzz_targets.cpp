@@ -44,7 +44,7 @@ std::string Text(const uint8_t* data, size_t size) { return std::string(reinterp
 
 // Ends every text the fake engine started, as its end notification would.
 void EndAll() {
-    for (int i = 0; i < kQueueSlots + 1 && QueueCountPending(); ++i) Notify(kMsgEndProcess);
+    for (int i = 0; i < kQueueSlots + 1 && QueueCountPendingAndFreeTaken(); ++i) Notify(kMsgEndProcess);
     Notify(kMsgEndProcess);
 }
 }  // namespace

@@ -23,8 +23,6 @@ struct Event {
     size_t line;  // position in the output
 };
 
-std::vector<std::string> Lines(const std::string& output) { return SplitLines(output); }
-
 std::vector<Event> Events(const std::vector<std::string>& lines) {
     std::vector<Event> events;
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -56,11 +54,9 @@ ProcessResult Kalsay(const std::string& folder, const std::wstring& arguments, c
 }
 
 int VoiceSections(const std::string& profile) {
-    std::vector<char> buffer(32768);
-    DWORD got = GetPrivateProfileSectionNamesA(buffer.data(), static_cast<DWORD>(buffer.size()), profile.c_str());
     int count = 0;
-    for (const char* at = buffer.data(); at < buffer.data() + got && *at; at += strlen(at) + 1)
-        if (strncmp(at, "Nalvo ", 6) == 0) ++count;
+    for (const std::string& section : ProfileSectionNames(profile))
+        if (section.compare(0, 6, "Nalvo ") == 0) ++count;
     return count;
 }
 
@@ -73,7 +69,7 @@ TEST(KalsayInteractive, ListsVoicesSpeaksTypedLinesAndWaits) {
     ASSERT_TRUE(run.started);
     ASSERT_FALSE(run.timedOut) << run.output;
     EXPECT_EQ(run.exitCode, 0u) << run.output;
-    const std::vector<std::string> lines = Lines(run.output);
+    const std::vector<std::string> lines = SplitLines(run.output);
 
     // One line per voice of the engine: as many as the driver gave sections in kal.ini.
     int listed = -1;
@@ -114,7 +110,7 @@ TEST(KalsayInteractive, StopCutsTheSpokenTextAndLaterLinesStillSpeak) {
     ProcessResult run = Kalsay(folder, L"", "/rate 1\n" + longText + "\n/stop\n/rate 50\nweiter\n/wait\n");
     ASSERT_FALSE(run.timedOut) << run.output;
     EXPECT_EQ(run.exitCode, 0u) << run.output;
-    const std::vector<std::string> lines = Lines(run.output);
+    const std::vector<std::string> lines = SplitLines(run.output);
     EXPECT_NE(IndexOf(lines, "rate: 1"), std::string::npos) << run.output;
     EXPECT_NE(IndexOf(lines, "stopped: queue cleared"), std::string::npos) << run.output;
 
@@ -133,7 +129,7 @@ TEST(KalsayOneShot, SpeaksUtf16ArgumentsWithTheChosenVoiceAndShowsTheProtocol) {
     ProcessResult run = Kalsay(folder, L"--debug 4 --show-protocol --voice Anna Gr\u00FC\u00DFe zwei", "");
     ASSERT_FALSE(run.timedOut) << run.output;
     EXPECT_EQ(run.exitCode, 0u) << run.output;
-    const std::vector<std::string> lines = Lines(run.output);
+    const std::vector<std::string> lines = SplitLines(run.output);
     EXPECT_NE(IndexOf(lines, "current voice: Anna (0049-Anna)"), std::string::npos) << run.output;
     const std::vector<Event> events = Events(lines);
     EXPECT_EQ(Marks(events, "begin"), (std::vector<int>{1, 2})) << run.output;

@@ -13,50 +13,9 @@
 #include "kit/kit.h"
 #include "kit/process.h"
 #include "support/host.h"
+#include "support/pe.h"
 
 namespace {
-
-// A module mapped as an image without running its entry point or loading its
-// imports, so RVAs are plain offsets from its base.
-class PeFile {
-public:
-    explicit PeFile(const std::string& path)
-        : module_(LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES)) {}
-    ~PeFile() {
-        if (module_) FreeLibrary(module_);
-    }
-    bool valid() const { return module_ != nullptr; }
-
-    std::vector<std::string> Exports() const {
-        std::vector<std::string> names;
-        auto dir = Directory<IMAGE_EXPORT_DIRECTORY>(IMAGE_DIRECTORY_ENTRY_EXPORT);
-        for (DWORD i = 0; dir && i < dir->NumberOfNames; ++i)
-            names.push_back(At<char>(At<DWORD>(dir->AddressOfNames)[i]));
-        return names;
-    }
-
-    std::vector<std::string> Imports() const {
-        std::vector<std::string> names;
-        auto entry = Directory<IMAGE_IMPORT_DESCRIPTOR>(IMAGE_DIRECTORY_ENTRY_IMPORT);
-        for (; entry && entry->Name; ++entry) names.push_back(At<char>(entry->Name));
-        return names;
-    }
-
-private:
-    template <typename T>
-    const T* At(DWORD rva) const {
-        return reinterpret_cast<const T*>(reinterpret_cast<const char*>(module_) + rva);
-    }
-    template <typename T>
-    const T* Directory(int index) const {
-        auto dos = At<IMAGE_DOS_HEADER>(0);
-        auto nt = At<IMAGE_NT_HEADERS32>(dos->e_lfanew);
-        const DWORD rva = nt->OptionalHeader.DataDirectory[index].VirtualAddress;
-        return rva ? At<T>(rva) : nullptr;
-    }
-
-    HMODULE module_;
-};
 
 std::vector<std::string> DefExports() {
     std::vector<std::string> names;
@@ -85,9 +44,9 @@ std::string SystemFolder() {
 // Every import must be a DLL of the system folder, and none of the mingw
 // runtime DLLs that a host machine would lack.
 void ExpectSystemImportsOnly(const std::string& path) {
-    PeFile pe(path);
-    ASSERT_TRUE(pe.valid()) << path;
-    const std::vector<std::string> imports = pe.Imports();
+    MappedImage image(path);
+    ASSERT_TRUE(image.valid()) << path;
+    const std::vector<std::string> imports = ImportNames(image.module());
     ASSERT_FALSE(imports.empty()) << path;
     for (const std::string& name : imports) {
         const std::string lower = Lower(name);
@@ -104,14 +63,6 @@ std::string VersionString(const std::vector<char>& info, const char* name) {
     const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
     if (!VerQueryValueA(info.data(), key.c_str(), &value, &size) || !value) return "(missing)";
     return static_cast<const char*>(value);
-}
-
-std::vector<std::string> ProfileSections(const std::string& path) {
-    std::vector<char> buffer(32768);
-    DWORD got = GetPrivateProfileSectionNamesA(buffer.data(), static_cast<DWORD>(buffer.size()), path.c_str());
-    std::vector<std::string> names;
-    for (const char* at = buffer.data(); at < buffer.data() + got && *at; at += strlen(at) + 1) names.push_back(at);
-    return names;
 }
 
 std::set<std::string> ProfileKeys(const std::string& path, const std::string& section) {
@@ -142,9 +93,9 @@ TEST(KitLayout, InstallHoldsEveryPartOfTheKit) {
 }
 
 TEST(KitBinary, ExportsExactlyTheNamesOfTheDefFile) {
-    PeFile pe(KitPath("bin/kal_drv.dll"));
-    ASSERT_TRUE(pe.valid());
-    std::vector<std::string> exported = pe.Exports();
+    MappedImage image(KitPath("bin/kal_drv.dll"));
+    ASSERT_TRUE(image.valid());
+    std::vector<std::string> exported = ExportNames(image.module());
     std::vector<std::string> expected = DefExports();
     ASSERT_EQ(expected.size(), 20u);
     std::sort(exported.begin(), exported.end());
@@ -223,7 +174,7 @@ TEST(KitSample, DocumentsEveryKeyTheDriverWritesWithItsDefault) {
     const std::string written = host.folder + "kal.ini";
     ASSERT_TRUE(FileExists(written));
 
-    const std::vector<std::string> sampleSections = ProfileSections(sample);
+    const std::vector<std::string> sampleSections = ProfileSectionNames(sample);
     std::set<std::string> sampleVoiceKeys;
     for (const std::string& section : sampleSections)
         if (section.rfind("Nalvo ", 0) == 0) {
@@ -232,7 +183,7 @@ TEST(KitSample, DocumentsEveryKeyTheDriverWritesWithItsDefault) {
         }
 
     std::set<std::string> writtenVoiceKeys;
-    for (const std::string& section : ProfileSections(written)) {
+    for (const std::string& section : ProfileSectionNames(written)) {
         SCOPED_TRACE(section);
         const std::set<std::string> keys = ProfileKeys(written, section);
         if (section == "Default") {

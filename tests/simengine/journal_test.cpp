@@ -9,14 +9,6 @@
 
 namespace {
 
-std::string cwdEscaped() {
-    char cwd[MAX_PATH];
-    GetCurrentDirectoryA(sizeof cwd, cwd);
-    std::string out;
-    for (const char* p = cwd; *p; ++p) out += *p == '\\' ? std::string("\\x5c") : std::string(1, *p);
-    return out;
-}
-
 TEST(SimJournal, ExactLinesOfASession) {
     SimEngine sim("session", "[Script]\nSync=1\nDictionaryHandle=7\n[Errors]\n5=Five  ; comment\n");
     ASSERT_NE(sim.module, nullptr);
@@ -52,7 +44,7 @@ TEST(SimJournal, ExactLinesOfASession) {
     sim.api.unInitialize(c0, c1);
     sim.opened = false;
     std::vector<std::string> expected = {
-        "Attach cwd=" + cwdEscaped(),
+        "Attach cwd=" + JournalEscape(CurrentFolder()),
         "Initialize folder=C:\\x5cv\\x0a result=0",
         "GetEngineList capacity=20 count=1 result=0",
         "GetLanguageList engine=SimEngine capacity=1 count=1 result=0",

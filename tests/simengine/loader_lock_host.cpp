@@ -19,9 +19,7 @@ int32_t ENGINE_CALL notify(uint32_t, uint32_t, FILE*, const EngineMessage*) {
     return 0;
 }
 
-template <typename Fn> Fn bind(int slot) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(engine, kEngineEntryNames[slot])));
-}
+EngineApi api{};
 }  // namespace
 
 extern "C" __declspec(dllexport) LONG host_Notices() { return notices; }
@@ -34,19 +32,23 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
         folder = folder.substr(0, folder.find_last_of('\\') + 1);
         engine = LoadLibraryA((folder + "nalvoapi.dll").c_str());
         if (!engine) return FALSE;
+        if (!BindEngineApi(api, [](const char* entry) {
+                return reinterpret_cast<void*>(GetProcAddress(engine, entry));
+            }))
+            return FALSE;
         EngineEntry name{};
         std::strcpy(name.text, "SimEngine");
         OutDeviceRecord device{0, notify};
         TextRecord text{0, sizeof kText - 1, kText};
-        if (bind<TtsInitializeFn>(0)(folder.c_str(), &cls) ||
-            bind<TtsOpenFn>(4)(cls.first, cls.second, &name, &inst, 0) ||
-            bind<TtsSetOutDeviceFn>(7)(inst.first, inst.second, &device) ||
-            bind<TtsSetTextFn>(25)(inst.first, inst.second, &text) ||
-            bind<TtsSpeakFn>(29)(inst.first, inst.second, 0))
+        if (api.initialize(folder.c_str(), &cls) ||
+            api.open(cls.first, cls.second, &name, &inst, 0) ||
+            api.setOutDevice(inst.first, inst.second, &device) ||
+            api.setText(inst.first, inst.second, &text) ||
+            api.speak(inst.first, inst.second, 0))
             return FALSE;
     } else if (reason == DLL_PROCESS_DETACH && !reserved && engine) {
-        bind<TtsInstanceFn>(5)(inst.first, inst.second);
-        bind<TtsClassFn>(3)(cls.first, cls.second);
+        api.close(inst.first, inst.second);
+        api.unInitialize(cls.first, cls.second);
         FreeLibrary(engine);
     }
     return TRUE;

@@ -17,8 +17,7 @@ SimEngine::SimEngine(const std::string& name, const std::string& ini, const std:
     if (!ini.empty()) WriteFileText(folder + "simengine.ini", ini);
     module = LoadLibraryA((folder + dll).c_str());
     if (!module) return;
-    for (int i = 0; i < kEngineApiSlots; ++i)
-        reinterpret_cast<FARPROC*>(&api)[i] = GetProcAddress(module, kEngineEntryNames[i]);
+    BindEngineApi(api, [this](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); });
     current = this;
 }
 
@@ -52,7 +51,7 @@ int32_t SimEngine::status() {
 }
 
 std::vector<std::string> SimEngine::journal() const {
-    return SplitLines(ReadFileText(folder + "simengine.journal"));
+    return ReadLines(folder + "simengine.journal");
 }
 
 std::vector<Notice> SimEngine::notices() {

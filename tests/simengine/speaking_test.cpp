@@ -6,6 +6,7 @@
 
 #include "simengine/sim_harness.h"
 #include "support/files.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -80,6 +81,8 @@ INSTANTIATE_TEST_SUITE_P(Sim, Flow, ::testing::Combine(::testing::ValuesIn(kFlow
                          });
 
 const std::string kLongText(50, 'a');  // 200 ms at MsPerChar=4
+// How long the idle worker may keep the freed DLL loaded.
+constexpr uint32_t kReleaseLimitMs = 2000;
 
 TEST(SimTiming, PauseFreezesTheRemainingTime) {
     SimEngine sim("pause-freeze", "[Script]\nMsPerChar=4\n");
@@ -147,9 +150,8 @@ TEST(SimWorker, FreeLibraryWhileSpeakingFinishesThenUnloads) {
     FreeLibrary(sim->module);  // no Close: the worker keeps the DLL until it is done
     EXPECT_TRUE(sim->waitFor(2));
     EXPECT_EQ(sim->codes().back(), kMsgEndProcess);
-    HMODULE still = GetModuleHandleA(path.c_str());
-    for (int i = 0; i < 100 && still; ++i, Sleep(20)) still = GetModuleHandleA(path.c_str());
-    EXPECT_EQ(still, nullptr) << "the idle worker never released the DLL";
+    WaitUntil([&] { return GetModuleHandleA(path.c_str()) == nullptr; }, kReleaseLimitMs);
+    EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << "the idle worker never released the DLL";
     sim->module = nullptr;
     sim->opened = false;
     delete sim;  // leaked on failure: the engine may still be loaded
@@ -174,6 +176,9 @@ bool returnsWithin(DWORD ms, std::function<void()> fn) {
     return done;
 }
 
+// How long the worker started in DllMain may take to notify.
+constexpr uint32_t kNoticesLimitMs = 5000;
+
 struct LoaderLockRow {
     const char* label;
     const char* ini;
@@ -194,7 +199,7 @@ TEST_P(LoaderLock, OpenSpeakAndShutDownInsideDllMain) {
     ASSERT_TRUE(returnsWithin(5000, [=] { *host = LoadLibraryA(path.c_str()); })) << "deadlock at load";
     ASSERT_NE(*host, nullptr);
     auto count = reinterpret_cast<LONG (*)()>(reinterpret_cast<void*>(GetProcAddress(*host, "host_Notices")));
-    for (int i = 0; i < 250 && count() < row.noticesBeforeUnload; ++i) Sleep(20);
+    WaitUntil([&] { return count() >= row.noticesBeforeUnload; }, kNoticesLimitMs);
     EXPECT_GE(count(), row.noticesBeforeUnload) << "the worker started in DllMain never ran";
     EXPECT_TRUE(returnsWithin(5000, [=] { FreeLibrary(*host); })) << "deadlock at unload";
 }

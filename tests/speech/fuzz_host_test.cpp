@@ -8,13 +8,12 @@
 
 #include "support/files.h"
 #include "support/host.h"
+#include "support/sim_ini.h"
 
 namespace {
 // The engine rejects every start, so each text reaches ssft_ttsSetText (and the
 // journal) at once and nothing waits for speech.
-const char kEngineIni[] =
-    "[Engines]\r\nCount=1\r\nName0=E\r\n[Languages]\r\nCount=1\r\nName0=L\r\n"
-    "[Voices.L]\r\nCount=1\r\nName0=V\r\n[Script]\r\nFail.Speak=9\r\n";
+const std::string kEngineIni = SimEngineIni({{"L", {"V"}}}, "Fail.Speak=9\r\n", {"E"});
 
 }  // namespace
 

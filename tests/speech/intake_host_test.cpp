@@ -6,15 +6,13 @@
 
 #include "support/files.h"
 #include "support/host.h"
+#include "support/sim_ini.h"
 
 namespace {
 std::string EngineIni(bool sync, int msPerChar, const std::string& script = "") {
-    return "[Engines]\r\nCount=1\r\nName0=SimEngine\r\n"
-           "[Languages]\r\nCount=2\r\nName0=Deutsch\r\nName1=Polski\r\n"
-           "[Voices.Deutsch]\r\nCount=1\r\nName0=Anna\r\n"
-           "[Voices.Polski]\r\nCount=1\r\nName0=Ewa\r\n"
-           "[Script]\r\nSync=" + std::string(sync ? "1" : "0") + "\r\nMsPerChar=" + std::to_string(msPerChar) +
-           "\r\n" + script;
+    return SimEngineIni({{"Deutsch", {"Anna"}}, {"Polski", {"Ewa"}}},
+                        "Sync=" + std::string(sync ? "1" : "0") + "\r\nMsPerChar=" + std::to_string(msPerChar) +
+                            "\r\n" + script);
 }
 
 const char kKalIni[] =

@@ -74,7 +74,6 @@ TEST_F(IntakeTest, SynthConvertsIntoTheCurrentCodePage) {
     };
     for (const Row& row : rows) {
         CurrentCodePage = row.codePage;
-        memset(TextBuffer, 'J', sizeof TextBuffer);
         memset(Queue.slots, 'J', sizeof Queue.slots);
         Queue.writeIndex = 0;
         IntakeSynth(row.text.c_str(), 1);
@@ -108,7 +107,6 @@ TEST_F(IntakeTest, SynthMarkSpeaksWhatFollowsTheFirstOccurrence) {
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
         CurrentCodePage = row.codePage;
-        memset(TextBuffer, 'J', sizeof TextBuffer);
         IntakeSynthMark(row.text.c_str(), row.marker, 5);
         EXPECT_TRUE(Same(row.expected, LastSlot().text)) << row.label;
         EXPECT_EQ(5, LastSlot().mark) << row.label;
@@ -168,7 +166,6 @@ TEST_F(IntakeTest, FuzzedTextsAlwaysFitAndEndOnACharacter) {
         std::string source(full.data());
         size_t start = 0;
         const int route = pick(3);
-        memset(TextBuffer, 'J', sizeof TextBuffer);
         if (route == 0) {
             IntakeSynth(wide.c_str(), round);
         } else if (route == 1) {

@@ -19,8 +19,10 @@ TEST_F(QueueTest, IdleEngineTakesTheTextAtOnceAndSpeaksTheSlotsOwnText) {
     EXPECT_EQ(kSpeaking, PlaybackState.load());
     EXPECT_EQ((std::vector<std::string>{"Buf : Add - Speak A", "Buf : Next - Speak A"}), Protocol());
     EXPECT_EQ((std::vector<std::string>{"status 0", "status 0", "setText A", "speak"}), fake.calls);
-    // The engine reads the slot while it speaks: no copy, and the record outlives the call.
-    EXPECT_EQ(slot.text, Engine.textRecord.text);
+    // The engine reads a copy of its own, which outlives the call and no later
+    // change of the ring touches.
+    EXPECT_NE(slot.text, Engine.textRecord.text);
+    EXPECT_STREQ("A", Engine.textRecord.text);
     EXPECT_EQ(1u, Engine.textRecord.length);
     EXPECT_EQ(0u, Engine.textRecord.zero);
 }

@@ -9,7 +9,9 @@
 #include "support/fake_engine.h"
 #include "support/files.h"
 
-struct HostEvent {
+// What the callback heard, with the engine calls made before it (the host
+// tests' own record is HostEvent).
+struct HeardEvent {
     int message, mark, reserved1, reserved2;
     size_t engineCalls;  // engine calls made before the host heard of it
 };
@@ -35,6 +37,6 @@ protected:
     static const QueueSlot& LastSlot() { return Queue.slots[(Queue.writeIndex + kQueueSlots - 1) % kQueueSlots]; }
 
     FakeEngine fake;
-    std::vector<HostEvent> events;
+    std::vector<HeardEvent> events;
     static inline SpeechTest* current = nullptr;
 };

@@ -13,6 +13,7 @@
 #include "speech/speech.h"
 #include "support/driver_fixture.h"
 #include "support/files.h"
+#include "support/sim_ini.h"
 
 namespace {
 std::atomic<int> begins{0};
@@ -31,9 +32,8 @@ protected:
         SpeakStartWaitMs = 0;
         CopyFileTo(BuildPath("simengine/nalvoapi.dll"), folder + "nalvoapi.dll");
         WriteFileText(folder + "simengine.ini",
-                      "[Engines]\r\nCount=1\r\nName0=E\r\n[Languages]\r\nCount=1\r\nName0=L\r\n"
-                      "[Voices.L]\r\nCount=1\r\nName0=V\r\n[Script]\r\nMsPerChar=1\r\nSync=" +
-                          std::string(GetParam() ? "1" : "0") + "\r\n");
+                      SimEngineIni({{"L", {"V"}}}, "MsPerChar=1\r\nSync=" + std::string(GetParam() ? "1" : "0") + "\r\n",
+                                   {"E"}));
         ASSERT_EQ(0, GoInitSpeech()) << ReadFileText(folder + "kal.pro");
         DebugLevel = 0;
         begins = 0;

@@ -26,9 +26,11 @@ constexpr int kHostThreads = 4;  // at most; a row may use fewer
 // Texts a host thread may have queued but not yet seen reach the engine: four
 // threads stay below the ring's sixteen slots, so no text is overwritten by design.
 constexpr int kWindow = 3;
-// How long a host thread waits for its window before it queues anyway (a host
-// does not wait at all; the window only keeps the ring from overflowing).
-constexpr uint32_t kWindowPatienceMs = 20;
+// How long a host thread waits for its window before it queues anyway. A
+// driver that leaves texts waiting this long while the engine is free stalls
+// the host (waits_expired counts it); queueing anyway could then overflow the
+// ring and reorder texts by design.
+constexpr uint32_t kWindowPatienceMs = 2000;
 // Every host thread calls kal_Synchronize after this many texts, all at the same
 // counts, so each wait ends once all of them are waiting.
 constexpr int kSynchronizeEvery = 5000;
@@ -70,7 +72,9 @@ Totals LoadTest::Run(int32_t mode, int texts, int hosts, bool controls) {
     stopsBegun = 0;
     stopsEnded = 0;
     const int perThread = texts / hosts;
+    // Per text: stops ended, and stops begun, before it was queued.
     std::vector<std::vector<uint32_t>> stopsBefore(hosts, std::vector<uint32_t>(perThread));
+    std::vector<std::vector<uint32_t>> stopsBegunBefore(hosts, std::vector<uint32_t>(perThread));
     std::atomic<int> hostsRunning{hosts};
     std::atomic<bool> timedOut{false};
     patienceRanOut = 0;
@@ -82,13 +86,14 @@ Totals LoadTest::Run(int32_t mode, int texts, int hosts, bool controls) {
             if (seq >= kWindow) {
                 const int older = seq - kWindow;
                 const uint32_t waitFrom = PlatformTickCount();
-                // Free once the older text reached the engine or a stop that may
-                // have discarded it has ended.
-                auto free = [&] { return seen(thread, older) || stopsEnded.load() > stopsBefore[thread][older]; };
+                // Free once the older text reached the engine or a stop that began
+                // after it was queued (and so cleared it) has ended.
+                auto free = [&] { return seen(thread, older) || stopsEnded.load() > stopsBegunBefore[thread][older]; };
                 while (!free() && PlatformTickCount() - waitFrom < kWindowPatienceMs) std::this_thread::yield();
                 if (!free()) ++patienceRanOut;
             }
             stopsBefore[thread][seq] = stopsEnded.load();
+            stopsBegunBefore[thread][seq] = stopsBegun.load();
             const std::string text = "h" + std::to_string(thread) + "n" + std::to_string(seq);
             const Text16 wide(text.begin(), text.end());
             if (seq % 7 == 3) kal_Key(text.c_str());

@@ -19,9 +19,9 @@ void ResetDriverState(const std::string& folder, int debugLevel) {
     CurrentVoiceId = 0;
     CurrentCodePage = 0;
     SynthCallback = nullptr;
+    NotificationsOpenToHost(true);
     SynthEventRecord = KalSynthEvent{};
     memset(VoiceList, 0, sizeof VoiceList);
-    TextBuffer[0] = '\0';
     PunctuationList[0] = '\0';
     snprintf(ModuleFolder, sizeof ModuleFolder, "%s", folder.c_str());
     snprintf(ProfilePath, sizeof ProfilePath, "%skal.ini", folder.c_str());
@@ -40,7 +40,7 @@ void DriverTest::SetUp() {
 
 void DriverTest::TearDown() { ResetDriverState(folder, 0); }
 
-std::vector<std::string> DriverTest::Protocol() const { return SplitLines(ReadFileText(folder + "kal.pro")); }
+std::vector<std::string> DriverTest::Protocol() const { return ReadLines(folder + "kal.pro"); }
 
 std::string DriverTest::Profile(const char* section, const char* key) const {
     return ReadProfileValue(folder, section, key);

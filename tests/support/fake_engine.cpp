@@ -1,22 +1,37 @@
 #include "support/fake_engine.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "engine/engine.h"
 #include "speech/speech.h"
 
 namespace {
 FakeEngine* fake;
+std::mutex callsLock;
 
-void Record(const std::string& call) { fake->calls.push_back(call); }
+void Record(const std::string& call) {
+    std::lock_guard<std::mutex> guard(callsLock);
+    fake->calls.push_back(call);
+}
 
-int32_t ENGINE_CALL Stop(uint32_t, uint32_t) { Record("stop"); return 0; }
+void MaybeThrow(const char* entry) {
+    if (fake->throwsIn.count(entry)) throw fake->throwValue;
+}
+
+int32_t ENGINE_CALL Stop(uint32_t, uint32_t) {
+    Record("stop");
+    MaybeThrow("stop");
+    return 0;
+}
 int32_t ENGINE_CALL Pause(uint32_t, uint32_t) { Record("pause"); return 0; }
 int32_t ENGINE_CALL Resume(uint32_t, uint32_t) { Record("resume"); return 0; }
 int32_t ENGINE_CALL Close(uint32_t, uint32_t) { Record("close"); return 0; }
 int32_t ENGINE_CALL UnInitialize(uint32_t, uint32_t) { Record("uninitialize"); return 0; }
 
 int32_t ENGINE_CALL Status(uint32_t, uint32_t, int32_t* status) {
+    MaybeThrow("status");
+    if (fake->onStatus) fake->onStatus();
     if (!fake->statusScript.empty()) {
         *status = fake->statusScript.front();
         fake->statusScript.pop_front();
@@ -28,6 +43,7 @@ int32_t ENGINE_CALL Status(uint32_t, uint32_t, int32_t* status) {
 }
 
 int32_t ENGINE_CALL SetText(uint32_t, uint32_t, const TextRecord* text) {
+    MaybeThrow("setText");
     fake->lastText = *text;
     Record("setText " + std::string(text->text, text->length));
     return fake->setTextResult;
@@ -42,6 +58,7 @@ int32_t ENGINE_CALL Speak(uint32_t, uint32_t, int32_t) {
 
 const char* ENGINE_CALL ErrorText(uint32_t code) {
     Record("error " + std::to_string(code));
+    MaybeThrow("error");
     auto found = fake->errorTexts.find(code);
     return found == fake->errorTexts.end() ? "" : found->second.c_str();
 }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct FakeEngine {
     bool throwOnSpeak = false;
     uint32_t throwValue = 0;
     std::function<void()> onSpeak;  // runs inside speak, e.g. to notify synchronously
+    std::function<void()> onStatus;  // runs inside each status poll
+    std::set<std::string> throwsIn;  // "status", "setText", "error", "stop": throw throwValue there
     std::map<uint32_t, std::string> errorTexts;
     std::vector<std::string> voices = {"Anna", "Petra"};  // every language's voice list
     TextRecord lastText{};
@@ -30,6 +33,7 @@ struct FakeEngine {
     std::vector<std::string> Calls(const std::string& prefix) const;
 };
 
+// Calls may come from several threads: `calls` is only read once they are over.
 // Puts the fake into the engine session's table and marks the session running
 // with the given languages.
 void InstallFakeEngine(FakeEngine& fake, const std::vector<std::string>& languages = {"Deutsch", "English"});

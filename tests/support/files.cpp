@@ -64,3 +64,5 @@ std::string JournalUnescape(const std::string& escaped) {
     }
     return text;
 }
+
+std::vector<std::string> ReadLines(const std::string& path) { return SplitLines(ReadFileText(path)); }

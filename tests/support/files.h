@@ -8,12 +8,18 @@
 // with a trailing backslash.
 std::string FreshFolder(const std::string& name);
 std::string ReadFileText(const std::string& path);  // empty when missing
+// The lines of a file (none when it is missing), without their line ends.
+std::vector<std::string> ReadLines(const std::string& path);
 bool FileExists(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 void CopyFileTo(const std::string& from, const std::string& to);
 // The value of a key in folder's kal.ini ("" when missing), and writing one.
 std::string ReadProfileValue(const std::string& folder, const char* section, const char* key);
 void WriteProfileValue(const std::string& folder, const char* section, const char* key, const char* value);
+// The section names of a profile file, in file order.
+std::vector<std::string> ProfileSectionNames(const std::string& path);
+// The process's current folder, without a trailing backslash.
+std::string CurrentFolder();
 // Lines without their CR LF or LF ends.
 std::vector<std::string> SplitLines(const std::string& text);
 // The lines of the text that begin with prefix.

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "platform/platform.h"
 #include "support/files.h"
@@ -63,3 +65,18 @@ std::string ReadProfileValue(const std::string& folder, const char* section, con
 void WriteProfileValue(const std::string& folder, const char* section, const char* key, const char* value) {
     PlatformProfileWriteString(section, key, value, (folder + "kal.ini").c_str());
 }
+
+std::vector<std::string> ProfileSectionNames(const std::string& path) {
+    std::vector<std::string> names;
+    for (const std::string& line : ReadLines(NativePath(path))) {
+        size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos || line[at] != '[') continue;
+        const size_t close = line.find(']', at);
+        std::string name = line.substr(at + 1, close == std::string::npos ? std::string::npos : close - at - 1);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+        names.push_back(name.substr(std::min(name.find_first_not_of(" \t"), name.size())));
+    }
+    return names;
+}
+
+std::string CurrentFolder() { return std::filesystem::current_path().string(); }

@@ -3,15 +3,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 
 #include "support/files.h"
 
 namespace {
 std::string WorkingFolder() {
-    char buffer[MAX_PATH];
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    std::string folder = buffer;
+    std::string folder = CurrentFolder();
     if (folder.back() != '\\') folder += '\\';
     return folder;
 }
@@ -72,4 +71,18 @@ std::string ReadProfileValue(const std::string& folder, const char* section, con
 
 void WriteProfileValue(const std::string& folder, const char* section, const char* key, const char* value) {
     WritePrivateProfileStringA(section, key, value, (folder + "kal.ini").c_str());
+}
+
+std::vector<std::string> ProfileSectionNames(const std::string& path) {
+    std::vector<char> buffer(32768);
+    DWORD got = GetPrivateProfileSectionNamesA(buffer.data(), static_cast<DWORD>(buffer.size()), path.c_str());
+    std::vector<std::string> names;
+    for (const char* at = buffer.data(); at < buffer.data() + got && *at; at += strlen(at) + 1) names.push_back(at);
+    return names;
+}
+
+std::string CurrentFolder() {
+    char buffer[MAX_PATH];
+    GetCurrentDirectoryA(sizeof buffer, buffer);
+    return buffer;
 }

@@ -47,8 +47,8 @@ void Host::Load() {
     if (!KalApi::Load(folder + "kal_drv.dll", error)) throw std::runtime_error(error);
 }
 
-std::vector<std::string> Host::Protocol() const { return SplitLines(ReadFileText(folder + "kal.pro")); }
-std::vector<std::string> Host::Journal() const { return SplitLines(ReadFileText(folder + "simengine.journal")); }
+std::vector<std::string> Host::Protocol() const { return ReadLines(folder + "kal.pro"); }
+std::vector<std::string> Host::Journal() const { return ReadLines(folder + "simengine.journal"); }
 
 std::vector<SpokenText> Host::Spoken() const {
     std::vector<SpokenText> spoken;

@@ -3,33 +3,52 @@
 #include <cctype>
 
 namespace {
-const IMAGE_DATA_DIRECTORY& Directory(HMODULE module, int index) {
-    auto* base = reinterpret_cast<const unsigned char*>(module);
-    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-    return nt->OptionalHeader.DataDirectory[index];
+// RVAs are offsets from the base of a loaded or mapped image.
+template <typename T>
+const T* At(HMODULE module, DWORD rva) {
+    return reinterpret_cast<const T*>(reinterpret_cast<const char*>(module) + rva);
+}
+
+// Null when the module has no such directory.
+template <typename T>
+const T* Directory(HMODULE module, int index) {
+    auto* dos = At<IMAGE_DOS_HEADER>(module, 0);
+    auto* nt = At<IMAGE_NT_HEADERS32>(module, dos->e_lfanew);
+    const DWORD rva = nt->OptionalHeader.DataDirectory[index].VirtualAddress;
+    return rva ? At<T>(module, rva) : nullptr;
 }
 }  // namespace
 
-std::set<std::string> ExportedNames(HMODULE module) {
-    auto* base = reinterpret_cast<const unsigned char*>(module);
-    const IMAGE_DATA_DIRECTORY& dir = Directory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
-    std::set<std::string> names;
-    if (dir.VirtualAddress == 0) return names;
-    auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-    auto* table = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i) names.insert(reinterpret_cast<const char*>(base + table[i]));
+MappedImage::MappedImage(const std::string& path)
+    : module_(LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES)) {}
+
+MappedImage::~MappedImage() {
+    if (module_) FreeLibrary(module_);
+}
+
+std::vector<std::string> ExportNames(HMODULE module) {
+    std::vector<std::string> names;
+    auto* exports = Directory<IMAGE_EXPORT_DIRECTORY>(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
+    for (DWORD i = 0; exports && i < exports->NumberOfNames; ++i)
+        names.push_back(At<char>(module, At<DWORD>(module, exports->AddressOfNames)[i]));
     return names;
 }
 
+std::vector<std::string> ImportNames(HMODULE module) {
+    std::vector<std::string> names;
+    auto* entry = Directory<IMAGE_IMPORT_DESCRIPTOR>(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
+    for (; entry && entry->Name; ++entry) names.push_back(At<char>(module, entry->Name));
+    return names;
+}
+
+std::set<std::string> ExportedNames(HMODULE module) {
+    const std::vector<std::string> names = ExportNames(module);
+    return std::set<std::string>(names.begin(), names.end());
+}
+
 std::set<std::string> ImportedDlls(HMODULE module) {
-    auto* base = reinterpret_cast<const unsigned char*>(module);
-    const IMAGE_DATA_DIRECTORY& dir = Directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
     std::set<std::string> dlls;
-    if (dir.VirtualAddress == 0) return dlls;
-    for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); entry->Name;
-         ++entry) {
-        std::string name = reinterpret_cast<const char*>(base + entry->Name);
+    for (std::string name : ImportNames(module)) {
         for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         dlls.insert(name);
     }

@@ -3,6 +3,7 @@
 
 #include "config/config.h"
 #include "support/driver_fixture.h"
+#include "support/files.h"
 #include "voices/voices.h"
 
 using CatalogueTest = DriverTest;
@@ -73,4 +74,28 @@ TEST_F(CatalogueTest, LongNamesAreCutAndTheCapacityHolds) {
     EXPECT_EQ(199, Voices.records[199].voiceId);
     VoiceCatalogueClear();
     EXPECT_EQ(0, Voices.catalogueCount);
+}
+
+// A language text that cannot be a plain key is matched as given and never
+// written: host input must not add sections or keys to the profile.
+TEST_F(CatalogueTest, LanguageTextsThatAreNoPlainKeyLeaveTheProfileAlone) {
+    SetProfile("L-Trans", "de", "0049");
+    const std::string before = ReadFileText(folder + "kal.ini");
+    const std::string hostile[] = {"x\r\n[Default]\r\nApi=evil.dll", "a=b", "[Default]", "; comment", "x]",
+                                   std::string(256, 'k')};
+    for (const std::string& text : hostile) {
+        std::vector<char> buffer(text.begin(), text.end());
+        buffer.push_back('\0');
+        VoiceDescriptor filter{};
+        filter.language = buffer.data();
+        EXPECT_EQ(text, TranslateLanguage(&filter)) << text;
+        EXPECT_EQ(text, std::string(buffer.data())) << text;
+        EXPECT_EQ(before, ReadFileText(folder + "kal.ini")) << text;
+    }
+    // A plain key still gets its default written when it is missing.
+    std::vector<char> plain = {'f', 'r', '\0'};
+    VoiceDescriptor filter{};
+    filter.language = plain.data();
+    EXPECT_STREQ("0049", TranslateLanguage(&filter));
+    EXPECT_EQ("0049", Profile("L-Trans", "fr"));
 }

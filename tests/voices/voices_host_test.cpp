@@ -7,21 +7,17 @@
 
 #include "support/files.h"
 #include "support/host.h"
+#include "support/sim_ini.h"
 
 namespace {
 // Language i has voices L<i>V0...; the counts per language are given.
 std::string EngineIni(const std::vector<int>& voicesPerLanguage, const std::vector<std::string>& names = {}) {
-    std::string ini = "[Engines]\r\nCount=1\r\nName0=SimEngine\r\n[Languages]\r\nCount=" +
-                      std::to_string(voicesPerLanguage.size()) + "\r\n";
-    for (size_t l = 0; l < voicesPerLanguage.size(); ++l)
-        ini += "Name" + std::to_string(l) + "=" + (l < names.size() ? names[l] : "L" + std::to_string(l)) + "\r\n";
+    std::vector<SimLanguage> languages;
     for (size_t l = 0; l < voicesPerLanguage.size(); ++l) {
         const std::string language = l < names.size() ? names[l] : "L" + std::to_string(l);
-        ini += "[Voices." + language + "]\r\nCount=" + std::to_string(voicesPerLanguage[l]) + "\r\n";
-        for (int v = 0; v < voicesPerLanguage[l]; ++v)
-            ini += "Name" + std::to_string(v) + "=" + language + "V" + std::to_string(v) + "\r\n";
+        languages.push_back({language, SimNames(language + "V", voicesPerLanguage[l])});
     }
-    return ini;
+    return SimEngineIni(languages);
 }
 
 std::vector<std::string> Params(const Host& host) { return LinesStartingWith(host.Journal(), "SetParamList"); }
@@ -169,12 +165,19 @@ TEST(VoicesHost, DictionaryFiles) {
               LinesStartingWith(lines, "KAL : Dictionary"));
     EXPECT_EQ((std::vector<std::string>{"KAL : Fehler beim oeffnen des DCB-Files " + host.folder + "Speech\\Nalvo07.bdc"}),
               LinesStartingWith(lines, "KAL : Fehler beim"));
-    // Only the last dictionary handle is unloaded at shut-down.
-    const std::string lastHandle = loads[1].substr(loads[1].find("handle=") + 7);
-    host.Unload();
+    // Each dictionary is unloaded once: the first before the second is loaded, the
+    // last at shut-down; the engine never holds two.
+    auto handleOf = [](const std::string& load) {
+        const std::string handle = load.substr(load.find("handle=") + 7);
+        return "UnloadDictionary handle=" + handle.substr(0, handle.find(' '));
+    };
     std::vector<std::string> unloads = LinesStartingWith(host.Journal(), "UnloadDictionary");
     ASSERT_EQ(1u, unloads.size());
-    EXPECT_EQ("UnloadDictionary handle=" + lastHandle.substr(0, lastHandle.find(' ')), unloads[0]);
+    EXPECT_EQ(handleOf(loads[0]), unloads[0]);
+    host.Unload();
+    unloads = LinesStartingWith(host.Journal(), "UnloadDictionary");
+    ASSERT_EQ(2u, unloads.size());
+    EXPECT_EQ(handleOf(loads[1]), unloads[1]);
 }
 
 TEST(VoicesHost, LookupByNameIdentifierAndProperties) {

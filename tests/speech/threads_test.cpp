@@ -1,0 +1,132 @@
+// The speech core with more than one thread inside, and with an engine that
+// throws: in-process, with the fake engine, where the host-level tests cannot
+// reach (exceptions do not cross module boundaries) or cannot time it.
+#include <windows.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "config/config.h"
+#include "speech_support.h"
+
+using ThreadsTest = SpeechTest;
+
+TEST_F(ThreadsTest, AnEngineThatThrowsInTheHandOverLeavesTheDriverSpeaking) {
+    struct Row {
+        const char* label;
+        const char* throwsIn;
+        int32_t setTextResult;
+        std::vector<std::string> lines;  // what the failed start writes (engine tag)
+    } rows[] = {
+        {"status", "status", 0, {"KAL : ft_ttsGetInstStatus failed EX: 2A: ", "KAL : Fehler Speak...-1 sta"}},
+        {"set text", "setText", 0, {"KAL : ft_ttsSetText failed EX: 2A: "}},
+        {"error text", "error", 0x105, {"KAL : -3 ft_ttsSetText failed: 0x105 "}},
+        {"stop", "stop", 0x105, {"KAL : -3 ft_ttsSetText failed: 0x105 ", "KAL : ft_ttsStop failed EX: 2A: "}},
+    };
+    for (const Row& row : rows) {
+        std::remove((folder + "kal.pro").c_str());
+        QueueClear();
+        PlaybackState = kIdle;
+        fake = FakeEngine{};
+        fake.throwValue = 42;
+        fake.throwsIn = {row.throwsIn};
+        fake.setTextResult = row.setTextResult;
+        InstallFakeEngine(fake);
+        EXPECT_NO_THROW(QueueAdd("eins", 1)) << row.label;
+        EXPECT_EQ(row.lines, Lines("KAL : ")) << row.label;
+        EXPECT_EQ(kIdle, PlaybackState.load()) << row.label;
+        EXPECT_FALSE(DriverIsBusy()) << row.label;
+        EXPECT_EQ(0, PlaybackSynchronize()) << row.label;
+        // The engine behaves again: the next text is started at once.
+        fake.throwsIn.clear();
+        fake.setTextResult = 0;
+        QueueAdd("zwei", 2);
+        EXPECT_EQ("setText zwei", fake.Calls("setText").back()) << row.label;
+        EXPECT_EQ(kSpeaking, PlaybackState.load()) << row.label;
+    }
+}
+
+TEST_F(ThreadsTest, AHandOverInProgressCountsAsBusy) {
+    InstallFakeEngine(fake);
+    PlaybackState = kSpeaking;
+    QueueAdd("zwei", 2);  // waits for the end of the text being spoken
+    std::atomic<bool> polling{false};
+    fake.onStatus = [&] {
+        if (polling.exchange(true)) return;
+        Sleep(300);  // the engine is slow to answer the first poll
+    };
+    std::thread engine([] { Notify(kMsgEndProcess); });
+    while (!polling.load()) Sleep(1);
+    // The text has left its slot but the engine has not started it yet.
+    EXPECT_TRUE(DriverIsBusy());
+    // Synchronize returns only once that text has started and ended.
+    std::thread ending([this] {
+        while (fake.Calls("speak").empty()) Sleep(1);
+        Sleep(100);
+        Notify(kMsgEndProcess);
+    });
+    EXPECT_EQ(0, PlaybackSynchronize());
+    EXPECT_EQ(kIdle, PlaybackState.load());
+    EXPECT_EQ((std::vector<std::string>{"setText zwei"}), fake.Calls("setText"));
+    engine.join();
+    ending.join();
+}
+
+TEST_F(ThreadsTest, ShutdownWaitsForRunningNotificationsAndTheHostHearsNothingAfter) {
+    InstallFakeEngine(fake);
+    static std::atomic<int> calls{0};
+    static std::atomic<bool> inside{false}, finished{false};
+    calls = 0;
+    inside = false;
+    finished = false;
+    SynthCallback = [](const KalSynthEvent*) -> int {
+        ++calls;
+        inside = true;
+        Sleep(300);
+        finished = true;
+        return 0;
+    };
+    std::thread engine([] { Notify(kMsgEndProcess); });
+    while (!inside.load()) Sleep(1);
+    ShutdownEngine();
+    EXPECT_TRUE(finished.load()) << "the engine was closed while its thread was still in the host's callback";
+    engine.join();
+    Notify(kMsgBeginProcess);  // an engine that notifies after its close
+    EXPECT_EQ(1, calls.load());
+    EXPECT_EQ(1u, fake.Calls("close").size());
+}
+
+TEST_F(ThreadsTest, TheTextTheEngineReadsIsNeverRewritten) {
+    InstallFakeEngine(fake);
+    QueueAdd("erster Text", 1);
+    const char* reading = fake.lastText.text;
+    ASSERT_STREQ("erster Text", reading);
+    // A stop clears the ring, and new texts reuse its slots while the engine
+    // still speaks (or finishes) the first one.
+    QueueClear();
+    for (int i = 0; i < kQueueSlots; ++i) QueueAdd("neu", 2);
+    EXPECT_STREQ("erster Text", reading);
+}
+
+TEST_F(ThreadsTest, IntakeFromTwoThreadsKeepsEachThreadsTexts) {
+    DebugLevel = 0;
+    SpeakStartWaitMs = 0;
+    InstallFakeEngine(fake);
+    fake.onSpeak = [] { PlaybackState = kIdle; };  // done at once, so every text is taken
+    const int kEach = 3000;
+    auto intake = [](char name) {
+        for (int i = 0; i < kEach; ++i) IntakeKey((std::string(1, name) + std::to_string(i)).c_str());
+    };
+    std::thread a(intake, 'a'), b(intake, 'b');
+    a.join();
+    b.join();
+    std::multiset<std::string> spoken;
+    for (const std::string& call : fake.Calls("setText ")) spoken.insert(call.substr(8));
+    for (char name : {'a', 'b'})
+        for (int i = 0; i < kEach; ++i) {
+            const std::string text = std::string(1, name) + std::to_string(i);
+            EXPECT_EQ(1u, spoken.count(text)) << text;
+        }
+    SpeakStartWaitMs = 50;
+}
