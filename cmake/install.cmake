@@ -1,5 +1,7 @@
 # The host integrator's kit: `cmake --install <build> --prefix DIR` lays out
-#   bin/      kal_drv.dll, kalsay.exe, and the simulated engine to try them with
+#   bin/      kal_drv.dll, kalsay.exe, and the simulated engine to try them with;
+#             kal_host32.exe, the helper of 64-bit hosts (kal_drv64.dll and
+#             kalsay64.exe come from the 64-bit tree's install into the same prefix)
 #   include/  kal_drv.h
 #   lib/      libkal_drv.dll.a (mingw) and kal_drv.lib (other toolchains)
 #   docs/     integration.md
@@ -7,6 +9,7 @@
 install(TARGETS kal_drv RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(FILES ${CMAKE_BINARY_DIR}/driver/kal_drv.lib DESTINATION lib)
 install(TARGETS kalsay RUNTIME DESTINATION bin)
+install(TARGETS kal_host32 RUNTIME DESTINATION bin)
 if(TARGET simengine)
   install(FILES $<TARGET_FILE:simengine> ${CMAKE_BINARY_DIR}/simengine/simengine.ini DESTINATION bin)
 endif()

@@ -3,9 +3,13 @@
 #pragma once
 #include <cstdint>
 
-// --- Profile ---------------------------------------------------------------------
-// ModuleFolder + "kal.ini"; set at process attach before the first access, read-only afterwards.
+// --- Paths ------------------------------------------------------------------------
+// The library's folder with its trailing backslash, and ModuleFolder + "kal.ini".
+// Set at process attach before the first access, read-only afterwards.
+extern char ModuleFolder[256];
 extern char ProfilePath[256];
+
+// --- Profile ---------------------------------------------------------------------
 
 // 1 when the section holds the key with a non-empty value.
 int32_t ProfileHasKey(const char* key, const char* section);
@@ -40,8 +44,9 @@ inline bool LogEnabled(const char* tag) { return DebugLevel != 0 && tag[0] - '0'
 void LogWrite(const char* tag, const char* text, const char* detail = nullptr);
 // As LogWrite, with the text formatted like printf.
 void LogWriteFormat(const char* tag, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// Creates the protocol anew with its header when DebugLevel is non-zero.
-void LogOpen(const char* path);
+// Creates the protocol anew with its header, which names the driver by its
+// identification text, when DebugLevel is non-zero.
+void LogOpen(const char* path, const char* identification);
 // Appends the footer.
 void LogClose();
 // At process exit other threads are gone, maybe in the middle of a line: from

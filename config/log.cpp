@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "driver/driver.h"
 #include "platform/platform.h"
 
 int32_t DebugLevel;   // written once at process attach
@@ -98,7 +97,7 @@ void LogWriteFormat(const char* tag, const char* format, ...) {
     LogWrite(tag, text);
 }
 
-void LogOpen(const char* path) {
+void LogOpen(const char* path, const char* identification) {
     if (DebugLevel == 0) return;
     char date[9], time[9];
     LogDateText(date);
@@ -107,7 +106,7 @@ void LogOpen(const char* path) {
     snprintf(LogPath, sizeof LogPath, "%s", path);
     char header[512];
     snprintf(header, sizeof header, "Protokolldatei %s\n angelegt am  %s\n angelegt um  %s\n%s\n\n",
-             IdentificationString, date, time, kSeparator);
+             identification, date, time, kSeparator);
     LogLockScope guard;
     if (guard.entered()) AppendToProtocol(header, true);
 }

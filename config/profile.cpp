@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 // Written once at process attach, before any other thread can enter.
+char ModuleFolder[256];
 char ProfilePath[256];
 
 namespace {

@@ -22,8 +22,6 @@ private:
 };
 constexpr uint32_t kHostCallWaitMs = 10000;
 
-// The library's folder with its trailing backslash. Written at process attach only.
-extern char ModuleFolder[256];
 // Static text naming the driver, ending with the build stamp.
 extern const char* const IdentificationString;
 // The URI callback: stored, never called.

@@ -66,13 +66,13 @@ int KAL_CDECL kal_SetPunctuationList(const kal_char16* list) {
     return GatedHostCall(0, [&] { return ParamSetPunctuation(list); });
 }
 
-KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceDescriptor* filter) {
+KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceFilter* filter) {
     return GatedHostCall(VoiceList, [&] { return VoicesList(filter); });
 }
 int KAL_CDECL kal_SetVoiceByName(const char* nameOrIdentifier) {
     return GatedHostCall(0, [&] { return VoicesSetByName(nameOrIdentifier); });
 }
-int KAL_CDECL kal_SetVoiceByProperties(KalVoiceDescriptor* filter) {
+int KAL_CDECL kal_SetVoiceByProperties(KalVoiceFilter* filter) {
     return GatedHostCall(0, [&] { return VoicesSetByProperties(filter); });
 }
 KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void) {

@@ -7,7 +7,6 @@
 #include "speech/speech.h"
 #include "platform/platform.h"
 
-char ModuleFolder[256];
 std::atomic<void*> UriCallback{nullptr};
 
 void ProcessAttach() {
@@ -17,7 +16,7 @@ void ProcessAttach() {
     char protocolPath[256];
     snprintf(protocolPath, sizeof protocolPath, "%skal.pro", ModuleFolder);
     ProfileGetInt("DEBUG", &DebugLevel, 0, "Default");
-    LogOpen(protocolPath);
+    LogOpen(protocolPath, IdentificationString);
     GoInitSpeech();
 }
 

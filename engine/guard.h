@@ -4,16 +4,28 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/platform.h"
+
 // Writes line with "%X: " of a 32-bit value, or "?: " for any other exception.
 void LogEngineException(const char* line, const uint32_t* value);
+
+// Runs call, catching the exceptions of the platform's usual C++ compiler too
+// (see PlatformCallCatchingForeign); false, and line written, when one was caught.
+template <typename Call>
+bool CallCatchingForeign(const char* line, Call& call) {
+    PlatformForeignException caught;
+    if (PlatformCallCatchingForeign([](void* context) { (*static_cast<Call*>(context))(); }, &call, &caught))
+        return true;
+    LogEngineException(line, caught.hasValue ? &caught.value : nullptr);
+    return false;
+}
 
 // Runs one engine call; an exception it throws is written to the protocol with
 // line and reported as false.
 template <typename Call>
 bool GuardedEngineCall(const char* line, Call call) {
     try {
-        call();
-        return true;
+        return CallCatchingForeign(line, call);
     } catch (uint32_t value) {
         LogEngineException(line, &value);
     } catch (...) {

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "config/config.h"
-#include "driver/driver.h"
 #include "engine/engine.h"
 #include "platform/platform.h"
 

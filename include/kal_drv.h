@@ -5,6 +5,9 @@
  * NUL-terminated in the code page of the current voice, except for the two
  * UTF-16 arguments (kal_Synth, kal_SetPunctuationList), whose units are
  * kal_char16: wchar_t on Windows, a 16-bit type in a native build of the core.
+ *
+ * 64-bit hosts load kal_drv64.dll instead: the same exports and records (with
+ * 64-bit pointers), served by the 32-bit driver in a helper process.
  */
 #ifndef KAL_DRV_H
 #define KAL_DRV_H
@@ -46,8 +49,8 @@ typedef uint_least16_t kal_char16;
 #define KAL_PARAM_RATE 1   /* default 50 */
 #define KAL_PARAM_VOLUME 2 /* default 100 */
 
-/* The record a synth callback receives. There is one: it is rewritten by every
- * notification, so copy what you need before returning. */
+/* The record a synth callback receives: each call gets a record of its own,
+ * valid until the callback returns, so copy what you need before returning. */
 typedef struct KalSynthEvent {
     int message; /* KAL_MSG_BEGIN or KAL_MSG_END */
     int mark;    /* mark index of the text most recently handed to the engine */
@@ -55,11 +58,17 @@ typedef struct KalSynthEvent {
     int reserved2;
 } KalSynthEvent;
 
-/* Called on the engine's notification thread; its result is ignored. */
+/* Called on the engine's notification thread (or, with an engine that notifies
+ * synchronously, on the thread of the call that started the text); its result is
+ * ignored. It should return soon: the next text waits for it. From inside it the
+ * host may call kal_Synth, kal_Synth_Mark, kal_Key, kal_Char, kal_IsPlaying,
+ * kal_GetParameter, kal_Info, kal_Stop and kal_Pause; it must not call
+ * kal_Synchronize (which would wait for the callback itself), kal_Terminate or
+ * kal_Initialize (which close the engine whose thread it runs on). */
 typedef int(KAL_CDECL* KalSynthCallback)(const KalSynthEvent* event);
 
-/* One voice as the driver describes it; also the filter of kal_ListVoices and
- * kal_SetVoiceByProperties (null pointers leave a field out of the filter). */
+/* One voice as the driver describes it. The driver owns these records and their
+ * texts: they stay at their addresses for the life of the process; read them only. */
 typedef struct KalVoiceDescriptor {
     const char* name;       /* display name, at most 39 characters */
     const char* language;   /* four-digit language code, e.g. "0049" */
@@ -69,47 +78,113 @@ typedef struct KalVoiceDescriptor {
     unsigned short genderHigh; /* bits 16-31 of the profile's gender value */
 } KalVoiceDescriptor;
 
+/* The filter of kal_ListVoices and kal_SetVoiceByProperties, laid out as a
+ * KalVoiceDescriptor; a null pointer leaves its field out of the filter.
+ * The driver WRITES into `language`: a language name (e.g. "de") is translated
+ * through the profile section "L-Trans" and the translation (e.g. "0049") replaces
+ * the host's text when it is no longer. So `language` must point to a writable,
+ * NUL-terminated buffer of the host's, never to a string literal. */
+typedef struct KalVoiceFilter {
+    const char* name;
+    char* language;
+    const char* identifier;
+    unsigned char gender;
+    unsigned char age;
+    unsigned short genderHigh;
+} KalVoiceFilter;
+
 #if defined(__cplusplus) && __cplusplus >= 201103L
 static_assert(sizeof(KalSynthEvent) == 16, "KalSynthEvent is four 32-bit words");
 static_assert(sizeof(kal_char16) == 2, "UTF-16 units are 16 bits");
-static_assert(offsetof(KalVoiceDescriptor, gender) == 3 * sizeof(void*) &&
-                  offsetof(KalVoiceDescriptor, age) == 3 * sizeof(void*) + 1,
-              "three text pointers, then gender and age");
-/* The driver's own layout; a native 64-bit build of the core has 8-byte pointers. */
-static_assert(sizeof(void*) != 4 || sizeof(KalVoiceDescriptor) == 16,
+static_assert(sizeof(KalVoiceFilter) == sizeof(KalVoiceDescriptor) &&
+                  offsetof(KalVoiceFilter, language) == offsetof(KalVoiceDescriptor, language) &&
+                  offsetof(KalVoiceFilter, gender) == offsetof(KalVoiceDescriptor, gender) &&
+                  offsetof(KalVoiceFilter, genderHigh) == offsetof(KalVoiceDescriptor, genderHigh),
+              "a filter is laid out as a descriptor");
+static_assert(sizeof(void*) != 4 || (sizeof(KalVoiceDescriptor) == 16 && offsetof(KalVoiceDescriptor, gender) == 12 &&
+                                     offsetof(KalVoiceDescriptor, age) == 13),
               "KalVoiceDescriptor layout of the 32-bit driver");
+/* kal_drv64.dll, and a native 64-bit build of the core: three 8-byte pointers,
+ * then the same four bytes, padded to 32. */
+static_assert(sizeof(void*) != 8 || (sizeof(KalVoiceDescriptor) == 32 && offsetof(KalVoiceDescriptor, gender) == 24 &&
+                                     offsetof(KalVoiceDescriptor, age) == 25 &&
+                                     offsetof(KalVoiceDescriptor, genderHigh) == 26),
+              "KalVoiceDescriptor layout with 8-byte pointers");
 #else
 typedef char kal_synth_event_size[sizeof(KalSynthEvent) == 16 ? 1 : -1];
+typedef char kal_voice_filter_size[sizeof(KalVoiceFilter) == sizeof(KalVoiceDescriptor) ? 1 : -1];
+#if defined(_WIN64)
+typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == 32 ? 1 : -1];
+#else
+typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == 16 ? 1 : -1];
+#endif
 #endif
 
-/* Lifecycle: the engine starts when the DLL is loaded. Returns the sample rate
- * in Hz, or -1 when the engine could not be started (see kal.pro). */
+/* Threads: every export may be called from any host thread at any time; calls
+ * that overlap give the results of the same calls made one after another. A call
+ * waits for another only for that call's own bounded work (a text being handed
+ * to the engine, at most 2 s for an engine that hangs; a stop's polls; a start-up
+ * or shut-down). Nothing the engine throws reaches the host. */
+
+/* Starts the engine again if its start at load failed (the engine starts when the
+ * DLL is loaded). Returns the sample rate in Hz, or -1 when the engine could not
+ * be started (see kal.pro). Blocks for a start-up: the engine's own time, plus
+ * at most 1 s for notifications still running after a kal_Terminate. */
 KAL_API int KAL_CDECL kal_Initialize(void);
+/* Drops every queued text and shuts the engine down; always 0. Blocks at most
+ * about 7 s with an engine that never reports idle (0.5 s of stop polls, 3 s of
+ * idle polls, 1 s for running notifications, 2 s for a hand-over); when it
+ * returns the synth callback is not called again until the next kal_Initialize. */
 KAL_API int KAL_CDECL kal_Terminate(void);
-/* The identification string, with the build stamp. */
+/* The identification string, with the build stamp: static, never changes. */
 KAL_API const char* KAL_CDECL kal_Info(void);
-/* Register before the first text; returns the pointer given. */
+/* Register before the first text; returns the pointer given. Never blocks. */
 KAL_API int KAL_CDECL kal_SetSynthCallback(KalSynthCallback callback);
+/* Stored only; the driver never calls it. Never blocks. */
 KAL_API void* KAL_CDECL kal_SetUriCallback(void* callback);
 
-/* Speaking. Each queues one text (16 slots; the 17th overwrites the oldest). */
+/* Speaking. Each queues one text (16 slots; the 17th overwrites the oldest) and
+ * returns 0. When the engine is idle the call hands the next text to the engine
+ * itself and then waits 50 ms, so it blocks about 50 ms plus the engine's start,
+ * and at most one other thread's hand-over before it. kal_Synth takes UTF-16,
+ * converted to the current voice's code page; kal_Synth_Mark speaks what follows
+ * the first occurrence of marker (the whole text without one); kal_Key speaks a
+ * text with mark 0; kal_Char speaks the name the profile section "CharName"
+ * gives the character (its four hex digits without one). Texts are cut to
+ * 4095 bytes at a character boundary. */
 KAL_API int KAL_CDECL kal_Synth(const kal_char16* text, int mark);
 KAL_API int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int mark);
 KAL_API int KAL_CDECL kal_Key(const char* text);
 KAL_API int KAL_CDECL kal_Char(int code);
 
-/* Settings. */
+/* Settings: KAL_PARAM_RATE and KAL_PARAM_VOLUME, values up to 100 (larger ones
+ * are ignored). kal_GetParameter(p, 0) gives the default, (p, 1) the current
+ * value; it never blocks. kal_SetParameter passes the value to the engine. The
+ * punctuation list is stored and written to the protocol only. */
 KAL_API int KAL_CDECL kal_SetParameter(int parameter, int value, int relative);
 KAL_API int KAL_CDECL kal_GetParameter(int parameter, int current);
 KAL_API int KAL_CDECL kal_SetPunctuationList(const kal_char16* list);
 
-/* Voices. The list ends with a null pointer. */
-KAL_API KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceDescriptor* filter);
+/* Voices. kal_ListVoices returns the driver's own list, null-terminated, rewritten
+ * by the next call: every voice without a filter, or those whose language, name
+ * or identifier equals the filter's. kal_SetVoiceByName takes a display name or
+ * an identifier ("0049-Anna"); kal_SetVoiceByProperties the last voice the filter
+ * matches. Selecting a voice stops speech first (at most 0.5 s of polls) and
+ * loads its dictionary. kal_GetCurrentVoice returns the current voice's record.
+ * See KalVoiceFilter for the text the driver writes. */
+KAL_API KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceFilter* filter);
 KAL_API int KAL_CDECL kal_SetVoiceByName(const char* nameOrIdentifier);
-KAL_API int KAL_CDECL kal_SetVoiceByProperties(KalVoiceDescriptor* filter);
+KAL_API int KAL_CDECL kal_SetVoiceByProperties(KalVoiceFilter* filter);
 KAL_API KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void);
 
-/* Playback control. */
+/* Playback control. kal_Pause pauses speech, or resumes it when paused (its
+ * argument is only logged); it never waits. kal_Stop drops every queued text and
+ * stops the engine, waiting at most 0.5 s for it to report idle. kal_IsPlaying is
+ * 1 while a text is spoken, handed over or waiting (a pause with nothing waiting
+ * is 0); it never blocks. kal_Synchronize returns when everything queued has been
+ * spoken and the host's callback has heard the last end; it has no time limit
+ * (it waits as long as speech lasts, and for ever while paused with texts
+ * waiting, until another thread resumes or stops). */
 KAL_API int KAL_CDECL kal_Pause(int value);
 KAL_API int KAL_CDECL kal_Stop(void);
 KAL_API int KAL_CDECL kal_IsPlaying(void);

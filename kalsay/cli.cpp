@@ -6,8 +6,9 @@
 
 const char* const kUsage =
     "usage: kalsay [options] [text ...]\n"
-    "  Loads kal_drv.dll from kalsay's own folder and speaks each text with the\n"
-    "  marks 1, 2, 3 ... Without texts (and without --list) it reads standard input.\n"
+    "  Loads kal_drv.dll (the 64-bit kalsay: kal_drv64.dll) from kalsay's own folder\n"
+    "  and speaks each text with the marks 1, 2, 3 ... Without texts (and without\n"
+    "  --list) it reads standard input.\n"
     "options:\n"
     "  --list              list the voices: name, language code, identifier, gender\n"
     "  --voice NAME|ID     select a voice by display name or identifier (0049-Anna)\n"

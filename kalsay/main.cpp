@@ -18,6 +18,11 @@
 #include "kalsay/kal_api.h"
 #include "kalsay/text.h"
 
+// The 64-bit kalsay is built with the bridge's name: kal_drv64.dll.
+#ifndef KALSAY_DRIVER_FILE
+#define KALSAY_DRIVER_FILE "kal_drv.dll"
+#endif
+
 namespace {
 
 // The callback prints from the engine's thread while the main thread prints
@@ -140,7 +145,7 @@ public:
         // The driver writes its translation of the text back into the filter.
         char language[256] = {};
         text.copy(language, sizeof language - 1);
-        KalVoiceDescriptor filter = {};
+        KalVoiceFilter filter = {};
         filter.language = language;
         api_.SetVoiceByProperties(&filter);
         if (text != language)
@@ -274,7 +279,7 @@ int main() {
         WritePrivateProfileStringA("Default", "DEBUG", std::to_string(options.debug).c_str(), (folder + "kal.ini").c_str());
 
     KalApi api;
-    if (!api.Load(folder + "kal_drv.dll", error)) {
+    if (!api.Load(folder + KALSAY_DRIVER_FILE, error)) {
         fprintf(stderr, "kalsay: %s\n", error.c_str());
         return 1;
     }

@@ -124,3 +124,17 @@ public:
 private:
     PlatformLock& lock_;
 };
+
+// --- Foreign exceptions -------------------------------------------------------------------
+// An engine or host built with the platform's usual C++ compiler throws its
+// exceptions as structured exceptions, which this library's own C++ handlers never
+// see: unhandled, they would end the host. Runs call(context) and catches such an
+// exception. False when one was caught; hasValue tells whether it carried an
+// unsigned 32-bit value, which is then in value. Exceptions of this library's own
+// C++ pass through unchanged.
+struct PlatformForeignException {
+    bool caught;
+    bool hasValue;
+    uint32_t value;
+};
+bool PlatformCallCatchingForeign(void (*call)(void*), void* context, PlatformForeignException* caught);

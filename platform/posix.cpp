@@ -507,3 +507,12 @@ bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uin
 void PlatformConditionWakeAll(PlatformCondition* condition) {
     pthread_cond_broadcast(reinterpret_cast<pthread_cond_t*>(condition->bytes));
 }
+
+// --- Foreign exceptions -----------------------------------------------------------------
+// There are no structured exceptions here: every exception is this runtime's own
+// and passes through unchanged.
+bool PlatformCallCatchingForeign(void (*call)(void*), void* context, PlatformForeignException* caught) {
+    *caught = PlatformForeignException{false, false, 0};
+    call(context);
+    return true;
+}

@@ -119,3 +119,100 @@ bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uin
 void PlatformConditionWakeAll(PlatformCondition* condition) {
     WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(condition));
 }
+
+// --- Foreign exceptions -------------------------------------------------------------------
+// The records the platform's usual C++ compiler throws with (32-bit layout).
+namespace {
+constexpr DWORD kForeignCxxCode = 0xE06D7363;
+constexpr ULONG_PTR kForeignCxxMagic = 0x19930520;  // the low two bits vary with the compiler's version
+
+struct ForeignTypeDescriptor {
+    const void* vtable;
+    void* spare;
+    char name[1];  // ".I" is unsigned int
+};
+struct ForeignCatchableType {
+    unsigned properties;
+    const ForeignTypeDescriptor* type;
+    int memberDisplacement, vbaseDisplacement, vbaseOffset;
+    int size;
+    const void* copy;
+};
+struct ForeignCatchableTypes {
+    int count;
+    const ForeignCatchableType* types[1];
+};
+struct ForeignThrowInfo {
+    unsigned attributes;
+    const void* unwind;
+    const void* forwardCompatibility;
+    const ForeignCatchableTypes* catchable;
+};
+
+bool Readable(const void* p, size_t size) { return p && !IsBadReadPtr(p, size); }
+
+bool CarriesUnsigned32(const EXCEPTION_RECORD* record, uint32_t* value) {
+    if (record->NumberParameters < 3 || (record->ExceptionInformation[0] & ~ULONG_PTR(3)) != kForeignCxxMagic)
+        return false;
+    auto* info = reinterpret_cast<const ForeignThrowInfo*>(record->ExceptionInformation[2]);
+    if (!Readable(info, sizeof *info) || !Readable(info->catchable, sizeof(int))) return false;
+    for (int i = 0; i < info->catchable->count && i < 64; ++i) {
+        const ForeignCatchableType* const* entry = &info->catchable->types[i];
+        if (!Readable(entry, sizeof *entry) || !Readable(*entry, sizeof **entry)) return false;
+        const ForeignTypeDescriptor* type = (*entry)->type;
+        if (!Readable(type, sizeof *type + 2)) return false;
+        if (type->name[0] == '.' && type->name[1] == 'I' && type->name[2] == '\0') {
+            auto* object = reinterpret_cast<const uint32_t*>(record->ExceptionInformation[1]);
+            if (!Readable(object, sizeof *object)) return false;
+            *value = *object;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Registered on the thread's exception list for the length of one call. The
+// system passes the record's address to the handler, so the record comes first.
+struct GuardFrame {
+    EXCEPTION_REGISTRATION_RECORD record;
+    void* jump[5];  // __builtin_setjmp's buffer
+    PlatformForeignException* caught;
+};
+
+EXCEPTION_DISPOSITION __cdecl ForeignExceptionHandler(EXCEPTION_RECORD* record, void* establisher, CONTEXT*, void*) {
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
+    if (record->ExceptionCode != kForeignCxxCode) return ExceptionContinueSearch;
+    auto* frame = static_cast<GuardFrame*>(establisher);
+    frame->caught->caught = true;
+    frame->caught->hasValue = CarriesUnsigned32(record, &frame->caught->value);
+    // The frames between the throw and this guard clean up as their compiler
+    // wants; then execution goes on after the guarded call.
+    RtlUnwind(establisher, nullptr, record, nullptr);
+    __builtin_longjmp(frame->jump, 1);
+}
+
+NT_TIB* ThreadInformation() { return reinterpret_cast<NT_TIB*>(NtCurrentTeb()); }
+}  // namespace
+
+bool PlatformCallCatchingForeign(void (*call)(void*), void* context, PlatformForeignException* caught) {
+    caught->caught = false;
+    caught->hasValue = false;
+    caught->value = 0;
+    volatile GuardFrame frame;
+    GuardFrame* guard = const_cast<GuardFrame*>(&frame);
+    guard->caught = caught;
+    guard->record.Next = ThreadInformation()->ExceptionList;
+    guard->record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(ForeignExceptionHandler);
+    if (__builtin_setjmp(guard->jump) == 0) {
+        ThreadInformation()->ExceptionList = &guard->record;
+        try {
+            call(context);
+        } catch (...) {
+            // Our own C++ exceptions unwind without the system: take the guard off first.
+            ThreadInformation()->ExceptionList = guard->record.Next;
+            throw;
+        }
+    }
+    ThreadInformation()->ExceptionList = guard->record.Next;
+    return !caught->caught;
+}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The kit in one run: builds, then drives kal_drv.dll with kalsay under Wine,
 # beside the simulated engine: lists the voices, speaks three texts with marks,
-# interrupts one, and shows the events and the driver's protocol (DEBUG 4).
+# interrupts one, and shows the events and the driver's protocol (DEBUG 4);
+# then a 64-bit kalsay speaks through the bridge, kal_drv64.dll.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -40,3 +41,25 @@ step "Typed lines at a slow rate: /stop cuts the first text and drops the waitin
     (no end event for either); then the protocol of this run" \
      "--language en --rate 5 --debug 4 --show-protocol  < lines"
 printf '%s\n' "$input" | kalsay --language en --rate 5 --debug 4 --show-protocol
+
+# A 64-bit host: the 64-bit kalsay loads kal_drv64.dll, which runs the same
+# kal_drv.dll in kal_host32.exe beside it. Same folder layout plus the two files.
+build64=${BUILD64_DIR:-$root/build64}
+BUILD_DIR=$build BUILD64_DIR=$build64 bash "$root/scripts/build64.sh" kal_drv64 kalsay >/dev/null
+stop_wine  # the 32-bit prefix's server; the 64-bit prefix gets its own
+source "$root/scripts/wine-prefix.sh" "$build64/wineprefix" win64
+demo64=$build64/kit-demo64
+rm -rf "$demo64"
+mkdir -p "$demo64"
+cp "$build/driver/kal_drv.dll" "$build/host32/kal_host32.exe" "$build/simengine/nalvoapi.dll" \
+   "$build/simengine/simengine.ini" "$build64/bridge/kal_drv64.dll" "$build64/kalsay/kalsay.exe" "$demo64/"
+cp "$root/kal.ini.sample" "$demo64/kal.ini"
+kalsay64() { "$root/scripts/wine-run64" "$WINEPREFIX" "$demo64/kalsay.exe" "$@" | tr -d '\r'; }
+
+step "A 64-bit kalsay through kal_drv64.dll: the same voices, texts and events,
+    the driver running in the 32-bit helper kal_host32.exe" \
+     "--list --voice Anna --rate 25 \"Der erste Text.\" \"Der zweite Text.\" \"Der dritte Text.\"   (64-bit)"
+kalsay64 --list --voice Anna --rate 25 "Der erste Text." "Der zweite Text." "Der dritte Text."
+if command -v file >/dev/null; then
+  file "$demo64/kalsay.exe" "$demo64/kal_drv64.dll" "$demo64/kal_host32.exe" "$demo64/kal_drv.dll" | sed "s|$demo64/||"
+fi

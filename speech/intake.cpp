@@ -4,7 +4,8 @@
 #include "config/config.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
-#include "voices/voices.h"
+
+std::atomic<int32_t> CurrentCodePage{0};
 
 namespace {
 constexpr size_t kMaxText = kTextSize - 1;

@@ -43,6 +43,19 @@ void LogNotifyException(const uint32_t* value) {
     LogWrite(LOG_ENGINE, "CbOutNotify Fehler", detail);
 }
 
+// The host's callback; a host built with the platform's usual compiler throws
+// structured exceptions, which are caught here as well.
+void CallHost(KalSynthCallback callback, KalSynthEvent& event) {
+    struct Call {
+        KalSynthCallback callback;
+        KalSynthEvent* event;
+    } call{callback, &event};
+    PlatformForeignException caught;
+    if (!PlatformCallCatchingForeign([](void* c) { static_cast<Call*>(c)->callback(static_cast<Call*>(c)->event); },
+                                     &call, &caught))
+        LogNotifyException(caught.hasValue ? &caught.value : nullptr);
+}
+
 void HandleCode(uint32_t code, FILE* stream, void* data) {
     switch (code) {
     case kMsgBeginProcess:
@@ -112,7 +125,7 @@ int32_t ENGINE_CALL CbOutNotify(uint32_t, uint32_t, FILE* stream, const EngineMe
         }
         if ((code == kMsgBeginProcess || code == kMsgEndProcess) && openToHost.load()) {
             // A host that registered no callback is simply not told.
-            if (KalSynthCallback callback = SynthCallback.load()) callback(&event);
+            if (KalSynthCallback callback = SynthCallback.load()) CallHost(callback, event);
         }
     } catch (uint32_t value) {
         LogNotifyException(&value);

@@ -139,6 +139,10 @@ extern uint32_t SynchronizePollMs;
 constexpr uint32_t kLastEventWaitMs = 1000;
 
 // --- Text intake --------------------------------------------------------------------------
+// The code page texts are converted to: the current voice's (0, the system's,
+// until a voice is selected). Written by voice selection, read by every text
+// intake on any host thread.
+extern std::atomic<int32_t> CurrentCodePage;
 // Each intake call converts or copies into a buffer of its own on its stack
 // (kTextSize bytes), so calls from several host threads never mix their texts.
 // UTF-16 into CurrentCodePage; returns the bytes written with the terminator, 0 on failure.

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "driver/driver.h"
 #include "engine/engine.h"
 #include "engine/guard.h"
 #include "platform/platform.h"

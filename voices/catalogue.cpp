@@ -6,7 +6,6 @@
 
 VoiceCatalogue Voices;
 int32_t CurrentVoiceId;
-std::atomic<int32_t> CurrentCodePage{0};
 
 void VoiceCatalogueClear() { memset(&Voices, 0, sizeof Voices); }
 

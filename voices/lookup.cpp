@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "speech/speech.h"
 #include "voices/voices.h"
 
 VoiceDescriptor* VoiceList[kCatalogueCapacity + 1];
@@ -14,13 +15,13 @@ bool Equal(const char* filterText, const char* voiceText) {
     return filterText && voiceText && strcmp(filterText, voiceText) == 0;
 }
 
-bool Matches(const VoiceDescriptor& voice, const char* language, const VoiceDescriptor& filter) {
+bool Matches(const VoiceDescriptor& voice, const char* language, const VoiceFilter& filter) {
     return Equal(language, voice.language) || Equal(filter.name, voice.name) ||
            Equal(filter.identifier, voice.identifier);
 }
 
 // The language step and the name and identifier lines of both filter calls.
-const char* PrepareFilter(VoiceDescriptor* filter) {
+const char* PrepareFilter(VoiceFilter* filter) {
     const char* language = TranslateLanguage(filter);
     if (filter->name) LogWrite(LOG_HOST, "Name:", filter->name);
     if (filter->identifier) LogWrite(LOG_HOST, "Idnetifier:", filter->identifier);
@@ -57,7 +58,7 @@ static bool IsPlainProfileKey(const char* text) {
     return true;
 }
 
-const char* TranslateLanguage(VoiceDescriptor* filter) {
+const char* TranslateLanguage(VoiceFilter* filter) {
     if (!filter->language) return nullptr;
     const char* language = filter->language;
     LogWrite(LOG_HOST, "Language:", language);
@@ -68,14 +69,13 @@ const char* TranslateLanguage(VoiceDescriptor* filter) {
     // The host's buffer is known only to hold its own text: the translation
     // replaces it when it fits there, and is matched with in any case.
     if (strlen(translatedLanguage) <= strlen(language)) {
-        char* hostText = const_cast<char*>(language);
-        memcpy(hostText, translatedLanguage, strlen(translatedLanguage) + 1);
+        memcpy(filter->language, translatedLanguage, strlen(translatedLanguage) + 1);
     }
     LogWrite(LOG_HOST, "L-Trans:", translatedLanguage);
     return translatedLanguage;
 }
 
-VoiceDescriptor** VoicesList(VoiceDescriptor* filter) {
+VoiceDescriptor** VoicesList(VoiceFilter* filter) {
     LogWrite(LOG_HOST, "ListVoices");
     memset(VoiceList, 0, sizeof VoiceList);
     const int32_t count = Voices.catalogueCount;
@@ -103,7 +103,7 @@ int32_t VoicesSetByName(const char* text) {
     return Select(chosen);
 }
 
-int32_t VoicesSetByProperties(VoiceDescriptor* filter) {
+int32_t VoicesSetByProperties(VoiceFilter* filter) {
     if (!filter) {  // no filter, no selection
         LogWrite(LOG_HOST, "SetVoiceByProperties");
         return 0;

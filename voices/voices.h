@@ -19,6 +19,7 @@ struct VoiceRecord {
 static_assert(sizeof(VoiceRecord) == 152, "VoiceRecord is 152 bytes");
 
 typedef KalVoiceDescriptor VoiceDescriptor;
+typedef KalVoiceFilter VoiceFilter;
 
 constexpr int kCatalogueCapacity = 200;
 
@@ -31,8 +32,6 @@ struct VoiceCatalogue {
 };
 extern VoiceCatalogue Voices;
 extern int32_t CurrentVoiceId;  // host calls behind the HostCallGate
-// Written by voice selection, read by every text intake on any host thread.
-extern std::atomic<int32_t> CurrentCodePage;
 
 // Appends one voice; a voice beyond the capacity is not registered.
 void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage);
@@ -45,10 +44,10 @@ extern VoiceDescriptor* VoiceList[kCatalogueCapacity + 1];
 int32_t IsDigitString(const char* text, int32_t limit);
 // Translates a filter's language text through "L-Trans"; returns the text to match
 // (null when the filter names no language).
-const char* TranslateLanguage(VoiceDescriptor* filter);
-VoiceDescriptor** VoicesList(VoiceDescriptor* filter);
+const char* TranslateLanguage(VoiceFilter* filter);
+VoiceDescriptor** VoicesList(VoiceFilter* filter);
 int32_t VoicesSetByName(const char* text);
-int32_t VoicesSetByProperties(VoiceDescriptor* filter);
+int32_t VoicesSetByProperties(VoiceFilter* filter);
 VoiceDescriptor* VoicesGetCurrent();
 
 // --- Activation ---------------------------------------------------------------------------------

@@ -46,7 +46,7 @@ TEST_F(LogTest, LineShapes) {
 
 TEST_F(LogTest, HeaderAndFooter) {
     DebugLevel = 1;
-    LogOpen((folder + "kal.pro").c_str());
+    LogOpen((folder + "kal.pro").c_str(), IdentificationString);
     LogWrite(LOG_ERR, "x");
     LogClose();
     const std::string raw = ReadFileText(folder + "kal.pro");
@@ -58,7 +58,7 @@ TEST_F(LogTest, HeaderAndFooter) {
                      "\r\n abgeschlossen am  \\d\\d/\\d\\d/\\d\\d\r\n abgeschlossen um  \\d\\d:\\d\\d:\\d\\d\r\n");
     EXPECT_TRUE(std::regex_match(raw, shape)) << raw;
     // A new open starts the file anew.
-    LogOpen((folder + "kal.pro").c_str());
+    LogOpen((folder + "kal.pro").c_str(), IdentificationString);
     EXPECT_EQ(5u, Protocol().size());
 }
 
@@ -79,7 +79,7 @@ TEST_F(LogTest, ProtocolOffTouchesNoFile) {
     WriteFileText(folder + "kal.pro", "old");
     DebugLevel = 0;
     LogPath[0] = '\0';
-    LogOpen((folder + "kal.pro").c_str());
+    LogOpen((folder + "kal.pro").c_str(), IdentificationString);
     LogWrite(LOG_ERR, "x");
     LogClose();
     EXPECT_EQ("old", ReadFileText(folder + "kal.pro"));
@@ -104,6 +104,6 @@ TEST_F(LogTest, ConcurrentLinesStayWhole) {
 TEST_F(LogTest, OverlongPathIsCutNotOverrun) {
     std::string longPath(400, 'x');
     DebugLevel = 4;
-    LogOpen(longPath.c_str());
+    LogOpen(longPath.c_str(), IdentificationString);
     EXPECT_EQ(255u, strlen(LogPath));
 }

@@ -130,7 +130,7 @@ void FuzzProfile(const uint8_t* data, size_t size) {
     kal_Synth(text, 1);
     kal_Char('a');
     char language16[16] = "Deutsch";
-    KalVoiceDescriptor filter{};
+    KalVoiceFilter filter{};
     filter.language = language16;
     kal_ListVoices(&filter);
     LifecycleInitialize();
@@ -179,7 +179,7 @@ void FuzzVoiceFilter(const uint8_t* data, size_t size) {
     }
     std::vector<std::vector<char>> owned;  // the driver may write the language back
     for (const std::string& part : parts) owned.emplace_back(part.begin(), part.end()), owned.back().push_back('\0');
-    KalVoiceDescriptor filter{};
+    KalVoiceFilter filter{};
     const uint8_t present = data[1];
     if (owned.size() > 0 && (present & 1)) filter.name = owned[0].data();
     if (owned.size() > 1 && (present & 2)) filter.language = owned[1].data();

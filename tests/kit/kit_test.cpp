@@ -83,7 +83,7 @@ std::string ProfileValue(const std::string& path, const std::string& section, co
 }  // namespace
 
 TEST(KitLayout, InstallHoldsEveryPartOfTheKit) {
-    for (const char* file : {"bin/kal_drv.dll", "bin/kalsay.exe", "bin/nalvoapi.dll", "bin/simengine.ini",
+    for (const char* file : {"bin/kal_drv.dll", "bin/kalsay.exe", "bin/kal_host32.exe", "bin/nalvoapi.dll", "bin/simengine.ini",
                              "include/kal_drv.h", "lib/libkal_drv.dll.a", "lib/kal_drv.lib", "kal.ini.sample",
                              "docs/integration.md"})
         EXPECT_TRUE(FileExists(KitPath(file))) << file;
@@ -110,6 +110,7 @@ TEST(KitBinary, ExportsExactlyTheNamesOfTheDefFile) {
 TEST(KitBinary, DriverAndKalsayImportOnlySystemDlls) {
     ExpectSystemImportsOnly(KitPath("bin/kal_drv.dll"));
     ExpectSystemImportsOnly(KitPath("bin/kalsay.exe"));
+    ExpectSystemImportsOnly(KitPath("bin/kal_host32.exe"));
 }
 
 TEST(KitBinary, VersionResourceCarriesProductAndProjectVersion) {
@@ -164,7 +165,7 @@ TEST(KitSample, DocumentsEveryKeyTheDriverWritesWithItsDefault) {
     host.Load();
     host.SetSynthCallback([](const KalSynthEvent*) { return 0; });
     char language[256] = "sample-language";
-    KalVoiceDescriptor filter = {};
+    KalVoiceFilter filter = {};
     filter.language = language;
     host.ListVoices(&filter);
     host.SetVoiceByName("no such voice");  // activates the first voice: Volume, Rate, Freq, DCBon

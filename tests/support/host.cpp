@@ -34,6 +34,10 @@ Host::Host(const std::string& name, const std::string& kalIni, const std::string
            const char* engineFile) {
     folder = FreshFolder(name);
     CopyFileTo(BuildPath("driver/kal_drv.dll"), folder + "kal_drv.dll");
+#ifdef KAL_TEST_BRIDGE  // a 64-bit host: the bridge and its helper beside the driver
+    CopyFileTo(BuildPath("bridge/kal_drv64.dll"), folder + "kal_drv64.dll");
+    CopyFileTo(BuildPath("host32/kal_host32.exe"), folder + "kal_host32.exe");
+#endif
     if (engineFile) CopyFileTo(BuildPath(engineFile), folder + "nalvoapi.dll");
     if (!kalIni.empty()) WriteFileText(folder + "kal.ini", kalIni);
     if (!engineIni.empty()) WriteEngineIni(engineIni);
@@ -44,7 +48,7 @@ Host::~Host() { Unload(); }
 
 void Host::Load() {
     std::string error;
-    if (!KalApi::Load(folder + "kal_drv.dll", error)) throw std::runtime_error(error);
+    if (!KalApi::Load(folder + kHostDriverFile, error)) throw std::runtime_error(error);
 }
 
 std::vector<std::string> Host::Protocol() const { return ReadLines(folder + "kal.pro"); }

@@ -51,5 +51,12 @@ public:
     std::string folder;
 };
 
+// The DLL a host loads: kal_drv.dll, or the bridge in the 64-bit tests.
+#ifdef KAL_TEST_BRIDGE
+constexpr const char* kHostDriverFile = "kal_drv64.dll";
+#else
+constexpr const char* kHostDriverFile = "kal_drv.dll";
+#endif
+
 // The twenty export names of the host interface.
 extern const char* const kExportNames[20];

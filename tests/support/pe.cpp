@@ -9,12 +9,15 @@ const T* At(HMODULE module, DWORD rva) {
     return reinterpret_cast<const T*>(reinterpret_cast<const char*>(module) + rva);
 }
 
-// Null when the module has no such directory.
+// Null when the module has no such directory. The directories sit after a 32-bit
+// or a 64-bit optional header.
 template <typename T>
 const T* Directory(HMODULE module, int index) {
     auto* dos = At<IMAGE_DOS_HEADER>(module, 0);
-    auto* nt = At<IMAGE_NT_HEADERS32>(module, dos->e_lfanew);
-    const DWORD rva = nt->OptionalHeader.DataDirectory[index].VirtualAddress;
+    auto* nt32 = At<IMAGE_NT_HEADERS32>(module, dos->e_lfanew);
+    const DWORD rva = nt32->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC
+                          ? reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt32)->OptionalHeader.DataDirectory[index].VirtualAddress
+                          : nt32->OptionalHeader.DataDirectory[index].VirtualAddress;
     return rva ? At<T>(module, rva) : nullptr;
 }
 }  // namespace

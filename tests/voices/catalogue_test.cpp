@@ -86,7 +86,7 @@ TEST_F(CatalogueTest, LanguageTextsThatAreNoPlainKeyLeaveTheProfileAlone) {
     for (const std::string& text : hostile) {
         std::vector<char> buffer(text.begin(), text.end());
         buffer.push_back('\0');
-        VoiceDescriptor filter{};
+        VoiceFilter filter{};
         filter.language = buffer.data();
         EXPECT_EQ(text, TranslateLanguage(&filter)) << text;
         EXPECT_EQ(text, std::string(buffer.data())) << text;
@@ -94,7 +94,7 @@ TEST_F(CatalogueTest, LanguageTextsThatAreNoPlainKeyLeaveTheProfileAlone) {
     }
     // A plain key still gets its default written when it is missing.
     std::vector<char> plain = {'f', 'r', '\0'};
-    VoiceDescriptor filter{};
+    VoiceFilter filter{};
     filter.language = plain.data();
     EXPECT_STREQ("0049", TranslateLanguage(&filter));
     EXPECT_EQ("0049", Profile("L-Trans", "fr"));

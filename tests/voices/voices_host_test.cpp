@@ -206,7 +206,7 @@ TEST(VoicesHost, LookupByNameIdentifierAndProperties) {
     EXPECT_EQ("0049-Anna", current());
 
     char de[] = "de";
-    KalVoiceDescriptor filter{nullptr, de, nullptr, 2, 32, 0};
+    KalVoiceFilter filter{nullptr, de, nullptr, 2, 32, 0};
     KalVoiceDescriptor** list = host.ListVoices(&filter);
     EXPECT_EQ("0049", host.Profile("L-Trans", "de"));
     EXPECT_STREQ("de", de);  // "0049" does not fit the host's two characters: left as it was
@@ -216,7 +216,7 @@ TEST(VoicesHost, LookupByNameIdentifierAndProperties) {
 
     char deutsch[] = "Deutsch";
     char tom[] = "Tom";
-    KalVoiceDescriptor both{tom, deutsch, nullptr, 0, 0, 0};
+    KalVoiceFilter both{tom, deutsch, nullptr, 0, 0, 0};
     list = host.ListVoices(&both);
     EXPECT_STREQ("0049", deutsch);  // fits: written over the host's text
     found.clear();
@@ -225,7 +225,7 @@ TEST(VoicesHost, LookupByNameIdentifierAndProperties) {
     host.SetVoiceByProperties(&both);
     EXPECT_EQ("0044-Tom", current());  // the last match wins
 
-    KalVoiceDescriptor none{nullptr, nullptr, nullptr, 0, 0, 0};
+    KalVoiceFilter none{nullptr, nullptr, nullptr, 0, 0, 0};
     EXPECT_EQ(nullptr, host.ListVoices(&none)[0]);
     host.SetVoiceByProperties(nullptr);
     EXPECT_EQ("0044-Tom", current());

@@ -1,0 +1,81 @@
+// The shared-memory section between kal_drv64.dll (the bridge, 64-bit) and
+// kal_host32.exe (the helper, 32-bit). Both compile this header, so every field
+// has a fixed width and the layout is checked below; there are no pointers.
+//
+// Who writes what:
+// - header fields before `helperState`: the bridge, before the helper starts;
+//   constant afterwards (the helper still checks them).
+// - a slot: the bridge while the slot is Claimed, the helper while it is
+//   Serving; `state` moves Free -> Claimed -> Request (bridge) -> Serving ->
+//   Response (helper) -> Free (bridge).
+// - the event ring: entries and `eventsWritten` by the helper, `eventsRead` by
+//   the bridge.
+// Neither side trusts what it reads here: messages are copied out first, then
+// decoded and checked (bridge/message.h).
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace bridge {
+
+constexpr uint32_t kChannelMagic = 0x4B414C42;  // "KALB"
+constexpr uint32_t kChannelVersion = 1;
+// Concurrent calls a host can have in flight (a Synchronize on one thread and
+// a Stop on another, say); a further caller waits for a free slot.
+constexpr uint32_t kSlotCount = 4;
+constexpr uint32_t kMessageCapacity = 64 * 1024;
+// Events the driver may send before the bridge has delivered them; a power of two.
+constexpr uint32_t kEventRingSize = 256;
+
+enum SlotState : uint32_t { kSlotFree = 0, kSlotClaimed, kSlotRequest, kSlotServing, kSlotResponse };
+enum HelperState : uint32_t { kHelperStarting = 0, kHelperReady, kHelperNoDriver };
+
+static_assert(std::atomic<uint32_t>::is_always_lock_free && sizeof(std::atomic<uint32_t>) == 4,
+              "the two processes share plain 32-bit atomics");
+
+// Handle values are the same in the helper, which inherits them.
+struct ChannelHandles {
+    uint32_t bridgeProcess;  // the helper ends when this process ends
+    uint32_t ready;          // helper -> bridge: helperState is set
+    uint32_t eventsPosted;   // helper -> bridge: the ring has new entries
+    uint32_t ringSpace;      // bridge -> helper: the ring has room again
+    uint32_t request[kSlotCount];   // bridge -> helper, per slot
+    uint32_t response[kSlotCount];  // helper -> bridge, per slot
+};
+
+struct alignas(64) ChannelSlot {
+    std::atomic<uint32_t> state;
+    std::atomic<uint32_t> serverSleeping;  // the helper's thread blocks on its request event
+    std::atomic<uint32_t> clientSleeping;  // the caller blocks on the response event
+    uint32_t unused[13];
+    uint8_t message[kMessageCapacity];  // the request, then the response in its place
+};
+
+struct EventEntry {
+    int32_t message, mark, reserved1, reserved2;  // the driver's KalSynthEvent
+    int64_t postedAt;  // the helper's performance counter when the driver called back (for the bench)
+};
+
+struct alignas(64) Channel {
+    uint32_t magic;
+    uint32_t version;
+    uint32_t size;  // sizeof(Channel)
+    ChannelHandles handles;
+    std::atomic<uint32_t> helperState;
+    std::atomic<uint32_t> eventsWritten;   // helper only
+    std::atomic<uint32_t> eventsRead;      // bridge only
+    std::atomic<uint32_t> readerSleeping;  // the bridge's event thread blocks on eventsPosted
+    std::atomic<uint32_t> writerWaiting;   // the helper waits for ringSpace
+    uint32_t reserved;
+    EventEntry ring[kEventRingSize];
+    ChannelSlot slots[kSlotCount];
+};
+
+static_assert(sizeof(EventEntry) == 24 && offsetof(Channel, handles) == 12 && sizeof(ChannelHandles) == 48 &&
+                  offsetof(Channel, helperState) == 60 && offsetof(Channel, ring) == 88 &&
+                  offsetof(Channel, slots) == 6272 && sizeof(ChannelSlot) == 64 + kMessageCapacity &&
+                  sizeof(Channel) == 6272 + kSlotCount * sizeof(ChannelSlot),
+              "the channel's layout is the same in the 32-bit and the 64-bit process");
+
+}  // namespace bridge

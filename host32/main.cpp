@@ -1,0 +1,262 @@
+// kal_host32.exe: the 32-bit helper the bridge starts. It loads kal_drv.dll
+// from its own folder (so kal.ini, kal.pro and the engine stay where they
+// are), serves the bridge's requests from the shared section whose handle it
+// inherits, and forwards the driver's synth events into the section's ring.
+//
+// Command line: kal_host32.exe SECTION, the inherited section handle in decimal.
+// Nothing else can reach it: the section and its events are unnamed and only
+// inherited, and every request is checked before it is followed.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/channel.h"
+#include "bridge/message.h"
+#include "bridge/refusals.h"
+#include "bridge/spin.h"
+#include "kalsay/kal_api.h"
+
+using namespace bridge;
+
+namespace {
+
+// Exit codes, for the bridge's and the tests' sake.
+constexpr int kExitQuit = 0;
+constexpr int kExitBadCommandLine = 2;
+constexpr int kExitBadSection = 3;
+constexpr int kExitNoDriver = 4;
+// How long an event waits for room in a full ring before it is dropped (the
+// bridge delivers it on its own thread; a host callback this slow has stalled).
+constexpr DWORD kRingFullWaitMs = 2000;
+
+Channel* channel = nullptr;
+ChannelHandles handles;  // a private copy: the section's copy could change under us
+KalApi driver;
+HANDLE quitNow = nullptr;
+std::atomic<bool> unloadDriver{false};  // a Quit request, not the host's end
+std::mutex ringLock;  // the driver may call back from more than one thread
+uint32_t droppedEvents = 0;
+
+HANDLE Handle(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
+
+// The driver's synth callback: the event goes into the ring, in order.
+int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::lock_guard<std::mutex> guard(ringLock);
+    const uint32_t written = channel->eventsWritten.load();
+    auto hasRoom = [&] { return written - channel->eventsRead.load() < kEventRingSize; };
+    if (!SpinFor(hasRoom)) {
+        const DWORD started = GetTickCount();
+        while (!hasRoom()) {
+            channel->writerWaiting.store(1);
+            if (hasRoom()) break;
+            const DWORD spent = GetTickCount() - started;
+            if (spent >= kRingFullWaitMs) break;
+            HANDLE waits[2] = {Handle(handles.ringSpace), Handle(handles.bridgeProcess)};
+            if (WaitForMultipleObjects(2, waits, FALSE, kRingFullWaitMs - spent) != WAIT_OBJECT_0) break;
+        }
+        channel->writerWaiting.store(0);
+        if (!hasRoom()) {
+            ++droppedEvents;
+            return 0;
+        }
+    }
+    channel->ring[written % kEventRingSize] = EventEntry{event->message, event->mark, event->reserved1, event->reserved2,
+                                                                  now.QuadPart};
+    channel->eventsWritten.store(written + 1);
+    if (channel->readerSleeping.load()) SetEvent(Handle(handles.eventsPosted));
+    return 0;
+}
+
+// A copy of a text out of the private request, writable (the driver may write
+// a filter's language back into it).
+char* Narrow(const TextField& text) {
+    return text.present ? const_cast<char*>(static_cast<const char*>(text.data)) : nullptr;
+}
+const wchar_t* Wide(const TextField& text) {
+    return text.present ? static_cast<const wchar_t*>(text.data) : nullptr;
+}
+
+TextField Field(const char* text, uint32_t limit) {
+    TextField field;
+    if (!text) return field;
+    field.present = true;
+    field.data = text;
+    field.size = static_cast<uint32_t>(strnlen(text, limit));
+    return field;
+}
+
+void DescribeVoice(const KalVoiceDescriptor* voice, VoiceRecord& record) {
+    record.address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(voice));
+    record.name = Field(voice->name, kVoiceTextLimit);
+    record.language = Field(voice->language, kVoiceTextLimit);
+    record.identifier = Field(voice->identifier, kVoiceTextLimit);
+    record.gender = voice->gender;
+    record.age = voice->age;
+    record.genderHigh = voice->genderHigh;
+}
+
+// Calls the driver for one checked request.
+void Serve(const Request& request, Response& response) {
+    int dummyUri = 0;
+    KalVoiceFilter filter{};
+    const bool withFilter = request.args[0] == 1;
+    if (request.op == Op::ListVoices || request.op == Op::SetVoiceByProperties) {
+        filter.language = Narrow(request.texts[0]);
+        filter.name = Narrow(request.texts[1]);
+        filter.identifier = Narrow(request.texts[2]);
+        filter.gender = static_cast<unsigned char>(request.args[1] & 0xFF);
+        filter.age = static_cast<unsigned char>(request.args[1] >> 8);
+        filter.genderHigh = static_cast<unsigned short>(request.args[2]);
+    }
+    const int32_t* a = request.args;
+    switch (request.op) {
+    case Op::Initialize: response.result = driver.Initialize(); break;
+    case Op::Terminate: response.result = driver.Terminate(); break;
+    case Op::Info: response.text = Field(driver.Info(), kInfoTextLimit); break;
+    case Op::SetSynthCallback: driver.SetSynthCallback(a[0] ? ForwardEvent : nullptr); break;
+    case Op::SetUriCallback: driver.SetUriCallback(a[0] ? &dummyUri : nullptr); break;
+    case Op::Synth: response.result = driver.Synth(Wide(request.texts[0]), a[0]); break;
+    case Op::SynthMark:
+        response.result = driver.SynthMark(Narrow(request.texts[0]), Narrow(request.texts[1]), a[0]);
+        break;
+    case Op::Key: response.result = driver.Key(Narrow(request.texts[0])); break;
+    case Op::Char: response.result = driver.Char(a[0]); break;
+    case Op::SetParameter: response.result = driver.SetParameter(a[0], a[1], a[2]); break;
+    case Op::GetParameter: response.result = driver.GetParameter(a[0], a[1]); break;
+    case Op::SetPunctuationList: response.result = driver.SetPunctuationList(Wide(request.texts[0])); break;
+    case Op::ListVoices: {
+        KalVoiceDescriptor** list = driver.ListVoices(withFilter ? &filter : nullptr);
+        uint32_t n = 0;
+        for (; list && list[n] && n < kVoiceCapacity; ++n) DescribeVoice(list[n], response.voices[n]);
+        response.voiceCount = n;
+        break;
+    }
+    case Op::SetVoiceByName: response.result = driver.SetVoiceByName(Narrow(request.texts[0])); break;
+    case Op::SetVoiceByProperties: response.result = driver.SetVoiceByProperties(withFilter ? &filter : nullptr); break;
+    case Op::GetCurrentVoice:
+        if (KalVoiceDescriptor* voice = driver.GetCurrentVoice()) {
+            DescribeVoice(voice, response.voices[0]);
+            response.voiceCount = 1;
+        }
+        break;
+    case Op::Pause: response.result = driver.Pause(a[0]); break;
+    case Op::Stop: response.result = driver.Stop(); break;
+    case Op::IsPlaying: response.result = driver.IsPlaying(); break;
+    case Op::Synchronize: response.result = driver.Synchronize(); break;
+    case Op::Quit:
+        unloadDriver.store(true);
+        SetEvent(quitNow);
+        break;
+    }
+    if (withFilter && filter.language && (request.op == Op::ListVoices || request.op == Op::SetVoiceByProperties))
+        response.text = Field(filter.language, kNarrowTextLimit);
+    response.eventsWritten = channel->eventsWritten.load();
+}
+
+// One thread per slot: waits for a request, copies it out, checks it, serves it.
+void ServeSlot(uint32_t index) {
+    ChannelSlot& slot = channel->slots[index];
+    std::vector<uint8_t> message(kMessageCapacity + 2);
+    std::vector<uint8_t> answer(kMessageCapacity);
+    Response* response = new Response();
+    HANDLE waits[2] = {Handle(handles.request[index]), Handle(handles.bridgeProcess)};
+    auto requested = [&] { return slot.state.load() == kSlotRequest; };
+    for (;;) {
+        if (!SpinFor(requested)) {
+            slot.serverSleeping.store(1);
+            while (!requested()) {
+                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                    SetEvent(quitNow);  // the host has gone: nobody to serve
+                    return;
+                }
+            }
+            slot.serverSleeping.store(0);
+        }
+        uint32_t expected = kSlotRequest;
+        if (!slot.state.compare_exchange_strong(expected, kSlotServing)) continue;
+        const uint32_t size = ClaimedSize(slot.message, kMessageCapacity);
+        memcpy(message.data(), slot.message, size);
+        Request request;
+        const char* why = nullptr;
+        *response = Response();
+        if (DecodeRequest(message.data(), size, request, &why)) {
+            response->op = request.op;
+            Serve(request, *response);
+        } else {
+            uint32_t op = 0;
+            if (size >= 8) memcpy(&op, message.data() + 4, 4);
+            response->op = static_cast<Op>(op);
+            response->status = kRefused;
+            char what[32];
+            snprintf(what, sizeof what, "request %u", static_cast<unsigned>(op));
+            NoteRefusal("helper", what, why);
+        }
+        const uint32_t written = EncodeResponse(*response, answer.data(), kMessageCapacity);
+        if (written == 0) {  // cannot happen with the driver's limits; answer without the payload
+            response->text = TextField();
+            response->voiceCount = 0;
+            EncodeResponse(*response, answer.data(), kMessageCapacity);
+        }
+        memcpy(slot.message, answer.data(), ClaimedSize(answer.data(), kMessageCapacity));
+        slot.state.store(kSlotResponse);
+        if (slot.clientSleeping.load()) SetEvent(Handle(handles.response[index]));
+    }
+}
+
+bool MapChannel(const char* argument) {
+    char* end = nullptr;
+    const unsigned long long value = strtoull(argument, &end, 10);
+    if (!end || *end || value == 0 || value > 0xFFFFFFFFull) return false;
+    void* view = MapViewOfFile(Handle(static_cast<uint32_t>(value)), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
+    if (!view) return false;
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeof(Channel)) return false;
+    channel = static_cast<Channel*>(view);
+    if (channel->magic != kChannelMagic || channel->version != kChannelVersion || channel->size != sizeof(Channel))
+        return false;
+    handles = channel->handles;
+    return true;
+}
+
+std::string OwnFolder() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, n < MAX_PATH ? n : 0);
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // No error boxes: a helper that cannot go on ends, and the bridge notices.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    if (argc != 2) return kExitBadCommandLine;
+    if (!MapChannel(argv[1])) return kExitBadSection;
+    quitNow = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::string error;
+    if (!quitNow || !driver.Load(OwnFolder() + "kal_drv.dll", error)) {
+        channel->helperState.store(kHelperNoDriver);
+        SetEvent(Handle(handles.ready));
+        return kExitNoDriver;
+    }
+    channel->helperState.store(kHelperReady);
+    SetEvent(Handle(handles.ready));
+    for (uint32_t i = 0; i < kSlotCount; ++i) std::thread(ServeSlot, i).detach();
+    HANDLE waits[2] = {quitNow, Handle(handles.bridgeProcess)};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 && unloadDriver.load()) {
+        // The bridge is being unloaded: the driver is unloaded as a host would.
+        driver.Unload();
+    }
+    // Ending the process (not returning through the C runtime's exit) keeps the
+    // serving threads from running on while the process is taken down.
+    ExitProcess(kExitQuit);
+}
