@@ -1,6 +1,7 @@
 // Configuration and logging: the profile kal.ini beside the library, and the
 // German protocol kal.pro.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // --- Paths ------------------------------------------------------------------------
@@ -8,6 +9,12 @@
 // Set at process attach before the first access, read-only afterwards.
 extern char ModuleFolder[256];
 extern char ProfilePath[256];
+
+// --- Texts ------------------------------------------------------------------------
+// Copies text, read no further than textLimit bytes, into out, cut to outSize - 1
+// bytes and always terminated (nothing is written when outSize is 0). Returns
+// the bytes copied. The one bounded copy every fixed-size text buffer uses.
+size_t CopyCut(char* out, size_t outSize, const char* text, size_t textLimit = SIZE_MAX);
 
 // --- Profile ---------------------------------------------------------------------
 
@@ -22,6 +29,32 @@ int32_t ProfileGetInt(const char* key, int32_t* out, int32_t fallback, const cha
 int32_t ProfileGetString(const char* key, char* out, uint32_t outSize, const char* fallback,
                          const char* section);
 
+// A start-up reads hundreds of entries and writes their defaults; the system
+// parses (and rewrites) the whole file for each. Between Begin and End, the
+// calls above made on the calling thread are answered from one parse of the
+// file, and End writes every change in one rewrite, with the same values read
+// and the same bytes in kal.ini as the calls one by one would give. Begin
+// returns false (and the calls go to the system) when the file holds anything
+// the in-memory copy does not reproduce exactly; a call with such a text ends
+// the batch early. Other threads meanwhile use the system's routines; when the
+// file changed under the batch, End replays its writes one by one instead.
+bool ProfileBatchBegin();
+void ProfileBatchEnd();
+
+// Ends only a batch it began itself, so scopes may nest (an outer one keeps its batch).
+class ProfileBatchScope {
+public:
+    ProfileBatchScope() : began_(ProfileBatchBegin()) {}
+    ~ProfileBatchScope() {
+        if (began_) ProfileBatchEnd();
+    }
+    ProfileBatchScope(const ProfileBatchScope&) = delete;
+    ProfileBatchScope& operator=(const ProfileBatchScope&) = delete;
+
+private:
+    bool began_;
+};
+
 // --- Protocol ----------------------------------------------------------------------
 // 0: protocol off. Read once at process attach.
 extern int32_t DebugLevel;
@@ -35,13 +68,18 @@ extern char LogPath[256];
 #define LOG_ENGINE "3KAL "
 #define LOG_QUEUE "3Buf "
 
-// Whether a line with this tag reaches the protocol: callers format a detail
-// only when it does.
-inline bool LogEnabled(const char* tag) { return DebugLevel != 0 && tag[0] - '0' < DebugLevel; }
+// True when LogWrite writes lines of this tag: callers format a detail only then.
+inline bool LogEnabled(const char* tag) {
+    return DebugLevel != 0 && static_cast<signed char>(tag[0]) - '0' < DebugLevel;
+}
 
 // One protocol line: "<label>: <text>[ <detail>]". A null text is written as
 // "(null)", a null detail is left out. Callable from any thread; lines stay whole.
 void LogWrite(const char* tag, const char* text, const char* detail = nullptr);
+// As LogWrite, with the detail formatted like printf, and only when the tag's
+// level is on (a detail longer than kLogDetailSize - 1 bytes is cut).
+constexpr size_t kLogDetailSize = 256;
+void LogWriteDetail(const char* tag, const char* text, const char* format, ...) __attribute__((format(printf, 3, 4)));
 // As LogWrite, with the text formatted like printf.
 void LogWriteFormat(const char* tag, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Creates the protocol anew with its header, which names the driver by its

@@ -87,6 +87,24 @@ void LogWrite(const char* tag, const char* text, const char* detail) {
     PlatformFileWrite(LogPath, lineBuffer, at, false);
 }
 
+size_t CopyCut(char* out, size_t outSize, const char* text, size_t textLimit) {
+    if (outSize == 0) return 0;
+    size_t n = strnlen(text, textLimit < outSize - 1 ? textLimit : outSize - 1);
+    memcpy(out, text, n);
+    out[n] = '\0';
+    return n;
+}
+
+void LogWriteDetail(const char* tag, const char* text, const char* format, ...) {
+    if (!LogEnabled(tag)) return;
+    char detail[kLogDetailSize];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(detail, sizeof detail, format, args);
+    va_end(args);
+    LogWrite(tag, text, detail);
+}
+
 void LogWriteFormat(const char* tag, const char* format, ...) {
     if (!LogEnabled(tag)) return;
     char text[512];

@@ -1,7 +1,11 @@
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "config/config.h"
+#include "config/profile_text.h"
 #include "platform/platform.h"
 
 // Written once at process attach, before any other thread can enter.
@@ -11,32 +15,206 @@ char ProfilePath[256];
 namespace {
 // The longest value the driver takes from the profile, with its terminator.
 constexpr uint32_t kReadBufferSize = 2048;
+// The buffer the presence test reads into: only whether anything came back counts.
+constexpr uint32_t kPresenceBufferSize = 80;
+// A profile larger than this is left to the system's routines.
+constexpr uint32_t kBatchFileLimit = 64u << 20;
 
-void CopyCut(char* out, uint32_t outSize, const char* text) {
-    if (outSize == 0) return;
-    size_t n = strlen(text);
-    if (n > outSize - 1) n = outSize - 1;
-    memcpy(out, text, n);
-    out[n] = '\0';
+// --- Batch: a start-up's reads and writes answered from one parse of the file ---
+struct Write {
+    std::string section, key, value;
+};
+// The thread that owns the batch (0: none). Only that thread touches the rest;
+// every other thread keeps using the system's routines meanwhile.
+std::atomic<uint32_t> batchThread{0};
+ProfileText batchText;
+std::string batchLoaded;           // the file's bytes when the batch began
+bool batchExisted = false;         // whether the file was there then
+std::vector<Write> batchWrites;    // in call order, to replay them one by one if needed
+
+bool InBatch() { return batchThread.load(std::memory_order_relaxed) == PlatformCurrentThreadId(); }
+
+// The whole file; false when it is missing (exists false) or cannot be read.
+bool ReadWholeFile(std::string& bytes, bool& exists) {
+    bytes.clear();
+    PlatformFile file = PlatformFileOpenRead(ProfilePath);
+    exists = file != nullptr;
+    if (!file) return false;
+    const uint32_t size = PlatformFileSize(file);
+    bool ok = size <= kBatchFileLimit;
+    if (ok && size > 0) {
+        bytes.resize(size);
+        uint32_t read = 0;
+        ok = PlatformFileRead(file, &bytes[0], size, &read) && read == size;
+    }
+    PlatformFileClose(file);
+    return ok;
+}
+
+void ReplayWrites() {
+    for (const Write& w : batchWrites)
+        PlatformProfileWriteString(w.section.c_str(), w.key.c_str(), w.value.c_str(), ProfilePath);
+}
+
+void ReleaseBatch() {
+    batchThread = 0;
+    batchLoaded.clear();
+    batchLoaded.shrink_to_fit();
+    batchWrites.clear();
+    batchWrites.shrink_to_fit();
+    batchText.Clear();
+}
+
+// Memory ran out inside the batch: the writes so far go to the system one by
+// one, and the calls from here on too. No exception leaves the driver.
+void AbandonBatch() {
+    ReplayWrites();
+    ReleaseBatch();
+}
+
+// Writes what the batch changed: in one rewrite when the file is still as the
+// batch found it, else key by key through the system, in the original order.
+void FlushBatch() {
+    if (!batchText.changed()) return;
+    std::string now;
+    bool exists = false;
+    const bool same = ReadWholeFile(now, exists) ? now == batchLoaded && batchExisted
+                                                 : !exists && !batchExisted && !PlatformFileExists(ProfilePath);
+    if (same) {
+        const std::string bytes = batchText.Bytes();
+        PlatformFileWrite(ProfilePath, bytes.data(), bytes.size(), true);
+        return;
+    }
+    ReplayWrites();
+}
+
+// Ends the batch early when a call passes a text the model does not handle.
+bool BatchTakes(const char* key, const char* section, const char* fallback) {
+    if (ProfileText::SupportsName(key) && ProfileText::SupportsName(section) &&
+        ProfileText::SupportsValue(fallback))
+        return true;
+    ProfileBatchEnd();
+    return false;
+}
+
+uint32_t ReadString(const char* section, const char* key, const char* fallback, char* out, uint32_t size) {
+    if (InBatch()) {
+        try {
+            return batchText.GetString(section, key, fallback, out, size);
+        } catch (...) {
+            AbandonBatch();
+        }
+    }
+    return PlatformProfileGetString(section, key, fallback, out, size, ProfilePath);
+}
+
+void WriteString(const char* section, const char* key, const char* value) {
+    if (InBatch()) {
+        try {
+            batchWrites.push_back(Write{section, key, value});
+            batchText.WriteString(section, key, value);
+            return;
+        } catch (...) {
+            AbandonBatch();  // writing the same value once more changes nothing
+        }
+    }
+    PlatformProfileWriteString(section, key, value, ProfilePath);
+}
+
+// A number as the system's number read gives it, from the entry's text read
+// through a full buffer. That text's first 29 characters are what the system
+// parses, except for a quoted 30-character entry, which it cuts one shorter:
+// texts that long, and texts with bytes beyond ASCII, are read by the system.
+int32_t NumberFromText(const char* section, const char* key, const char* text, int32_t fallback) {
+    bool plain = strlen(text) < 28;
+    for (const char* p = text; plain && *p; ++p) plain = static_cast<unsigned char>(*p) < 0x80;
+    if (plain) return ProfileParseInt(text);
+    if (InBatch()) {
+        try {
+            return batchText.GetInt(section, key, fallback);
+        } catch (...) {
+            AbandonBatch();
+        }
+    }
+    return PlatformProfileGetInt(section, key, fallback, ProfilePath);
 }
 }  // namespace
 
+namespace {
+// Loads the batch's copy of the file; false when the system must answer instead.
+bool LoadBatch() {
+    bool exists = false;
+    std::string bytes;
+    if (!ReadWholeFile(bytes, exists)) {
+        // A missing file in an existing folder starts empty; anything else
+        // (unreadable, no folder) is left to the system.
+        if (exists || PlatformFileExists(ProfilePath)) return false;
+        char folder[sizeof ProfilePath];
+        snprintf(folder, sizeof folder, "%s", ProfilePath);
+        char* slash = strrchr(folder, '\\');
+        if (!slash) return false;
+        *slash = '\0';
+        if (!PlatformFolderExists(folder)) return false;
+    }
+    if (!batchText.Load(bytes, exists)) return false;
+    batchLoaded.swap(bytes);
+    batchExisted = exists;
+    batchWrites.clear();
+    return true;
+}
+}  // namespace
+
+bool ProfileBatchBegin() {
+    // Claimed before loading, so two start-ups on two threads never share it;
+    // no thread has this number, so nobody reads through the batch meanwhile.
+    constexpr uint32_t kLoading = 0xFFFFFFFFu;
+    uint32_t none = 0;
+    if (!batchThread.compare_exchange_strong(none, kLoading)) return false;
+    bool loaded = false;
+    try {
+        loaded = LoadBatch();
+    } catch (...) {
+        loaded = false;
+    }
+    if (!loaded) {
+        ReleaseBatch();
+        return false;
+    }
+    batchThread = PlatformCurrentThreadId();
+    return true;
+}
+
+void ProfileBatchEnd() {
+    if (!InBatch()) return;
+    try {
+        FlushBatch();
+    } catch (...) {
+        ReplayWrites();  // the file is as the batch found it: the writes one by one give the same
+    }
+    ReleaseBatch();
+}
+
 int32_t ProfileHasKey(const char* key, const char* section) {
-    char value[80];
+    char value[kPresenceBufferSize];
     // Only the count matters: a longer value still counts as present.
-    return PlatformProfileGetString(section, key, "", value, sizeof value, ProfilePath) != 0 ? 1 : 0;
+    if (InBatch() && !BatchTakes(key, section, "")) return ProfileHasKey(key, section);
+    return ReadString(section, key, "", value, sizeof value) != 0 ? 1 : 0;
 }
 
 int32_t ProfileWriteInt(const char* key, int32_t value, const char* section) {
     char text[80];
     snprintf(text, sizeof text, "%d", static_cast<int>(value));
-    PlatformProfileWriteString(section, key, text, ProfilePath);
+    if (InBatch() && !BatchTakes(key, section, text)) return ProfileWriteInt(key, value, section);
+    WriteString(section, key, text);
     return 1;
 }
 
+// One read: the entry's text tells both whether it is there (not empty) and its number.
 int32_t ProfileGetInt(const char* key, int32_t* out, int32_t fallback, const char* section) {
-    if (ProfileHasKey(key, section)) {
-        *out = PlatformProfileGetInt(section, key, fallback, ProfilePath);
+    if (InBatch() && !BatchTakes(key, section, "")) return ProfileGetInt(key, out, fallback, section);
+    char value[kReadBufferSize];
+    if (ReadString(section, key, "", value, sizeof value) != 0) {
+        *out = NumberFromText(section, key, value, fallback);
         return 0;
     }
     *out = fallback;
@@ -44,18 +222,21 @@ int32_t ProfileGetInt(const char* key, int32_t* out, int32_t fallback, const cha
     return 1;
 }
 
+// One read with an empty fallback: a present entry's text does not depend on
+// the fallback, and an absent or empty one reads as nothing.
 int32_t ProfileGetString(const char* key, char* out, uint32_t outSize, const char* fallback,
                          const char* section) {
     static_assert(kReadBufferSize == 2048, "values are read up to 2047 characters");
+    if (InBatch() && !BatchTakes(key, section, fallback))
+        return ProfileGetString(key, out, outSize, fallback, section);
     char value[kReadBufferSize];
     value[0] = '\0';
     CopyCut(out, outSize, "");
     int32_t result;
-    if (ProfileHasKey(key, section)) {
-        PlatformProfileGetString(section, key, fallback, value, sizeof value, ProfilePath);
+    if (ReadString(section, key, "", value, sizeof value) != 0) {
         result = 0;
     } else {
-        PlatformProfileWriteString(section, key, fallback, ProfilePath);
+        WriteString(section, key, fallback);
         CopyCut(value, sizeof value, fallback);
         result = 1;
     }

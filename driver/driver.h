@@ -32,6 +32,8 @@ void ProcessAttach();
 // Its other threads are gone then, maybe in the middle of an engine call or a
 // protocol line, so nothing is done that could wait for them.
 void ProcessDetach(bool processEnding);
+// Start-up: 0 when the session runs (already, or now), -1 when it failed.
+int32_t GoInitSpeech();
 int32_t LifecycleInitialize();
 int32_t LifecycleTerminate();
 

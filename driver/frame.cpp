@@ -10,6 +10,8 @@
 std::atomic<void*> UriCallback{nullptr};
 
 void ProcessAttach() {
+    // The DEBUG read and the start-up share one parse of kal.ini.
+    ProfileBatchScope profileBatch;
     PlatformOwnModuleFileName(ModuleFolder, 255);
     if (char* slash = strrchr(ModuleFolder, '\\')) slash[1] = '\0';
     snprintf(ProfilePath, sizeof ProfilePath, "%skal.ini", ModuleFolder);

@@ -6,7 +6,7 @@ constexpr char kWording[] =
     "Version 1.0. Hergestellt vom kal-Treiberteam (c) 2026, "
     "https://kal-drv.invalid/ ";
 
-constexpr int kLength(const char* s) {
+constexpr int TextLength(const char* s) {
     int n = 0;
     while (s[n]) ++n;
     return n;
@@ -35,7 +35,7 @@ constexpr Identification MakeIdentification() {
 }
 
 constexpr Identification kIdentification = MakeIdentification();
-static_assert(kLength(kIdentification.text) == kLength(kWording) + 6 + 11 + 7 + 8,
+static_assert(TextLength(kIdentification.text) == TextLength(kWording) + 6 + 11 + 7 + 8,
               "the stamp is Date: Mmm dd yyyy Time: hh:mm:ss");
 }  // namespace
 

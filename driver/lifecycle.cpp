@@ -2,6 +2,18 @@
 #include "driver/driver.h"
 #include "engine/engine.h"
 #include "speech/speech.h"
+#include "voices/voices.h"
+
+int32_t GoInitSpeech() {
+    if (Engine.initialised) return 0;
+    // Every voice reads and fills its entries: one parse of kal.ini and one
+    // rewrite at the end instead of one each, which grew with the square of the voices.
+    ProfileBatchScope profileBatch;
+    if (BeginEngineSession(CbOutNotify) != 0) return -1;
+    RegisterEngineVoices();
+    CompleteEngineSession();
+    return 0;
+}
 
 int32_t LifecycleInitialize() {
     LogWrite(LOG_HOST, "kal_Initialize");

@@ -6,41 +6,46 @@
 
 #include "engine/contract.h"
 
-// The one process-wide record of the engine. Written by the start-up and
-// shut-down (process attach/detach, kal_Initialize, kal_Terminate) and by the
-// host's calls; `initialised` is also read on the engine's notification thread
-// (by the queue), so it is atomic. The engine writes `status`, the handles and
-// the lists through pointers during the calls that pass them.
+// The one process-wide record of the engine, owned by engine/: only the
+// operations declared here write it. The engine itself writes the handles, the
+// lists and the dictionary handle through the pointers the calls pass.
 struct EngineSession {
+    // Written by the start-up (process attach, kal_Initialize) and the shut-down
+    // (kal_Terminate, detach), which host calls behind the HostCallGate make one at
+    // a time; read by everyone while `initialised` is set.
     EngineApi api{};
     void* engineLibrary = nullptr;
-    std::atomic<int32_t> initialised{0};
-    // Written by voice activation and kal_SetParameter, read by kal_GetParameter
-    // and kal_Initialize on any host thread.
-    std::atomic<int32_t> volume{100};
-    std::atomic<int32_t> rate{50};
-    std::atomic<int32_t> frequencyCode{11};
-    TextRecord textRecord{};
-    EngineDictionaryHandle dictionaryHandle{};
-    int32_t dictionaryLoaded = 0;
-    void* dictionaryFile = nullptr;
-    int32_t dictionaryReadOk = 0;
-    void* dictionaryData = nullptr;
-    uint32_t dictionarySize = 0;
-    uint32_t dictionaryBytesRead = 0;
-    std::atomic<int32_t> lastResult{0};  // the latest engine result; any thread
     EngineClassHandle classHandle{};
     EngineInstanceHandle instanceHandle{};
     EngineEntry engines[kEngineListCapacity]{};
     int32_t engineCount = kEngineListCapacity;
     LanguageEntry languages[kLanguageListCapacity]{};
-    ParamRecord param{};
-    OutDeviceRecord outDevice{};
     int32_t languageCount = 0;
     char engineFolder[256]{};
-    int32_t languageVoiceId = -1;
-    std::atomic<int32_t> status{0};  // the latest status a voice activation polled
+    OutDeviceRecord outDevice{};
+    // Set last by the start-up, cleared by the shut-down; read on every thread.
+    std::atomic<int32_t> initialised{0};
+
+    // Voice activation and the voice lists (host calls behind the HostCallGate).
     VoiceEntry voiceInfo[kVoiceListCapacity]{};
+    int32_t languageVoiceId = -1;
+    EngineDictionaryHandle dictionaryHandle{};
+    int32_t dictionaryLoaded = 0;
+    std::atomic<int32_t> status{0};  // the status the latest activation polled
+
+    // Written behind the HostCallGate (activation, kal_SetParameter); read by
+    // kal_GetParameter and kal_Initialize on any host thread.
+    std::atomic<int32_t> volume{100};
+    std::atomic<int32_t> rate{50};
+    std::atomic<int32_t> frequencyCode{11};
+    // guarded by paramLock (calls.cpp).
+    ParamRecord param{};
+
+    // The hand-over: one thread at a time (the queue's hand-over protocol). The
+    // engine reads the record, and the text it points to, until the text ends.
+    TextRecord textRecord{};
+    // The latest engine result; any thread.
+    std::atomic<int32_t> lastResult{0};
 };
 
 extern EngineSession Engine;
@@ -53,10 +58,40 @@ void EngineSessionReset();
 // -2 loaded but a name is missing.
 int32_t LoadSpeech(const char* path);
 
-// Start-up: 0 when the session runs (already, or now), -1 when it failed.
-int32_t GoInitSpeech();
+// The engine's part of a start-up: loads and binds the library named by "Api",
+// initialises the engine, reads its engine and language lists, opens an instance
+// and installs notify as its output device. 0, or -1 with everything it obtained
+// given back. The session counts as running only after CompleteEngineSession.
+int32_t BeginEngineSession(EngineNotifyFn notify);
+void CompleteEngineSession();
 // The engine instance's status word (0: idle); a poll that throws counts as busy (-1).
 int32_t EngineInstanceStatus();
+
+// --- Calls while a session runs (calls.cpp); an engine that throws is written to
+// the protocol and treated as the comment says.
+void EngineNoteResult(int32_t result);  // into lastResult
+// Passes text (which must stay unchanged until the engine is done with it)
+// through the session's text record. False when the engine threw.
+bool EngineSetText(const char* text, int32_t* result);
+bool EngineSpeak(int32_t* result);  // false when the engine threw
+int32_t EngineStop();               // the engine's result; 0 when it threw
+void EnginePause();
+void EngineResume();
+const char* EngineErrorText(int32_t code);  // for its low 8 bits; "" when none
+// One parameter: a number (its low 16 bits) or a text (cut to 127 characters).
+// The engine's result; -1 when it threw.
+int32_t EngineSendNumber(uint32_t id, int32_t value);
+int32_t EngineSendText(uint32_t id, const char* text);
+void EngineSetSpeechSettings(int32_t volume, int32_t rate, int32_t frequencyCode);
+void EngineSetVolume(int32_t volume);
+void EngineSetRate(int32_t rate);
+// True, and noted, when voiceId is not the voice whose language was chosen last
+// (also when the engine rejected that language: it is not tried again).
+bool EngineChooseLanguageFor(int32_t voiceId);
+// A status poll whose value is kept in `status` for the activation's failure lines.
+int32_t EnginePollStatusForActivation();
+// Unloads the dictionary the session holds, then loads these bytes as the new one.
+void EngineLoadDictionary(const void* bytes, uint32_t size);
 // The end of a session: unloads the dictionary, closes the instance, uninitialises
 // the class; the session is no longer initialised. Nothing the engine throws passes.
 void CloseEngineSession();

@@ -35,9 +35,7 @@ int32_t LoadSpeech(const char* path) {
     uint32_t error = PlatformGetLastError();
     PlatformSetCurrentFolder(savedFolder.data());
     if (!Engine.engineLibrary) {
-        char code[16];
-        snprintf(code, sizeof code, "%04X", static_cast<unsigned>(error));
-        LogWrite(LOG_ERR, "Fehlercode:", code);
+        LogWriteDetail(LOG_ERR, "Fehlercode:", "%04X", static_cast<unsigned>(error));
         return -1;
     }
 

@@ -14,11 +14,7 @@ void EngineSessionReset() {
 }
 
 void EngineEntryText(const char* entry, size_t entrySize, char* out, size_t outSize) {
-    if (outSize == 0) return;
-    size_t n = strnlen(entry, entrySize);
-    if (n > outSize - 1) n = outSize - 1;
-    memcpy(out, entry, n);
-    out[n] = '\0';
+    CopyCut(out, outSize, entry, entrySize);
 }
 
 void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out) {
@@ -29,7 +25,8 @@ void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out) {
 }
 
 void LogEngineException(const char* line, const uint32_t* value) {
-    char detail[16] = "?: ";
-    if (value && LogEnabled(LOG_ENGINE)) snprintf(detail, sizeof detail, "%X: ", static_cast<unsigned>(*value));
-    LogWrite(LOG_ENGINE, line, detail);
+    if (value)
+        LogWriteDetail(LOG_ENGINE, line, "%X: ", static_cast<unsigned>(*value));
+    else
+        LogWrite(LOG_ENGINE, line, "?: ");
 }

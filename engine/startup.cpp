@@ -2,20 +2,19 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "driver/driver.h"
 #include "engine/engine.h"
 #include "engine/guard.h"
 #include "platform/platform.h"
-#include "speech/speech.h"
-#include "voices/voices.h"
 
 namespace {
-// A start-up that fails after the engine was initialised (or opened) gives
-// those back, so no engine class or instance is left behind.
-int32_t FailStartup(const char* line, bool opened, bool initialisedClass) {
+// What a failed start-up must give back, so no engine class or instance is left behind.
+enum class StartupUndo { Nothing, UninitializeClass, CloseInstanceAndUninitializeClass };
+
+int32_t FailStartup(const char* line, StartupUndo undo) {
     LogWrite(LOG_ENGINE, line);
-    if (opened) Engine.api.close(Engine.instanceHandle.first, Engine.instanceHandle.second);
-    if (initialisedClass) Engine.api.unInitialize(Engine.classHandle.first, Engine.classHandle.second);
+    if (undo == StartupUndo::CloseInstanceAndUninitializeClass)
+        Engine.api.close(Engine.instanceHandle.first, Engine.instanceHandle.second);
+    if (undo != StartupUndo::Nothing) Engine.api.unInitialize(Engine.classHandle.first, Engine.classHandle.second);
     return -1;
 }
 
@@ -23,27 +22,9 @@ int32_t ClampCount(int32_t count, int32_t capacity) {
     if (count < 0) return 0;
     return count > capacity ? capacity : count;
 }
-
-void RegisterLanguageVoices(int32_t language) {
-    const int32_t count = RequestVoiceList(language);
-    for (int32_t voice = 0; voice < count; ++voice) {
-        VoiceNames names;
-        ReadVoiceNames(language, voice, names);
-        const char* section = names.section;
-        char name[80];
-        ProfileGetString("Name", name, sizeof name, section, section);
-        int32_t languageNumber = 0;
-        ProfileGetInt("Lang", &languageNumber, 0, section);
-        int32_t codePage = 0;
-        ProfileGetInt("CodePage", &codePage, 0, section);
-        RegisterVoice(name, languageNumber, language * 10 + voice, codePage);
-        LogWrite(LOG_ENGINE, "GoInit", section);
-    }
-}
 }  // namespace
 
-int32_t GoInitSpeech() {
-    if (Engine.initialised) return 0;
+int32_t BeginEngineSession(EngineNotifyFn notify) {
     char api[256];
     ProfileGetString("Api", api, sizeof api, "nalvoapi.dll", "Default");
     char path[256];
@@ -58,7 +39,7 @@ int32_t GoInitSpeech() {
     LogWrite(LOG_ENGINE, "init NALVO.", Engine.engineFolder);
     const EngineApi& e = Engine.api;
     Engine.lastResult = e.initialize(Engine.engineFolder, &Engine.classHandle);
-    if (Engine.lastResult != 0) return FailStartup("init NALVO failed.", false, false);
+    if (Engine.lastResult != 0) return FailStartup("init NALVO failed.", StartupUndo::Nothing);
     const uint32_t c0 = Engine.classHandle.first, c1 = Engine.classHandle.second;
 
     // The capacity passed is what the previous start-up found (20 the first time).
@@ -70,7 +51,7 @@ int32_t GoInitSpeech() {
     Engine.lastResult = e.getEngineList(c0, c1, 1, Engine.engines, &Engine.engineCount);
     Engine.engineCount = ClampCount(Engine.engineCount, capacity);
     if (Engine.lastResult != 0 || Engine.engineCount == 0)
-        return FailStartup("GetEngineList failed.", false, true);
+        return FailStartup("GetEngineList failed.", StartupUndo::UninitializeClass);
     for (int32_t i = 0; i < Engine.engineCount; ++i) {
         char text[sizeof(EngineEntry)];
         EngineEntryText(Engine.engines[i], text);
@@ -78,26 +59,25 @@ int32_t GoInitSpeech() {
     }
 
     Engine.lastResult = e.open(c0, c1, &Engine.engines[0], &Engine.instanceHandle, 0);
-    if (Engine.lastResult != 0) return FailStartup("ttsOpen failed.", false, true);
+    if (Engine.lastResult != 0) return FailStartup("ttsOpen failed.", StartupUndo::UninitializeClass);
 
-    Engine.outDevice = OutDeviceRecord{0, CbOutNotify};
+    Engine.outDevice = OutDeviceRecord{0, notify};
     Engine.lastResult = e.setOutDevice(Engine.instanceHandle.first, Engine.instanceHandle.second,
                                        &Engine.outDevice);
-    if (Engine.lastResult != 0) return FailStartup("ttsSetOutDevice failed.", true, true);
+    if (Engine.lastResult != 0) return FailStartup("ttsSetOutDevice failed.", StartupUndo::CloseInstanceAndUninitializeClass);
 
     Engine.languageCount = kLanguageListCapacity;
     Engine.lastResult = e.getLanguageList(c0, c1, &Engine.engines[0], Engine.languages, &Engine.languageCount);
     Engine.languageCount = ClampCount(Engine.languageCount, kLanguageListCapacity);
     if (Engine.lastResult != 0 || Engine.languageCount == 0)
-        return FailStartup("ttsGetLanguageList failed.", true, true);
+        return FailStartup("ttsGetLanguageList failed.", StartupUndo::CloseInstanceAndUninitializeClass);
 
-    // Each start-up registers every voice anew: start from an empty catalogue.
-    VoiceCatalogueClear();
-    for (int32_t language = 0; language < Engine.languageCount; ++language) RegisterLanguageVoices(language);
+    return 0;
+}
 
+void CompleteEngineSession() {
     LogWrite(LOG_ENGINE, "GoInitSpeech()");
     Engine.initialised = 1;
-    return 0;
 }
 
 int32_t RequestVoiceList(int32_t language) {

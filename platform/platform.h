@@ -19,6 +19,7 @@ bool PlatformSetCurrentFolder(const char* folder);
 // --- Engine library ---------------------------------------------------------
 // Existence test: the file can be opened (and is closed again).
 bool PlatformFileExists(const char* path);
+bool PlatformFolderExists(const char* path);
 void PlatformSetLastError(uint32_t code);
 uint32_t PlatformGetLastError();
 void* PlatformLoadLibrary(const char* path);

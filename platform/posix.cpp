@@ -79,6 +79,11 @@ bool PlatformFileExists(const char* path) {
     return regular;  // a folder cannot be opened as a file there either
 }
 
+bool PlatformFolderExists(const char* path) {
+    struct stat info;
+    return stat(NativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 void PlatformSetLastError(uint32_t code) { lastError = code; }
 uint32_t PlatformGetLastError() { return lastError; }
 

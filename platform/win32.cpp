@@ -30,6 +30,11 @@ bool PlatformFileExists(const char* path) {
     return OpenFile(path, &info, OF_EXIST) != HFILE_ERROR;
 }
 
+bool PlatformFolderExists(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void PlatformSetLastError(uint32_t code) { SetLastError(code); }
 uint32_t PlatformGetLastError() { return GetLastError(); }
 

@@ -3,6 +3,7 @@
 
 namespace sim {
 Engine g;
+thread_local LONGLONG threadEngineTicks;
 }
 
 using namespace sim;

@@ -210,7 +210,10 @@ int32_t ENGINE_CALL ssft_ttsResume(uint32_t i0, uint32_t i1) {
 }
 
 int32_t ENGINE_CALL ssft_ttsSpeak(uint32_t i0, uint32_t i1, int32_t) {
+    const LONGLONG entry = clockNow(), before = threadEngineTicks;
     Guard guard;
+    g.lastSpeakEntry = entry;
+    g.speakerTicksAtEntry = before;
     Instance* in = findInstance(i0, i1);
     int32_t r = check("Speak", {in ? 0 : kErrBadHandle,
                                 in && in->speech != Speech::Idle ? kErrBusy : 0});
@@ -331,6 +334,18 @@ int32_t ENGINE_CALL sim_Reload() {
     Guard guard;
     applyConfig();
     return 0;
+}
+
+// Benchmark export: out[0] the calling thread's engine ticks so far, out[1] the
+// clock at the last Speak's entry, out[2] that Speak's thread's engine ticks then.
+// Not journaled.
+void ENGINE_CALL sim_Clock(int64_t* out) {
+    // No Guard: its time would count as the caller's engine time.
+    AcquireSRWLockExclusive(&g.lock);
+    out[0] = threadEngineTicks;
+    out[1] = g.lastSpeakEntry;
+    out[2] = g.speakerTicksAtEntry;
+    ReleaseSRWLockExclusive(&g.lock);
 }
 
 // Test export: worker threads that exist now (0 after Close/UnInitialize).

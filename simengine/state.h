@@ -65,20 +65,37 @@ struct Engine {
     std::set<std::pair<uint32_t, uint32_t>> dictionaries;  // lock; loaded handles
     std::set<std::string> errorTexts;    // lock; never shrinks: returned texts stay valid
     Instance instances[kMaxInstances];   // lock (see Instance)
+    LONGLONG lastSpeakEntry = 0;         // lock; sim_Clock: the clock at the last Speak's entry
+    LONGLONG speakerTicksAtEntry = 0;    // lock; sim_Clock: that thread's engine ticks then
 };
 
 extern Engine g;
 
-// Scoped hold of g.lock that can be dropped and retaken.
+// For the driver's benchmark: time spent inside the engine's entry points by the
+// calling thread (QueryPerformanceCounter ticks), so that a measured hand-over
+// can have the engine's own share taken off. Each thread counts only its own.
+extern thread_local LONGLONG threadEngineTicks;
+inline LONGLONG clockNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// Scoped hold of g.lock that can be dropped and retaken. Every entry point holds
+// one for its whole run, so its lifetime is the entry point's time.
 class Guard {
 public:
-    Guard() { lock(); }
-    ~Guard() { if (held_) unlock(); }
+    Guard() : entered_(clockNow()) { lock(); }
+    ~Guard() {
+        if (held_) unlock();
+        threadEngineTicks += clockNow() - entered_;
+    }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
     void lock() { AcquireSRWLockExclusive(&g.lock); held_ = true; }
     void unlock() { held_ = false; ReleaseSRWLockExclusive(&g.lock); }
 private:
+    LONGLONG entered_;
     bool held_ = false;
 };
 

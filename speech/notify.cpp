@@ -38,9 +38,10 @@ public:
 void LogNotify(const char* detail) { LogWrite(LOG_ENGINE, "CbOutNotify", detail); }
 
 void LogNotifyException(const uint32_t* value) {
-    char detail[16] = "?";
-    if (value) snprintf(detail, sizeof detail, "0x%X", static_cast<unsigned>(*value));
-    LogWrite(LOG_ENGINE, "CbOutNotify Fehler", detail);
+    if (value)
+        LogWriteDetail(LOG_ENGINE, "CbOutNotify Fehler", "0x%X", static_cast<unsigned>(*value));
+    else
+        LogWrite(LOG_ENGINE, "CbOutNotify Fehler", "?");
 }
 
 // The host's callback; a host built with the platform's usual compiler throws

@@ -2,7 +2,6 @@
 
 #include "config/config.h"
 #include "engine/engine.h"
-#include "engine/guard.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
 
@@ -23,15 +22,6 @@ uint32_t StopPollWaitMs = kStopPollMs;
 uint32_t ShutdownSettleMs = kShutdownSettleMs;
 uint32_t SynchronizePollMs = kSynchronizePassMs;
 
-namespace {
-void CallEngine(const char* line, TtsInstanceFn* slot) {
-    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
-    GuardedEngineCall(line, [&] { (*slot)(i0, i1); });
-}
-
-void EngineStopCall() { CallEngine("ft_ttsStop failed EX:", &Engine.api.stop); }
-}  // namespace
-
 bool DriverIsBusy() {
     // Read in this order: a hand-over sets handingOver before its slot stops
     // counting as pending, and PlaybackState to Speaking before handingOver ends.
@@ -47,30 +37,26 @@ void PauseOrResume() {
     // The state itself follows the engine's pause and resume notifications.
     const int32_t state = PlaybackState.load();
     if (state == kSpeaking)
-        CallEngine("ft_ttsPause failed EX:", &Engine.api.pause);
+        EnginePause();
     else if (state == kPaused)
-        CallEngine("ft_ttsResume failed EX:", &Engine.api.resume);
+        EngineResume();
 }
 
 int32_t StopEngine() {
     if (!Engine.initialised) return -1;
     int32_t state = PlaybackState.load();
     if (state == kPaused) {
-        CallEngine("ft_ttsResume failed EX:", &Engine.api.resume);
+        EngineResume();
         // The resume notification may already have set Speaking.
         state = PlaybackState.load();
     }
-    if (state == kSpeaking) EngineStopCall();
+    if (state == kSpeaking) EngineStop();
     for (int poll = 0; poll < kStopPolls; ++poll) {
         PlatformSleep(StopPollWaitMs);
         const int32_t status = EngineInstanceStatus();
         if (status == 0) break;
-        if (LogEnabled(LOG_ERR)) {
-            char detail[16];
-            snprintf(detail, sizeof detail, "%d", static_cast<int>(status));
-            LogWrite(LOG_ERR, "Status nach Stop:", detail);
-        }
-        EngineStopCall();
+        LogWriteDetail(LOG_ERR, "Status nach Stop:", "%d", static_cast<int>(status));
+        EngineStop();
     }
     PlaybackState = kIdle;
     return 0;
@@ -110,11 +96,7 @@ int32_t PlaybackStop() {
 }
 
 int32_t PlaybackPause(int32_t value) {
-    if (LogEnabled(LOG_HOST)) {
-        char detail[256];
-        snprintf(detail, sizeof detail, "%d", static_cast<int>(value));
-        LogWrite(LOG_HOST, "Pause()", detail);
-    }
+    LogWriteDetail(LOG_HOST, "Pause()", "%d", static_cast<int>(value));
     PauseOrResume();
     return 0;
 }

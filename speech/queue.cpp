@@ -90,8 +90,7 @@ const char* TakeNext() {
     if (Queue.pendingCount != 0) --Queue.pendingCount;
     lastHandOverText ^= 1;
     char* text = handOverTexts[lastHandOverText];
-    memcpy(text, slot.text, strnlen(slot.text, kTextSize - 1) + 1);
-    text[kTextSize - 1] = '\0';
+    CopyCut(text, kTextSize, slot.text, sizeof slot.text);
     return text;
 }
 
@@ -169,9 +168,7 @@ void QueueAdd(const char* text, int32_t mark) {
         QueueSlot& slot = Queue.slots[Queue.writeIndex];
         slot.mark = mark;
         SetSlotState(slot, Pending);
-        const size_t n = strnlen(text, kTextSize - 1);
-        memcpy(slot.text, text, n);
-        slot.text[n] = '\0';
+        CopyCut(slot.text, sizeof slot.text, text);
         if (++Queue.writeIndex > kQueueSlots - 1) Queue.writeIndex = 0;
         ++Queue.pendingCount;
     }

@@ -4,7 +4,6 @@
 
 #include "config/config.h"
 #include "engine/engine.h"
-#include "engine/guard.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
 #include "voices/voices.h"
@@ -12,64 +11,27 @@
 char DictionaryPath[256];
 
 namespace {
-// guarded by paramLock: Engine.param, the record the parameters are built in. A
-// number changes only its first two bytes, as the engine has always received
-// them; each call then sends a copy of its own, so calls from two threads never
-// mix their values and the lock is not held while the engine is called.
-PlatformLock paramLock;
+// The values the engine is always sent with its parameters 512 and 2048.
+constexpr int32_t kParam512Value = 10491;
+constexpr int32_t kParam2048Value = 15;
 
-template <typename Fill>
-int32_t SendParam(uint32_t id, Fill fill) {
-    ParamRecord param;
-    {
-        PlatformLockGuard guard(paramLock);
-        Engine.param.paramId = id;
-        fill(Engine.param);
-        param = Engine.param;
-    }
-    int32_t result = -1;  // a call that throws counts as failed
-    GuardedEngineCall("ft_ttsSetParamList failed EX:", [&] {
-        result = Engine.api.setParamList(Engine.instanceHandle.first, Engine.instanceHandle.second, &param, 1);
-    });
-    return result;
-}
-
-// Texts go into paramValue with their NUL, cut to 127 characters.
-int32_t SendText(uint32_t id, const char* text) {
-    return SendParam(id, [text](ParamRecord& param) {
-        snprintf(reinterpret_cast<char*>(param.paramValue), sizeof param.paramValue, "%s", text);
-    });
-}
-
-void LogSelectFailure(const char* line, const char* format, int32_t result, int32_t status) {
-    if (!LogEnabled(LOG_ENGINE)) return;
-    char detail[128];
-    snprintf(detail, sizeof detail, format, static_cast<int>(result), static_cast<unsigned>(result),
-             static_cast<unsigned>(status));
-    LogWrite(LOG_ENGINE, line, detail);
+// The two select failures differ only in their text and the detail's lead.
+void LogSelectFailure(const char* line, const char* lead, int32_t result, int32_t status) {
+    LogWriteDetail(LOG_ENGINE, line, "%sFehlercode: %d %X %X", lead, static_cast<int>(result),
+                   static_cast<unsigned>(result), static_cast<unsigned>(status));
 }
 }  // namespace
 
-// Numbers go into the first two bytes of paramValue; the other bytes stay.
-int32_t SendNumber(uint32_t id, int32_t value) {
-    return SendParam(id, [value](ParamRecord& param) {
-        const uint16_t low = static_cast<uint16_t>(value);
-        memcpy(param.paramValue, &low, sizeof low);
-    });
-}
+int32_t SendNumber(uint32_t id, int32_t value) { return EngineSendNumber(id, value); }
 
 int32_t SetVoice(int32_t voiceId) {
     CurrentVoiceId = voiceId;
-    char idText[16];
-    snprintf(idText, sizeof idText, "%d", static_cast<int>(voiceId));
-    LogWrite(LOG_ENGINE, "SetVoice", idText);
+    LogWriteDetail(LOG_ENGINE, "SetVoice", "%d", static_cast<int>(voiceId));
     int32_t volume = 100, rate = 50, frequencyCode = 11;
     ProfileGetInt("Volume", &volume, 100, "Default");
     ProfileGetInt("Rate", &rate, 50, "Default");
     ProfileGetInt("Freq", &frequencyCode, 11, "Default");
-    Engine.volume = volume;
-    Engine.rate = rate;
-    Engine.frequencyCode = frequencyCode;
+    EngineSetSpeechSettings(volume, rate, frequencyCode);
     if (!Engine.initialised) return -1;
 
     const int32_t language = voiceId / 10, voice = voiceId % 10;
@@ -88,28 +50,25 @@ int32_t SetVoice(int32_t voiceId) {
     ProfileGetInt("Lang", &dictionaryNumber, 0, section);
 
     int32_t result;
-    if (voiceId != Engine.languageVoiceId) {
-        // Set before the engine answers: a rejected language is not tried again for this voice.
-        Engine.languageVoiceId = voiceId;
-        result = SendText(kParamLanguage, languageText);
-        Engine.lastResult = result;
+    if (EngineChooseLanguageFor(voiceId)) {
+        result = EngineSendText(kParamLanguage, languageText);
+        EngineNoteResult(result);
         LogWrite(LOG_ENGINE, "Select Language", languageText);
         if (result != 0)
-            LogSelectFailure("Select Language", "TtsSelectLanguage Fehlercode: %d %X %X", result, Engine.status);
+            LogSelectFailure("Select Language", "TtsSelectLanguage ", result, Engine.status);
     }
-    const int32_t status = EngineInstanceStatus();
-    Engine.status = status;
-    result = SendText(kParamVoice, voiceText);
-    Engine.lastResult = result;
+    const int32_t status = EnginePollStatusForActivation();
+    result = EngineSendText(kParamVoice, voiceText);
+    EngineNoteResult(result);
     LogWrite(LOG_ENGINE, "Select Voice", voiceText);
-    if (result != 0) LogSelectFailure("Select Voice", " Fehlercode: %d %X %X", result, status);
+    if (result != 0) LogSelectFailure("Select Voice", " ", result, status);
 
-    SendNumber(kParamVolume, volume);
-    SendNumber(kParamRate, rate);
+    EngineSendNumber(kParamVolume, volume);
+    EngineSendNumber(kParamRate, rate);
     LogWriteFormat(LOG_ENGINE, "v:%d r:%d", static_cast<int>(volume), static_cast<int>(rate));
-    SendNumber(kParamFrequency, frequencyCode);
-    SendNumber(kParamUnknown512, 10491);
-    SendNumber(kParamUnknown2048, 15);
+    EngineSendNumber(kParamFrequency, frequencyCode);
+    EngineSendNumber(kParamUnknown512, kParam512Value);
+    EngineSendNumber(kParamUnknown2048, kParam2048Value);
     LoadVoiceDictionary(section, dictionaryNumber);
     return 0;
 }
@@ -122,47 +81,27 @@ void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber) {
     if (enabled == 0) return;
     // A path cut to the buffer would name another file: it is not opened.
     const bool pathFits = written > 0 && written < static_cast<int>(sizeof DictionaryPath);
-    Engine.dictionaryFile = pathFits ? PlatformFileOpenRead(DictionaryPath) : nullptr;
-    if (!Engine.dictionaryFile) {
+    PlatformFile file = pathFits ? PlatformFileOpenRead(DictionaryPath) : nullptr;
+    if (!file) {
         LogWrite(LOG_ENGINE, "Fehler beim oeffnen des DCB-Files", DictionaryPath);
         return;
     }
-    Engine.dictionarySize = PlatformFileSize(Engine.dictionaryFile);
+    const uint32_t size = PlatformFileSize(file);
     // One byte at least, so an empty file still gets a buffer and reaches the engine.
-    Engine.dictionaryData = malloc(Engine.dictionarySize ? Engine.dictionarySize : 1);
-    if (!Engine.dictionaryData) {
+    void* data = malloc(size ? size : 1);
+    if (!data) {
         LogWrite(LOG_ENGINE, "Fehler bei malloc");
-        PlatformFileClose(Engine.dictionaryFile);
-        Engine.dictionaryFile = nullptr;
+        PlatformFileClose(file);
         return;
     }
-    Engine.dictionaryReadOk = PlatformFileRead(Engine.dictionaryFile, Engine.dictionaryData,
-                                               Engine.dictionarySize, &Engine.dictionaryBytesRead);
-    PlatformFileClose(Engine.dictionaryFile);
-    Engine.dictionaryFile = nullptr;
-    if (Engine.dictionaryReadOk && Engine.dictionaryBytesRead == Engine.dictionarySize) {
-        const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
-        // One dictionary at a time: a host that switches voice per utterance must not
-        // fill the engine with every dictionary it ever loaded.
-        if (Engine.dictionaryLoaded) {
-            GuardedEngineCall("ft_ttsUnloadDictionary failed EX:", [&] {
-                Engine.api.unloadDictionary(i0, i1, Engine.dictionaryHandle.first, Engine.dictionaryHandle.second);
-            });
-            Engine.dictionaryLoaded = 0;
-        }
-        int32_t result = 0;
-        GuardedEngineCall("ft_ttsLoadDictionary failed EX:", [&] {
-            result = Engine.api.loadDictionary(i0, i1, 1, Engine.dictionaryData, Engine.dictionarySize,
-                                               &Engine.dictionaryHandle);
-        });
-        Engine.lastResult = result;
-        Engine.dictionaryLoaded = 1;
-        free(Engine.dictionaryData);
-        Engine.dictionaryData = nullptr;
+    uint32_t bytesRead = 0;
+    const int32_t readOk = PlatformFileRead(file, data, size, &bytesRead);
+    PlatformFileClose(file);
+    if (readOk && bytesRead == size) {
+        EngineLoadDictionary(data, size);
         LogWrite(LOG_ENGINE, "Dictionary erfolgreich gelesen", DictionaryPath);
     } else {
         LogWrite(LOG_ENGINE, "Fehler bei Lesen", DictionaryPath);
-        free(Engine.dictionaryData);
-        Engine.dictionaryData = nullptr;
     }
+    free(data);
 }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "engine/engine.h"
 #include "voices/voices.h"
 
 VoiceCatalogue Voices;
@@ -37,4 +38,29 @@ void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, in
     Voices.catalogueCount = n + 1;
     descriptor.age = 32;
     descriptor.identifier = record.identifier;
+}
+
+namespace {
+void RegisterLanguageVoices(int32_t language) {
+    const int32_t count = RequestVoiceList(language);
+    for (int32_t voice = 0; voice < count; ++voice) {
+        VoiceNames names;
+        ReadVoiceNames(language, voice, names);
+        const char* section = names.section;
+        char name[80];
+        ProfileGetString("Name", name, sizeof name, section, section);
+        int32_t languageNumber = 0;
+        ProfileGetInt("Lang", &languageNumber, 0, section);
+        int32_t codePage = 0;
+        ProfileGetInt("CodePage", &codePage, 0, section);
+        RegisterVoice(name, languageNumber, language * 10 + voice, codePage);
+        LogWrite(LOG_ENGINE, "GoInit", section);
+    }
+}
+}  // namespace
+
+void RegisterEngineVoices() {
+    // Each start-up registers every voice anew: start from an empty catalogue.
+    VoiceCatalogueClear();
+    for (int32_t language = 0; language < Engine.languageCount; ++language) RegisterLanguageVoices(language);
 }

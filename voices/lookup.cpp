@@ -10,6 +10,8 @@ VoiceDescriptor* VoiceList[kCatalogueCapacity + 1];
 namespace {
 // The language text a filter is matched with after translation. Host threads only.
 char translatedLanguage[256];
+// Entries the last list filled (host threads only): a shorter list clears the rest.
+int32_t listedBefore = kCatalogueCapacity;
 
 bool Equal(const char* filterText, const char* voiceText) {
     return filterText && voiceText && strcmp(filterText, voiceText) == 0;
@@ -76,18 +78,23 @@ const char* TranslateLanguage(VoiceFilter* filter) {
 }
 
 VoiceDescriptor** VoicesList(VoiceFilter* filter) {
-    LogWrite(LOG_HOST, "ListVoices");
-    memset(VoiceList, 0, sizeof VoiceList);
+    const bool logging = LogEnabled(LOG_HOST);
+    if (logging) LogWrite(LOG_HOST, "ListVoices");
     const int32_t count = Voices.catalogueCount;
-    if (!filter) {
-        LogWrite(LOG_HOST, "Alle holen");
-        for (int32_t i = 0; i < count; ++i) VoiceList[i] = &Voices.descriptors[i];
-        return VoiceList;
-    }
-    const char* language = PrepareFilter(filter);
     int32_t next = 0;
-    for (int32_t i = 0; i < count; ++i)
-        if (Matches(Voices.descriptors[i], language, *filter)) VoiceList[next++] = &Voices.descriptors[i];
+    if (!filter) {
+        if (logging) LogWrite(LOG_HOST, "Alle holen");
+        for (; next < count; ++next) VoiceList[next] = &Voices.descriptors[next];
+    } else {
+        const char* language = PrepareFilter(filter);
+        for (int32_t i = 0; i < count; ++i)
+            if (Matches(Voices.descriptors[i], language, *filter)) VoiceList[next++] = &Voices.descriptors[i];
+    }
+    // Every entry after the list is null, as if the whole list were cleared
+    // first; only those an earlier, longer list filled need clearing.
+    for (int32_t i = next; i < listedBefore; ++i) VoiceList[i] = nullptr;
+    VoiceList[next] = nullptr;
+    listedBefore = next;
     return VoiceList;
 }
 
@@ -108,10 +115,8 @@ int32_t VoicesSetByProperties(VoiceFilter* filter) {
         LogWrite(LOG_HOST, "SetVoiceByProperties");
         return 0;
     }
-    char detail[64];
-    snprintf(detail, sizeof detail, "Gender: %u, Age: %u", static_cast<unsigned>(filter->gender),
-             static_cast<unsigned>(filter->age));
-    LogWrite(LOG_HOST, "SetVoiceByProperties", detail);
+    LogWriteDetail(LOG_HOST, "SetVoiceByProperties", "Gender: %u, Age: %u", static_cast<unsigned>(filter->gender),
+                   static_cast<unsigned>(filter->age));
     const char* language = PrepareFilter(filter);
     int32_t chosen = 0;
     for (int32_t i = 0; i < Voices.catalogueCount; ++i)

@@ -7,31 +7,30 @@
 char PunctuationList[260];  // host threads only; stored and logged, read by nothing else
 
 namespace {
-// Values above 100 are ignored; 100 and below, negative ones too, are taken.
-void SetSetting(std::atomic<int32_t>& field, uint32_t engineParam, int32_t value) {
-    if (value > 100) return;
-    field = value;
-    if (Engine.initialised) SendNumber(engineParam, value);
+// Values above kLargestSetting are ignored; it and below, negative ones too, are taken.
+constexpr int32_t kLargestSetting = 100;
+
+void SetSetting(void (*store)(int32_t), uint32_t engineParam, int32_t value) {
+    if (value > kLargestSetting) return;
+    store(value);
+    if (Engine.initialised) EngineSendNumber(engineParam, value);
 }
 }  // namespace
 
-void SetRate(int32_t value) { SetSetting(Engine.rate, kParamRate, value); }
-void SetVolume(int32_t value) { SetSetting(Engine.volume, kParamVolume, value); }
+void SetRate(int32_t value) { SetSetting(EngineSetRate, kParamRate, value); }
+void SetVolume(int32_t value) { SetSetting(EngineSetVolume, kParamVolume, value); }
 
 int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative) {
-    char detail[80];
-    snprintf(detail, sizeof detail, "Para:%d Val:%d Relativ:%d", static_cast<int>(parameter),
-             static_cast<int>(value), static_cast<int>(relative));
-    LogWrite(LOG_HOST, "SetParameter", detail);
+    LogWriteDetail(LOG_HOST, "SetParameter", "Para:%d Val:%d Relativ:%d", static_cast<int>(parameter),
+                   static_cast<int>(value), static_cast<int>(relative));
     if (parameter == KAL_PARAM_RATE) SetRate(value);
     if (parameter == KAL_PARAM_VOLUME) SetVolume(value);
     return 0;
 }
 
+// Hosts poll this: with the protocol off it formats nothing.
 int32_t ParamGet(int32_t parameter, int32_t current) {
-    char detail[64];
-    snprintf(detail, sizeof detail, "P:%d C:%d", static_cast<int>(parameter), static_cast<int>(current));
-    LogWrite(LOG_HOST, "GetParameter", detail);
+    LogWriteDetail(LOG_HOST, "GetParameter", "P:%d C:%d", static_cast<int>(parameter), static_cast<int>(current));
     if (parameter == KAL_PARAM_RATE) return current ? Engine.rate.load() : 50;
     if (parameter == KAL_PARAM_VOLUME) return current ? Engine.volume.load() : 100;
     return 50;

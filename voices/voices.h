@@ -37,6 +37,9 @@ extern int32_t CurrentVoiceId;  // host calls behind the HostCallGate
 void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage);
 // Empties the catalogue before a repeated start-up registers the voices again.
 void VoiceCatalogueClear();
+// The voices' part of a start-up: every voice of every language the engine
+// offers, named and described by the profile, into an emptied catalogue.
+void RegisterEngineVoices();
 
 // --- Lookup and selection -------------------------------------------------------------------
 // Null-terminated: one more entry than the catalogue holds, so a full list still ends.

@@ -21,7 +21,7 @@ TEST_P(Exports, ExactlyTheEngineNamesAndTheTestExtras) {
     const ExportRow& row = GetParam();
     SimEngine sim(row.label, "", row.dll);
     ASSERT_NE(sim.module, nullptr);
-    std::set<std::string> expected = {"sim_Reload", "sim_WorkerCount"};
+    std::set<std::string> expected = {"sim_Reload", "sim_WorkerCount", "sim_Clock"};
     for (const char* name : kEngineEntryNames) expected.insert(name);
     if (row.absent) expected.erase(row.absent);
     EXPECT_EQ(ExportedNames(sim.module), expected);

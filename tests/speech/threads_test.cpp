@@ -21,7 +21,8 @@ TEST_F(ThreadsTest, AnEngineThatThrowsInTheHandOverLeavesTheDriverSpeaking) {
     } rows[] = {
         {"status", "status", 0, {"KAL : ft_ttsGetInstStatus failed EX: 2A: ", "KAL : Fehler Speak...-1 sta"}},
         {"set text", "setText", 0, {"KAL : ft_ttsSetText failed EX: 2A: "}},
-        {"error text", "error", 0x105, {"KAL : -3 ft_ttsSetText failed: 0x105 "}},
+        {"error text", "error", 0x105,
+         {"KAL : ft_ttsErrorGetString failed EX: 2A: ", "KAL : -3 ft_ttsSetText failed: 0x105 "}},
         {"stop", "stop", 0x105, {"KAL : -3 ft_ttsSetText failed: 0x105 ", "KAL : ft_ttsStop failed EX: 2A: "}},
     };
     for (const Row& row : rows) {

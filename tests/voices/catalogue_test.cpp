@@ -1,4 +1,5 @@
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "config/config.h"
@@ -98,4 +99,46 @@ TEST_F(CatalogueTest, LanguageTextsThatAreNoPlainKeyLeaveTheProfileAlone) {
     filter.language = plain.data();
     EXPECT_STREQ("0049", TranslateLanguage(&filter));
     EXPECT_EQ("0049", Profile("L-Trans", "fr"));
+}
+
+// The list is cleared behind its last entry only as far as a longer list
+// filled it: every list must still read as if the whole array were cleared.
+TEST_F(CatalogueTest, EachListEndsWithNullsWhateverListCameBefore) {
+    const char* names[] = {"Anna", "Petra", "Daniel", "Tom", "Ewa"};
+    for (int i = 0; i < 5; ++i) RegisterVoice(names[i], 49, i, 0);
+    char daniel[] = "Daniel";
+    VoiceFilter byName{};
+    byName.name = daniel;
+    struct Row {
+        const char* label;
+        VoiceFilter* filter;
+        int listed;
+    } rows[] = {{"all", nullptr, 5}, {"by name after all", &byName, 1}, {"all again", nullptr, 5},
+                {"by name again", &byName, 1}};
+    for (const Row& row : rows) {
+        VoiceDescriptor** list = VoicesList(row.filter);
+        for (int i = 0; i < row.listed; ++i) EXPECT_NE(nullptr, list[i]) << row.label << " entry " << i;
+        for (int i = row.listed; i <= kCatalogueCapacity; ++i)
+            ASSERT_EQ(nullptr, list[i]) << row.label << " entry " << i;
+    }
+}
+
+// Protocol lines of the parameter calls, which format their details only when
+// the protocol is on, per level.
+TEST_F(CatalogueTest, ParameterLinesOnlyFromTheHostLevelOn) {
+    struct Row {
+        int level;
+        size_t lines;
+    } rows[] = {{0, 0}, {2, 0}, {3, 2}, {4, 2}};
+    for (const Row& row : rows) {
+        std::remove((folder + "kal.pro").c_str());
+        DebugLevel = row.level;
+        ParamSet(1, 30, 0);
+        EXPECT_EQ(30, ParamGet(1, 1)) << "level " << row.level;
+        std::vector<std::string> lines = Protocol();
+        ASSERT_EQ(row.lines, lines.size()) << "level " << row.level;
+        if (row.lines == 0) continue;
+        EXPECT_EQ("KAL_: SetParameter Para:1 Val:30 Relativ:0", lines[0]);
+        EXPECT_EQ("KAL_: GetParameter P:1 C:1", lines[1]);
+    }
 }

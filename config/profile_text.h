@@ -1,0 +1,66 @@
+// A profile file (kal.ini) held in memory, read and written with the rules of
+// the system's profile routines, so that a start-up can parse the file once and
+// write its missing defaults in one rewrite instead of one per key. Portable:
+// it only sees bytes, never the file itself.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class ProfileText {
+public:
+    // Takes the file's bytes (exists: whether the file is there at all). False
+    // when they hold what this model does not reproduce byte for byte (any byte
+    // outside printable ASCII, tab and CR LF or LF line ends): then the system's
+    // own routines must be used for this file.
+    bool Load(const std::string& bytes, bool exists);
+    // Gives the copy's memory back (allocates nothing).
+    void Clear();
+
+    // True when the text can be passed to the calls below with the system's
+    // result: printable ASCII only, no blank at the end (names: at neither end),
+    // and a name neither starts with '[' nor holds '='.
+    static bool SupportsName(const char* name);
+    static bool SupportsValue(const char* value);
+
+    // As the system's string read: at most size - 1 characters and the
+    // terminator into out; returns the characters copied.
+    uint32_t GetString(const char* section, const char* key, const char* fallback, char* out,
+                       uint32_t size) const;
+    // As the system's number read of the same entry.
+    int32_t GetInt(const char* section, const char* key, int32_t fallback) const;
+    // As the system's write of one key's value; the file's bytes then are Bytes().
+    void WriteString(const char* section, const char* key, const char* value);
+
+    // True once a write changed what the file holds.
+    bool changed() const { return changed_; }
+    // The file's bytes as the system writes them after the writes so far.
+    std::string Bytes() const;
+
+private:
+    struct Key {
+        std::string name;
+        bool hasValue;
+        std::string value;
+    };
+    struct Section {
+        std::string name;
+        std::vector<Key> keys;
+        std::unordered_map<std::string, size_t> firstKey;  // lower-case name -> index
+    };
+    Section* FindSection(const char* name);
+    const Key* FindKey(const char* section, const char* key) const;
+    Section& AddSection(const std::string& name);
+    void AddKey(Section& section, Key key);
+
+    std::vector<Section> sections_;
+    std::unordered_map<std::string, size_t> firstSection_;  // lower-case name -> index
+    bool exists_ = false;
+    bool changed_ = false;
+};
+
+// The number in a profile value as the system's number read makes it: leading
+// blanks, one sign, a 0x/0o/0b prefix, digits until the first that does not
+// belong, wrapping on overflow. Takes at most the first 29 characters.
+int32_t ProfileParseInt(const char* text);

@@ -1,0 +1,124 @@
+// The engine calls the speech and voice code makes while a session runs. Each is
+// guarded (nothing the engine throws passes) and is the only writer of the
+// session fields it touches.
+#include <cstdio>
+#include <cstring>
+
+#include "config/config.h"
+#include "engine/engine.h"
+#include "engine/guard.h"
+#include "platform/platform.h"
+
+namespace {
+// guarded by paramLock: Engine.param, the record the parameters are built in. A
+// number changes only its first two bytes, as the engine has always received
+// them; each call then sends a copy of its own, so calls from two threads never
+// mix their values and the lock is not held while the engine is called.
+PlatformLock paramLock;
+
+template <typename Fill>
+int32_t SendParam(uint32_t id, Fill fill) {
+    ParamRecord param;
+    {
+        PlatformLockGuard guard(paramLock);
+        Engine.param.paramId = id;
+        fill(Engine.param);
+        param = Engine.param;
+    }
+    int32_t result = -1;  // a call that throws counts as failed
+    GuardedEngineCall("ft_ttsSetParamList failed EX:", [&] {
+        result = Engine.api.setParamList(Engine.instanceHandle.first, Engine.instanceHandle.second, &param, 1);
+    });
+    return result;
+}
+
+void CallInstance(const char* line, TtsInstanceFn function) {
+    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
+    GuardedEngineCall(line, [&] { function(i0, i1); });
+}
+}  // namespace
+
+void EngineNoteResult(int32_t result) { Engine.lastResult = result; }
+
+bool EngineSetText(const char* text, int32_t* result) {
+    Engine.textRecord.zero = 0;
+    Engine.textRecord.length = static_cast<uint32_t>(strlen(text));
+    Engine.textRecord.text = text;
+    return GuardedEngineCall("ft_ttsSetText failed EX:", [&] {
+        *result = Engine.api.setText(Engine.instanceHandle.first, Engine.instanceHandle.second, &Engine.textRecord);
+    });
+}
+
+bool EngineSpeak(int32_t* result) {
+    return GuardedEngineCall("ft_ttsSpeak failed EX:", [&] {
+        *result = Engine.api.speak(Engine.instanceHandle.first, Engine.instanceHandle.second, 0);
+    });
+}
+
+int32_t EngineStop() {
+    int32_t result = 0;
+    GuardedEngineCall("ft_ttsStop failed EX:",
+                      [&] { result = Engine.api.stop(Engine.instanceHandle.first, Engine.instanceHandle.second); });
+    return result;
+}
+
+void EnginePause() { CallInstance("ft_ttsPause failed EX:", Engine.api.pause); }
+void EngineResume() { CallInstance("ft_ttsResume failed EX:", Engine.api.resume); }
+
+const char* EngineErrorText(int32_t code) {
+    const char* text = nullptr;
+    GuardedEngineCall("ft_ttsErrorGetString failed EX:",
+                      [&] { text = Engine.api.errorGetString(static_cast<uint32_t>(code) & 0xFF); });
+    return text ? text : "";
+}
+
+int32_t EngineSendNumber(uint32_t id, int32_t value) {
+    return SendParam(id, [value](ParamRecord& param) {
+        const uint16_t low = static_cast<uint16_t>(value);
+        memcpy(param.paramValue, &low, sizeof low);
+    });
+}
+
+int32_t EngineSendText(uint32_t id, const char* text) {
+    return SendParam(id, [text](ParamRecord& param) {
+        snprintf(reinterpret_cast<char*>(param.paramValue), sizeof param.paramValue, "%s", text);
+    });
+}
+
+void EngineSetSpeechSettings(int32_t volume, int32_t rate, int32_t frequencyCode) {
+    Engine.volume = volume;
+    Engine.rate = rate;
+    Engine.frequencyCode = frequencyCode;
+}
+void EngineSetVolume(int32_t volume) { Engine.volume = volume; }
+void EngineSetRate(int32_t rate) { Engine.rate = rate; }
+
+bool EngineChooseLanguageFor(int32_t voiceId) {
+    if (voiceId == Engine.languageVoiceId) return false;
+    Engine.languageVoiceId = voiceId;
+    return true;
+}
+
+int32_t EnginePollStatusForActivation() {
+    const int32_t status = EngineInstanceStatus();
+    Engine.status = status;
+    return status;
+}
+
+void EngineLoadDictionary(const void* bytes, uint32_t size) {
+    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
+    // One dictionary at a time: a host that switches voice per utterance must not
+    // fill the engine with every dictionary it ever loaded.
+    if (Engine.dictionaryLoaded) {
+        GuardedEngineCall("ft_ttsUnloadDictionary failed EX:", [&] {
+            Engine.api.unloadDictionary(i0, i1, Engine.dictionaryHandle.first, Engine.dictionaryHandle.second);
+        });
+        Engine.dictionaryLoaded = 0;
+    }
+    int32_t result = 0;
+    GuardedEngineCall("ft_ttsLoadDictionary failed EX:", [&] {
+        result = Engine.api.loadDictionary(i0, i1, 1, bytes, size, &Engine.dictionaryHandle);
+    });
+    Engine.lastResult = result;
+    Engine.dictionaryLoaded = 1;
+}
