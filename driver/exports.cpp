@@ -1,7 +1,7 @@
 // The twenty exports: each translates the host's call into the internal
-// operation that owns it, and nothing else. Every one runs as a host call
-// (HostCall: at most one text handed over, nothing thrown passes back to the
-// host); those that change the engine session also pass the HostCallGate.
+// operation that owns it, and nothing else. Nothing thrown passes back to the
+// host (HostCall); those that change the engine session also pass the
+// HostCallGate.
 #define KAL_BUILDING_DRIVER
 #include "kal_drv.h"
 
@@ -13,7 +13,6 @@
 namespace {
 template <typename Result, typename Operation>
 Result HostCall(Result fallback, Operation operation) {
-    HostCallScope scope;
     try {
         return operation();
     } catch (...) {

@@ -66,7 +66,7 @@ void HandleCode(uint32_t code, FILE* stream, void* data) {
     case kMsgEndProcess:
         LogNotify(" TTS_MSG_ENDPROCESS");
         PlaybackState = kIdle;
-        QueueNext();
+        QueueNext(HandOverBy::Engine);
         break;
     case kMsgOutBufRequest:
         if (auto* info = static_cast<OutBufferInfo*>(data)) {

@@ -83,7 +83,7 @@ void ShutdownEngine() {
     CloseEngineSession();
     QueueResumeHandOvers();
     // A text added meanwhile is taken now, as any text without a session is.
-    QueueNext();
+    QueueNext(HandOverBy::Host);
 }
 
 int32_t PlaybackStop() {
@@ -118,8 +118,7 @@ int32_t PlaybackSynchronize() {
             continue;
         }
         if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) {
-            HostCallScope pass;  // each pass may hand over one text
-            QueueNext();
+            QueueNext(HandOverBy::Host);  // each pass may hand over one text
         }
         PlatformSleep(SynchronizePollMs);
     }

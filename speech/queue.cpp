@@ -7,14 +7,15 @@
 //    to hand over meanwhile waits until that hand-over is over (kHandOverWaitMs at
 //    most) and then tries itself: usually the engine is now busy with the text
 //    just started, and its text waits for the end notification.
-//  - A host call hands over at most one text (HostCallScope). The engine's own
-//    notification thread goes on from text to text, one per end notification, so
-//    no host thread is kept in the driver by texts that other threads add.
+//  - A host call hands over at most one text (HandOverBy::Host). The engine's
+//    own notification thread goes on from text to text, one per end
+//    notification, so no host thread is kept in the driver by texts that other
+//    threads add.
 //  - An engine that notifies synchronously from inside ssft_ttsSpeak brings
-//    QueueNext back on the handing thread. Outside a host call the next text
-//    starts right there (at most kMaxNestedHandOvers deep), so the end event
-//    carries its mark; inside a host call it waits for the adder that is waiting,
-//    or for the handing thread once it is back.
+//    QueueNext back on the handing thread. When the engine's thread is handing
+//    over, the next text starts right there (at most kMaxNestedHandOvers deep),
+//    so the end event carries its mark; when a host call is, it waits for the
+//    adder that is waiting, or for the handing thread once it is back.
 //  - A thread that gave up waiting, or a nested call that may not start a text,
 //    leaves nextRequested; the handing thread then takes one more text unless a
 //    waiting thread will, so no text waits while the engine is idle.
@@ -39,6 +40,8 @@ constexpr int32_t kMaxNestedHandOvers = 16;
 
 // guarded by QueueLock: the hand-over in progress and who waits for it.
 uint32_t handOverThread;     // 0: none
+HandOverBy handOverBy;       // who started it, while handOverThread is set
+int32_t handOverDepth;       // hand-overs nested in it on that thread, itself included
 int32_t handOverWaiters;     // threads waiting in QueueNext for it to end
 bool nextRequested;          // someone could not hand over: take one more text
 bool handOversSuspended;     // shut-down in progress: no new hand-over
@@ -52,12 +55,6 @@ int32_t lastHandOverText;
 // Pending or Taken, and whether a hand-over is in progress.
 std::atomic<int32_t> slotsInUse{0};
 std::atomic<bool> handingOver{false};
-
-// Per thread: open host calls, texts handed over in the innermost one, and how
-// many hand-overs this thread is inside (nested by synchronous notifications).
-thread_local int32_t hostCalls = 0;
-thread_local int32_t hostHandOvers = 0;
-thread_local int32_t nestedHandOvers = 0;
 
 void SetSlotState(QueueSlot& slot, int32_t state) {
     const bool wasInUse = slot.state != Free, inUse = state != Free;
@@ -110,44 +107,35 @@ bool WaitForOtherHandOver(uint32_t self) {
 // when it begins and when it ends.
 class HandOverScope {
 public:
-    explicit HandOverScope(uint32_t self) : outer_(handOverThread) {
-        handOverThread = self;
-        handingOver = true;
-        if (hostCalls > 0) ++hostHandOvers;
-        ++nestedHandOvers;
+    HandOverScope(uint32_t self, HandOverBy by) : nested_(handOverThread != 0) {
+        if (!nested_) {
+            handOverThread = self;
+            handOverBy = by;
+            handingOver = true;
+        }
+        ++handOverDepth;
     }
     ~HandOverScope() {
-        --nestedHandOvers;
-        handOverThread = outer_;
-        if (outer_ == 0) {
-            handingOver = false;
-            PlatformConditionWakeAll(&handOverDone);
-        }
+        --handOverDepth;
+        if (nested_) return;
+        handOverThread = 0;
+        handingOver = false;
+        PlatformConditionWakeAll(&handOverDone);
     }
-    bool nested() const { return outer_ != 0; }
+    bool nested() const { return nested_; }
     HandOverScope(const HandOverScope&) = delete;
     HandOverScope& operator=(const HandOverScope&) = delete;
 
 private:
-    const uint32_t outer_;
+    const bool nested_;
 };
 
-// This thread may not start another text now: a host call that has handed over
-// its text, or synchronous notifications nested too deep.
-bool ShareHandedOver() {
-    return hostCalls > 0 ? hostHandOvers > 0 : nestedHandOvers >= kMaxNestedHandOvers;
+// Called back inside this thread's own hand-over, the thread may not start another
+// text: a host call has handed over its one, or the nesting is deep enough.
+bool MayNotNest() {
+    return handOverBy == HandOverBy::Host || handOverDepth >= kMaxNestedHandOvers;
 }
 }  // namespace
-
-HostCallScope::HostCallScope() : savedHandOvers_(hostHandOvers) {
-    ++hostCalls;
-    hostHandOvers = 0;
-}
-
-HostCallScope::~HostCallScope() {
-    --hostCalls;
-    hostHandOvers = savedHandOvers_;
-}
 
 void QueueClear() {
     PlatformLockGuard guard(QueueLock);
@@ -172,7 +160,7 @@ void QueueAdd(const char* text, int32_t mark) {
         if (++Queue.writeIndex > kQueueSlots - 1) Queue.writeIndex = 0;
         ++Queue.pendingCount;
     }
-    QueueNext();
+    QueueNext(HandOverBy::Host);
 }
 
 int32_t QueueCountPendingAndFreeTaken() {
@@ -190,11 +178,11 @@ int32_t QueueCountPendingAndFreeTaken() {
 bool QueueMayBeBusy() { return handingOver.load() || slotsInUse.load() != 0; }
 bool QueueHandingOver() { return handingOver.load(); }
 
-void QueueNext() {
+void QueueNext(HandOverBy by) {
     const uint32_t self = PlatformCurrentThreadId();
     PlatformLockGuard guard(QueueLock);
     for (;;) {
-        if (handOversSuspended) return;
+        if (Queue.pendingCount == 0 || handOversSuspended) return;
         if (handOverThread != 0 && handOverThread != self) {
             ++handOverWaiters;
             const bool over = WaitForOtherHandOver(self);
@@ -203,8 +191,8 @@ void QueueNext() {
             nextRequested = true;  // the handing thread takes it once it is back
             return;
         }
-        if (ShareHandedOver()) {
-            if (Queue.pendingCount != 0) nextRequested = true;
+        if (handOverThread == self && MayNotNest()) {
+            nextRequested = true;
             return;
         }
         const char* text = TakeNext();
@@ -215,7 +203,7 @@ void QueueNext() {
         int32_t result;
         bool nested;
         {
-            HandOverScope handOver(self);
+            HandOverScope handOver(self, by);
             nested = handOver.nested();
             // Never under the lock: the engine may notify from inside, on this thread or another.
             PlatformLockRelease unlocked(guard);

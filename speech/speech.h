@@ -45,8 +45,11 @@ void QueueClear();
 void QueueAdd(const char* text, int32_t mark);
 // Counts the Pending slots and frees the Taken ones.
 int32_t QueueCountPendingAndFreeTaken();
+// Who asks for the next text: a host call (which hands over at most one text of
+// its own) or the engine's notification (which goes on from text to text).
+enum class HandOverBy { Host, Engine };
 // Hands the next pending text to the engine when the engine is free; see queue.cpp.
-void QueueNext();
+void QueueNext(HandOverBy by);
 // Lock-free view for the busy test: true when a slot is Pending or Taken, or a
 // text is being handed over (all would need QueueCountPendingAndFreeTaken to settle).
 bool QueueMayBeBusy();
@@ -56,20 +59,6 @@ bool QueueHandingOver();
 // is waited for, at most kHandOverWaitMs. QueueResumeHandOvers undoes it.
 void QueueSuspendHandOvers();
 void QueueResumeHandOvers();
-
-// A host call's scope on its thread: inside it, the thread hands at most one text
-// to the engine (see queue.cpp); a notification that the engine delivers on this
-// thread from inside that hand-over starts no further text.
-class HostCallScope {
-public:
-    HostCallScope();
-    ~HostCallScope();
-    HostCallScope(const HostCallScope&) = delete;
-    HostCallScope& operator=(const HostCallScope&) = delete;
-
-private:
-    int32_t savedHandOvers_;
-};
 
 // The longest a thread waits for another thread's hand-over to finish. A
 // hand-over is a few engine calls; this bound only matters for an engine that

@@ -59,7 +59,7 @@ TEST_P(StressTest, EveryTextReachesTheEngineOnceAndInOrder) {
         QueueAdd(("t" + std::to_string(i)).c_str(), i);
     }
     while (DriverIsBusy() && GetTickCount() < deadline) {
-        if (PlaybackState.load() != kSpeaking) QueueNext();
+        if (PlaybackState.load() != kSpeaking) QueueNext(HandOverBy::Host);
         Sleep(1);
     }
     ASSERT_LT(GetTickCount(), deadline) << "the queue did not drain";
