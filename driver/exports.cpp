@@ -48,7 +48,7 @@ void* KAL_CDECL kal_SetUriCallback(void* callback) {
     return callback;
 }
 
-int KAL_CDECL kal_Synth(const wchar_t* text, int mark) {
+int KAL_CDECL kal_Synth(const kal_char16* text, int mark) {
     return HostCall(0, [&] { return IntakeSynth(text, mark); });
 }
 int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int mark) {
@@ -61,7 +61,7 @@ int KAL_CDECL kal_SetParameter(int parameter, int value, int relative) {
     return GatedHostCall(0, [&] { return ParamSet(parameter, value, relative); });
 }
 int KAL_CDECL kal_GetParameter(int parameter, int current) { return ParamGet(parameter, current); }
-int KAL_CDECL kal_SetPunctuationList(const wchar_t* list) {
+int KAL_CDECL kal_SetPunctuationList(const kal_char16* list) {
     return GatedHostCall(0, [&] { return ParamSetPunctuation(list); });
 }
 

@@ -7,8 +7,12 @@
 #include <cstdio>
 
 // Every engine entry point and the driver's notify function: the caller removes
-// the arguments.
+// the arguments. A native build of the core (sanitizers, fuzzing) has one convention.
+#if defined(_WIN32)
 #define ENGINE_CALL __cdecl
+#else
+#define ENGINE_CALL
+#endif
 
 // The engine's handles: two 32-bit words, written by the engine through a
 // pointer and passed back by value as two arguments, first word first.
@@ -176,7 +180,12 @@ bool BindEngineApi(EngineApi& api, Lookup&& lookup) {
     return complete;
 }
 
-static_assert(sizeof(void*) == 4, "the engine interface is 32-bit");
+// The engine is 32-bit; the native build of the core for the sanitizers has
+// 8-byte pointers, and only the records holding a pointer grow there.
+constexpr bool kPointer32 = sizeof(void*) == 4;
+#if defined(_WIN32)
+static_assert(kPointer32, "the engine interface is 32-bit");
+#endif
 static_assert(sizeof(EngineClassHandle) == 8 && sizeof(EngineInstanceHandle) == 8 &&
                   sizeof(EngineDictionaryHandle) == 8,
               "handles are two words");
@@ -185,16 +194,16 @@ static_assert(sizeof(EngineEntry) == 388 && sizeof(LanguageEntry) == 260 &&
               "list entry sizes");
 static_assert(sizeof(ParamRecord) == 132 && offsetof(ParamRecord, paramValue) == 4,
               "ParamRecord layout");
-static_assert(sizeof(EngineMessage) == 12 && offsetof(EngineMessage, data) == 8,
+static_assert(offsetof(EngineMessage, data) == 8 && (!kPointer32 || sizeof(EngineMessage) == 12),
               "EngineMessage layout");
-static_assert(sizeof(OutBufferInfo) == 20 && offsetof(OutBufferInfo, size) == 4 &&
-                  offsetof(OutBufferInfo, buffer) == 8 && offsetof(OutBufferInfo, zero12) == 12 &&
-                  offsetof(OutBufferInfo, zero16) == 16,
+static_assert(offsetof(OutBufferInfo, size) == 4 && offsetof(OutBufferInfo, buffer) == 8 &&
+                  (!kPointer32 || (sizeof(OutBufferInfo) == 20 && offsetof(OutBufferInfo, zero12) == 12 &&
+                                   offsetof(OutBufferInfo, zero16) == 16)),
               "OutBufferInfo layout");
-static_assert(sizeof(OutDeviceRecord) == 8 && offsetof(OutDeviceRecord, notify) == 4,
+static_assert(!kPointer32 || (sizeof(OutDeviceRecord) == 8 && offsetof(OutDeviceRecord, notify) == 4),
               "OutDeviceRecord layout");
-static_assert(sizeof(TextRecord) == 12 && offsetof(TextRecord, length) == 4 &&
-                  offsetof(TextRecord, text) == 8,
+static_assert(offsetof(TextRecord, length) == 4 && offsetof(TextRecord, text) == 8 &&
+                  (!kPointer32 || sizeof(TextRecord) == 12),
               "TextRecord layout");
 static_assert(sizeof(EngineApi) == kEngineApiSlots * sizeof(void*), "thirty slots");
 static_assert(offsetof(EngineApi, initialize) == 0 &&

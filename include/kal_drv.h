@@ -3,7 +3,8 @@
  * Usable from C and C++ with any Windows compiler. Every export uses the cdecl
  * calling convention and takes and returns 32-bit values. Texts are 8-bit and
  * NUL-terminated in the code page of the current voice, except for the two
- * UTF-16 arguments (kal_Synth, kal_SetPunctuationList).
+ * UTF-16 arguments (kal_Synth, kal_SetPunctuationList), whose units are
+ * kal_char16: wchar_t on Windows, a 16-bit type in a native build of the core.
  *
  * 64-bit hosts load kal_drv64.dll instead: the same exports and records (with
  * 64-bit pointers), served by the 32-bit driver in a helper process.
@@ -24,10 +25,20 @@ extern "C" {
 #define KAL_CDECL
 #endif
 
-#ifdef KAL_BUILDING_DRIVER
+#if defined(KAL_BUILDING_DRIVER) || !defined(_WIN32)
 #define KAL_API
 #else
 #define KAL_API __declspec(dllimport)
+#endif
+
+/* One UTF-16 code unit. */
+#if defined(_WIN32)
+typedef wchar_t kal_char16;
+#elif defined(__cplusplus)
+typedef char16_t kal_char16;
+#else
+#include <stdint.h>
+typedef uint_least16_t kal_char16;
 #endif
 
 /* Messages a synth callback receives in KalSynthEvent.message. */
@@ -84,21 +95,21 @@ typedef struct KalVoiceFilter {
 
 #if defined(__cplusplus) && __cplusplus >= 201103L
 static_assert(sizeof(KalSynthEvent) == 16, "KalSynthEvent is four 32-bit words");
+static_assert(sizeof(kal_char16) == 2, "UTF-16 units are 16 bits");
 static_assert(sizeof(KalVoiceFilter) == sizeof(KalVoiceDescriptor) &&
                   offsetof(KalVoiceFilter, language) == offsetof(KalVoiceDescriptor, language) &&
                   offsetof(KalVoiceFilter, gender) == offsetof(KalVoiceDescriptor, gender) &&
                   offsetof(KalVoiceFilter, genderHigh) == offsetof(KalVoiceDescriptor, genderHigh),
               "a filter is laid out as a descriptor");
-#if !defined(_WIN64)
-static_assert(sizeof(KalVoiceDescriptor) == 16 && offsetof(KalVoiceDescriptor, gender) == 12 &&
-                  offsetof(KalVoiceDescriptor, age) == 13,
+static_assert(sizeof(void*) != 4 || (sizeof(KalVoiceDescriptor) == 16 && offsetof(KalVoiceDescriptor, gender) == 12 &&
+                                     offsetof(KalVoiceDescriptor, age) == 13),
               "KalVoiceDescriptor layout of the 32-bit driver");
-#else
-/* kal_drv64.dll: three 8-byte pointers, then the same four bytes, padded to 32. */
-static_assert(sizeof(KalVoiceDescriptor) == 32 && offsetof(KalVoiceDescriptor, gender) == 24 &&
-                  offsetof(KalVoiceDescriptor, age) == 25 && offsetof(KalVoiceDescriptor, genderHigh) == 26,
-              "KalVoiceDescriptor layout of the 64-bit bridge");
-#endif
+/* kal_drv64.dll, and a native 64-bit build of the core: three 8-byte pointers,
+ * then the same four bytes, padded to 32. */
+static_assert(sizeof(void*) != 8 || (sizeof(KalVoiceDescriptor) == 32 && offsetof(KalVoiceDescriptor, gender) == 24 &&
+                                     offsetof(KalVoiceDescriptor, age) == 25 &&
+                                     offsetof(KalVoiceDescriptor, genderHigh) == 26),
+              "KalVoiceDescriptor layout with 8-byte pointers");
 #else
 typedef char kal_synth_event_size[sizeof(KalSynthEvent) == 16 ? 1 : -1];
 typedef char kal_voice_filter_size[sizeof(KalVoiceFilter) == sizeof(KalVoiceDescriptor) ? 1 : -1];
@@ -141,7 +152,7 @@ KAL_API void* KAL_CDECL kal_SetUriCallback(void* callback);
  * text with mark 0; kal_Char speaks the name the profile section "CharName"
  * gives the character (its four hex digits without one). Texts are cut to
  * 4095 bytes at a character boundary. */
-KAL_API int KAL_CDECL kal_Synth(const wchar_t* text, int mark);
+KAL_API int KAL_CDECL kal_Synth(const kal_char16* text, int mark);
 KAL_API int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int mark);
 KAL_API int KAL_CDECL kal_Key(const char* text);
 KAL_API int KAL_CDECL kal_Char(int code);
@@ -152,7 +163,7 @@ KAL_API int KAL_CDECL kal_Char(int code);
  * punctuation list is stored and written to the protocol only. */
 KAL_API int KAL_CDECL kal_SetParameter(int parameter, int value, int relative);
 KAL_API int KAL_CDECL kal_GetParameter(int parameter, int current);
-KAL_API int KAL_CDECL kal_SetPunctuationList(const wchar_t* list);
+KAL_API int KAL_CDECL kal_SetPunctuationList(const kal_char16* list);
 
 /* Voices. kal_ListVoices returns the driver's own list, null-terminated, rewritten
  * by the next call: every voice without a filter, or those whose language, name

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kal_drv.h"
+
 // --- Module and folders ---------------------------------------------------
 // Full file name of the module that holds this code (the DLL, or a test exe),
 // cut to size - 1 characters and terminated. Returns the characters written.
@@ -52,7 +54,7 @@ void PlatformFileClose(PlatformFile file);
 // character. Returns the bytes written with the terminator, 0 on failure.
 // length: UTF-16 units to convert, or -1 for the whole text with its terminator.
 // With size 0 nothing is written and the bytes needed are returned.
-int32_t PlatformWideToCodePage(uint32_t codePage, const wchar_t* text, int32_t length, char* out,
+int32_t PlatformWideToCodePage(uint32_t codePage, const kal_char16* text, int32_t length, char* out,
                                int32_t size);
 // True when the code page has multi-byte characters and byte is a lead byte.
 bool PlatformIsLeadByte(uint32_t codePage, uint8_t byte);
@@ -71,7 +73,12 @@ uint32_t PlatformTickCount();
 // no construction and is usable from the first moment of process attach.
 // Not recursive: never enter it twice on one thread.
 struct PlatformLock {
-    void* word;
+#if defined(_WIN32)
+    void* word;  // an SRWLOCK
+#else
+    // A pthread mutex in place; the unlocked default mutex is all zero bytes.
+    alignas(8) unsigned char bytes[64];
+#endif
 };
 void PlatformLockEnter(PlatformLock* lock);
 // Enters only when that needs no wait; true when entered.
@@ -80,7 +87,12 @@ void PlatformLockLeave(PlatformLock* lock);
 
 // A condition to wait on with a lock held. Zero is its start state, like the lock's.
 struct PlatformCondition {
-    void* word;
+#if defined(_WIN32)
+    void* word;  // a CONDITION_VARIABLE
+#else
+    // A pthread condition in place; its default state is all zero bytes.
+    alignas(8) unsigned char bytes[64];
+#endif
 };
 // Leaves the lock, waits until woken or limitMs passed, enters the lock again.
 // False when the time ran out. Spurious wake-ups happen: callers test their

@@ -90,7 +90,7 @@ int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint3
 
 void PlatformFileClose(PlatformFile file) { CloseHandle(static_cast<HANDLE>(file)); }
 
-int32_t PlatformWideToCodePage(uint32_t codePage, const wchar_t* text, int32_t length, char* out,
+int32_t PlatformWideToCodePage(uint32_t codePage, const kal_char16* text, int32_t length, char* out,
                                int32_t size) {
     return WideCharToMultiByte(codePage, 0, text, length, size ? out : nullptr, size, nullptr, nullptr);
 }

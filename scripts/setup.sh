@@ -3,9 +3,10 @@
 set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-# The x86-64 compiler and wine64 build and run the 64-bit bridge (a win64 prefix runs 32-bit programs too).
+# The x86-64 compiler and wine64 build and run the 64-bit bridge (a win64 prefix runs 32-bit programs too);
+# clang and its runtimes the native sanitizer, thread-checker and fuzzer builds (sanitize.sh).
 for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 googletest cmake ninja-build libcli11-dev \
-         g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64; do
+         g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64 clang libclang-rt-14-dev; do
   have_pkg "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then

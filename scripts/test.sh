@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test under Wine: the 32-bit
-# tree under a win32 prefix, then the 64-bit bridge's tests under a win64 prefix.
+# tree under a win32 prefix, then the 64-bit bridge's tests under a win64 prefix;
+# then the native sanitizer, thread-checker, load and fuzz runs
+# (scripts/sanitize.sh; SANITIZE=0 skips them). Every part runs; any failure fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -8,14 +10,19 @@ build64=${BUILD64_DIR:-$root/build64}
 bash "$root/scripts/setup.sh"
 BUILD_DIR=$build bash "$root/scripts/build.sh"
 # Each prefix in a subshell of its own: its server stops when the subshell ends.
+status=0
 (
   source "$root/scripts/wine-prefix.sh" "$build/wineprefix"
   cd "$build"
   ctest --output-on-failure --timeout 600 "$@"
-)
+) || status=$?
 BUILD_DIR=$build BUILD64_DIR=$build64 bash "$root/scripts/build64.sh"
 (
   source "$root/scripts/wine-prefix.sh" "$build64/wineprefix" win64
   cd "$build64"
   ctest --output-on-failure --timeout 600 "$@"
-)
+) || status=$?
+if [ "${SANITIZE:-1}" != 0 ]; then
+  bash "$root/scripts/sanitize.sh" || status=1
+fi
+exit $status

@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 
 #include "config/config.h"
 #include "platform/platform.h"
@@ -13,6 +12,12 @@ constexpr size_t kMaxText = kTextSize - 1;
 constexpr uint32_t kUtf8 = 65001;
 // The kal_Synth line's detail: the mark and as much of the text as fits.
 constexpr size_t kSynthDetailSize = 2560;
+
+size_t Length16(const kal_char16* text) {
+    size_t n = 0;
+    while (text[n]) ++n;
+    return n;
+}
 
 // The longest prefix of at most limit bytes that ends on a character boundary
 // of the current code page, so no character is cut in half.
@@ -43,9 +48,9 @@ void FillTextBuffer(char* out, const char* text, size_t length, size_t limit = k
 // A text too long for the buffer is cut to the longest run of whole UTF-16
 // characters whose conversion fits; a code page the system does not know gives
 // an empty text.
-void ConvertCut(const wchar_t* text, char* out) {
+void ConvertCut(const kal_char16* text, char* out) {
     const uint32_t codePage = static_cast<uint32_t>(CurrentCodePage);
-    const size_t length = wcslen(text);
+    const size_t length = Length16(text);
     auto bytesFor = [&](int32_t units) {
         return units == 0 ? 0 : PlatformWideToCodePage(codePage, text, units, nullptr, 0);
     };
@@ -70,11 +75,11 @@ void ConvertCut(const wchar_t* text, char* out) {
 }
 }  // namespace
 
-int32_t ConvertToCodePage(const wchar_t* text, char* out, int32_t size) {
+int32_t ConvertToCodePage(const kal_char16* text, char* out, int32_t size) {
     return PlatformWideToCodePage(static_cast<uint32_t>(CurrentCodePage), text, -1, out, size);
 }
 
-int32_t IntakeSynth(const wchar_t* text, int32_t mark) {
+int32_t IntakeSynth(const kal_char16* text, int32_t mark) {
     if (!text) {  // nothing to speak; the call still shows in the protocol
         LogWrite(LOG_HOST, "kal_Synth ", nullptr);
         return 0;

@@ -17,6 +17,11 @@ constexpr uint32_t kShutdownPollMs = 10;
 constexpr uint32_t kShutdownIdleLimitMs = 3000;
 }  // namespace
 
+// The load tests shorten these; the shipped values are the constants above.
+uint32_t StopPollWaitMs = kStopPollMs;
+uint32_t ShutdownSettleMs = kShutdownSettleMs;
+uint32_t SynchronizePollMs = kSynchronizePassMs;
+
 bool DriverIsBusy() {
     // Read in this order: a hand-over sets handingOver before its slot stops
     // counting as pending, and PlaybackState to Speaking before handingOver ends.
@@ -47,7 +52,7 @@ int32_t StopEngine() {
     }
     if (state == kSpeaking) EngineStop();
     for (int poll = 0; poll < kStopPolls; ++poll) {
-        PlatformSleep(kStopPollMs);
+        PlatformSleep(StopPollWaitMs);
         const int32_t status = EngineInstanceStatus();
         if (status == 0) break;
         LogWriteDetail(LOG_ERR, "Status nach Stop:", "%d", static_cast<int>(status));
@@ -63,7 +68,7 @@ void ShutdownEngine() {
     // on another thread is waited for.
     QueueSuspendHandOvers();
     StopEngine();
-    PlatformSleep(kShutdownSettleMs);
+    PlatformSleep(ShutdownSettleMs);
     const uint32_t started = PlatformTickCount();
     int32_t status;
     do {
@@ -115,6 +120,6 @@ int32_t PlaybackSynchronize() {
         if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) {
             QueueNext(HandOverBy::Host);  // each pass may hand over one text
         }
-        PlatformSleep(kSynchronizePassMs);
+        PlatformSleep(SynchronizePollMs);
     }
 }

@@ -117,6 +117,11 @@ int32_t PlaybackIsPlaying();
 int32_t PlaybackSynchronize();
 // kal_Synchronize's pass interval.
 constexpr uint32_t kSynchronizePassMs = 100;
+// Test-only lengths of the stop's status-poll wait, the pause before shut-down
+// polls and kal_Synchronize's pass (shipped: 50, 100 and 100 ms).
+extern uint32_t StopPollWaitMs;
+extern uint32_t ShutdownSettleMs;
+extern uint32_t SynchronizePollMs;
 // How long kal_Synchronize lets a running notification finish, so the host has
 // heard the last end before it returns (bounded: the host's callback may itself
 // wait for this thread).
@@ -130,8 +135,8 @@ extern std::atomic<int32_t> CurrentCodePage;
 // Each intake call converts or copies into a buffer of its own on its stack
 // (kTextSize bytes), so calls from several host threads never mix their texts.
 // UTF-16 into CurrentCodePage; returns the bytes written with the terminator, 0 on failure.
-int32_t ConvertToCodePage(const wchar_t* text, char* out, int32_t size);
-int32_t IntakeSynth(const wchar_t* text, int32_t mark);
+int32_t ConvertToCodePage(const kal_char16* text, char* out, int32_t size);
+int32_t IntakeSynth(const kal_char16* text, int32_t mark);
 int32_t IntakeSynthMark(const char* text, const char* marker, int32_t mark);
 int32_t IntakeKey(const char* text);
 int32_t IntakeChar(int32_t code);

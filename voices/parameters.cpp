@@ -36,7 +36,7 @@ int32_t ParamGet(int32_t parameter, int32_t current) {
     return 50;
 }
 
-int32_t ParamSetPunctuation(const wchar_t* list) {
+int32_t ParamSetPunctuation(const kal_char16* list) {
     size_t n = 0;
     // A longer list is cut to the 259 characters the buffer holds; a null list is empty.
     for (; list && list[n] && n < sizeof PunctuationList - 1; ++n)

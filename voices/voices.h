@@ -71,4 +71,4 @@ void SetRate(int32_t value);
 void SetVolume(int32_t value);
 int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative);
 int32_t ParamGet(int32_t parameter, int32_t current);
-int32_t ParamSetPunctuation(const wchar_t* list);
+int32_t ParamSetPunctuation(const kal_char16* list);

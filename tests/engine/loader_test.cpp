@@ -1,3 +1,5 @@
+// Loads the built simulated engine DLL: Windows only.
+#if defined(_WIN32)
 #include <windows.h>
 
 #include <algorithm>
@@ -147,3 +149,5 @@ TEST_F(LoaderTest, ALongCurrentFolderIsRestored) {
     }
     SetCurrentDirectoryA(before.c_str());
 }
+
+#endif  // _WIN32

@@ -1,11 +1,10 @@
-#include <windows.h>
-
 #include <cstring>
 #include <random>
 
 #include "config/config.h"
 #include "voices/voices.h"
 #include "speech_support.h"
+#include "support/text16.h"
 
 using IntakeTest = SpeechTest;
 
@@ -17,7 +16,7 @@ Text Repeat(const Text& unit, size_t times) {
     return text;
 }
 std::string Repeat(const char* unit, size_t times) { return Repeat(std::string(unit), times); }
-std::wstring Repeat(const wchar_t* unit, size_t times) { return Repeat(std::wstring(unit), times); }
+Text16 Repeat(const kal_char16* unit, size_t times) { return Repeat(Text16(unit), times); }
 
 // Long texts: sizes and the first difference instead of the whole texts.
 ::testing::AssertionResult Same(const std::string& expected, const char* actual) {
@@ -35,12 +34,12 @@ TEST_F(IntakeTest, SynthLogsTheMarkInHexAndQueuesTheText) {
     const Row rows[] = {{26, "KAL_: kal_Synth  001A Hallo"}, {-1, "KAL_: kal_Synth  FFFFFFFF Hallo"}};
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
-        IntakeSynth(L"Hallo", row.mark);
+        IntakeSynth(T16("Hallo"), row.mark);
         EXPECT_EQ(row.line, Protocol().at(0)) << row.mark;
         EXPECT_STREQ("Hallo", LastSlot().text) << row.mark;
         EXPECT_EQ(row.mark, LastSlot().mark) << row.mark;
     }
-    IntakeSynth(L"", 12);
+    IntakeSynth(T16(""), 12);
     EXPECT_STREQ("", LastSlot().text);
     EXPECT_EQ(12, LastSlot().mark);
     // No text: the call shows in the protocol and nothing is queued.
@@ -52,26 +51,26 @@ TEST_F(IntakeTest, SynthLogsTheMarkInHexAndQueuesTheText) {
 TEST_F(IntakeTest, SynthConvertsIntoTheCurrentCodePage) {
     const std::string big1252 = std::string(4095, 'a');
     char system[16];  // no voice selected yet: the system's ANSI code page
-    ASSERT_GT(WideCharToMultiByte(GetACP(), 0, L"\u00E4\u00DF\u00E9", -1, system, sizeof system, nullptr, nullptr), 0);
-    struct Row { const char* label; int32_t codePage; std::wstring text; std::string expected; };
+    ASSERT_GT(PlatformWideToCodePage(0, T16("\u00E4\u00DF\u00E9"), -1, system, sizeof system), 0);
+    struct Row { const char* label; int32_t codePage; Text16 text; std::string expected; };
     const Row rows[] = {
-        {"system", 0, L"\u00E4\u00DF\u00E9", system},
-        {"1252", 1252, L"Gr\u00FC\u00DFe \u20AC", "Gr\xFC\xDF" "e \x80"},
-        {"1250", 1250, L"\u0141\u00F3d\u017A \u0151", "\xA3\xF3" "d\x9F \xF5"},
-        {"1252 lacks it", 1252, L"a\u3042b", "a?b"},
-        {"932", 932, L"\u65E5\u672C", "\x93\xFA\x96\x7B"},
-        {"65001", 65001, L"\u00E9\U0001F600", "\xC3\xA9\xF0\x9F\x98\x80"},
-        {"lone surrogate 1252", 1252, std::wstring(L"a") + wchar_t(0xD800) + L"b", "a?b"},
-        {"lone surrogate 65001", 65001, std::wstring(L"a") + wchar_t(0xDC00), "a\xEF\xBF\xBD"},
-        {"unknown code page", 12345, L"Hallo", ""},
-        {"fits exactly", 1252, std::wstring(4095, L'a'), big1252},
-        {"one too many", 1252, std::wstring(4096, L'a'), big1252},
-        {"long 1252", 1252, std::wstring(5000, L'a'), big1252},
-        {"932 cut between characters", 932, Repeat(L"\u65E5", 2100), Repeat("\x93\xFA", 2047)},
-        {"932 odd room", 932, L"a" + Repeat(L"\u65E5", 2100), "a" + Repeat("\x93\xFA", 2047)},
-        {"65001 three bytes", 65001, Repeat(L"\u3042", 1400), Repeat("\xE3\x81\x82", 1365)},
+        {"system", 0, T16("\u00E4\u00DF\u00E9"), system},
+        {"1252", 1252, T16("Gr\u00FC\u00DFe \u20AC"), "Gr\xFC\xDF" "e \x80"},
+        {"1250", 1250, T16("\u0141\u00F3d\u017A \u0151"), "\xA3\xF3" "d\x9F \xF5"},
+        {"1252 lacks it", 1252, T16("a\u3042b"), "a?b"},
+        {"932", 932, T16("\u65E5\u672C"), "\x93\xFA\x96\x7B"},
+        {"65001", 65001, T16("\u00E9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80"},
+        {"lone surrogate 1252", 1252, Text16(T16("a")) + kal_char16(0xD800) + T16("b"), "a?b"},
+        {"lone surrogate 65001", 65001, Text16(T16("a")) + kal_char16(0xDC00), "a\xEF\xBF\xBD"},
+        {"unknown code page", 12345, T16("Hallo"), ""},
+        {"fits exactly", 1252, Text16(4095, T16('a')), big1252},
+        {"one too many", 1252, Text16(4096, T16('a')), big1252},
+        {"long 1252", 1252, Text16(5000, T16('a')), big1252},
+        {"932 cut between characters", 932, Repeat(T16("\u65E5"), 2100), Repeat("\x93\xFA", 2047)},
+        {"932 odd room", 932, T16("a") + Repeat(T16("\u65E5"), 2100), "a" + Repeat("\x93\xFA", 2047)},
+        {"65001 three bytes", 65001, Repeat(T16("\u3042"), 1400), Repeat("\xE3\x81\x82", 1365)},
         // 1023 pairs take 4092 bytes; half a pair would still fit.
-        {"65001 pairs kept whole", 65001, Repeat(L"\U0001F600", 1100), Repeat("\xF0\x9F\x98\x80", 1023)},
+        {"65001 pairs kept whole", 65001, Repeat(T16("\U0001F600"), 1100), Repeat("\xF0\x9F\x98\x80", 1023)},
     };
     for (const Row& row : rows) {
         CurrentCodePage = row.codePage;
@@ -147,24 +146,23 @@ TEST_F(IntakeTest, FuzzedTextsAlwaysFitAndEndOnACharacter) {
     DebugLevel = 0;
     std::mt19937 random(20240611);
     const int32_t codePages[] = {0, 1250, 1252, 932, 65001};
-    const wchar_t pool[] = {L'a', L' ', L'M', L'\u00E4', L'\u0151', L'\u20AC', L'\u3042', L'\u65E5', L'\uFF76', 0xD83D, 0xDE00};
+    const kal_char16 pool[] = {T16('a'), T16(' '), T16('M'), T16('\u00E4'), T16('\u0151'), T16('\u20AC'), T16('\u3042'), T16('\u65E5'), T16('\uFF76'), 0xD83D, 0xDE00};
     auto pick = [&](int n) { return static_cast<int>(random() % n); };
     for (int round = 0; round < 3000; ++round) {
         const int32_t codePage = codePages[pick(5)];
         CurrentCodePage = codePage;
-        const uint32_t system = codePage ? codePage : GetACP();
         const int lengths[] = {4094, 4095, 4096, 4097, 1365 + pick(20), 2047 + pick(3), pick(50)};
         const int length = lengths[pick(7)];
-        std::wstring wide;
+        Text16 wide;
         const int alphabet = 2 + pick(9);
         for (int i = 0; i < length; ++i) {
             const int at = pick(alphabet + 1);
             if (at < 9) wide += pool[at];
-            else if (pick(8)) wide += L"\U0001F600";
+            else if (pick(8)) wide += T16("\U0001F600");
             else wide += pool[9 + pick(2)];  // a lone surrogate now and then
         }
         std::vector<char> full(4 * wide.size() + 8);
-        WideCharToMultiByte(system, 0, wide.c_str(), -1, full.data(), full.size(), nullptr, nullptr);
+        PlatformWideToCodePage(codePage, wide.c_str(), -1, full.data(), static_cast<int32_t>(full.size()));
         std::string source(full.data());
         size_t start = 0;
         const int route = pick(3);
@@ -195,11 +193,11 @@ TEST_F(IntakeTest, FuzzedTextsAlwaysFitAndEndOnACharacter) {
         }
         ASSERT_GE(size + 4, room + 1) << label << ": cut shorter than needed";
         // The cut lies on a character boundary of what follows the start.
-        if (system == 65001) {
+        if (codePage == 65001) {
             ASSERT_NE(0x80, rest[size] & 0xC0) << label << ": cut inside a character at " << size;
         } else {
             size_t end = 0;
-            while (end < size) end += IsDBCSLeadByteEx(system, static_cast<unsigned char>(rest[end])) ? 2 : 1;
+            while (end < size) end += PlatformIsLeadByte(codePage, static_cast<unsigned char>(rest[end])) ? 2 : 1;
             ASSERT_EQ(size, end) << label << ": cut inside a character";
         }
     }

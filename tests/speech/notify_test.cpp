@@ -1,5 +1,3 @@
-#include <windows.h>
-
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -92,9 +90,9 @@ TEST_F(NotifyTest, EndDuringAHandOverStartsTheNextTextExactlyOnce) {
         PlaybackState = kSpeaking;
         QueueAdd("eins", 1);
         QueueAdd("zwei", 2);
-        std::vector<DWORD> speakThreads;
+        std::vector<uint32_t> speakThreads;
         fake.onSpeak = [&] {
-            speakThreads.push_back(GetCurrentThreadId());
+            speakThreads.push_back(PlatformCurrentThreadId());
             if (speakThreads.size() > 1) return;
             if (sameThread) Notify(kMsgEndProcess);
             else std::thread([] { Notify(kMsgEndProcess); }).join();
@@ -102,7 +100,7 @@ TEST_F(NotifyTest, EndDuringAHandOverStartsTheNextTextExactlyOnce) {
         Notify(kMsgEndProcess);
         EXPECT_EQ((std::vector<std::string>{"setText eins", "setText zwei"}), fake.Calls("setText")) << label;
         ASSERT_EQ(2u, speakThreads.size()) << label;
-        EXPECT_EQ(GetCurrentThreadId(), speakThreads[1]) << label;
+        EXPECT_EQ(PlatformCurrentThreadId(), speakThreads[1]) << label;
         ASSERT_EQ(2u, events.size()) << label;
         // Same thread: the end of "eins" carries the mark of "zwei", already started.
         EXPECT_EQ(sameThread ? 2 : 1, events[0].mark) << label;

@@ -1,5 +1,3 @@
-#include <windows.h>
-
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -45,7 +43,7 @@ TEST_F(PlaybackTest, StopOfAnEngineStuckBusyGivesUpAndReportsATextStillWaiting) 
     PlaybackState = kSpeaking;
     // A text arriving while the stop still waits for the engine is left pending.
     std::thread late([] {
-        Sleep(150);
+        PlatformSleep(150);
         QueueAdd("spaet", 4);
     });
     EXPECT_EQ(0, PlaybackStop());
@@ -110,12 +108,12 @@ TEST_F(PlaybackTest, SynchronizeWaitsUntilTheEnginesNotificationsHaveSpokenEvery
         int ended = 0;
         while (!done) {
             if (ended < started) {
-                Sleep(30);
+                PlatformSleep(30);
                 Notify(kMsgBeginProcess);
                 ++ended;
                 Notify(kMsgEndProcess);
             } else {
-                Sleep(2);
+                PlatformSleep(2);
             }
         }
     });
@@ -138,14 +136,14 @@ TEST_F(PlaybackTest, SynchronizeReturnsAfterTheHostHeardTheLastEnd) {
     heardEnd = &heard;
     SynthCallback = [](const KalSynthEvent* event) -> int {
         if (event->message == KAL_MSG_END) {
-            Sleep(150);  // a slow host: Idle is already set while it runs
+            PlatformSleep(150);  // a slow host: Idle is already set while it runs
             *heardEnd = true;
         }
         return 0;
     };
     QueueAdd("eins", 1);
     std::thread engine([] {
-        Sleep(30);
+        PlatformSleep(30);
         Notify(kMsgEndProcess);
     });
     EXPECT_EQ(0, PlaybackSynchronize());
@@ -164,8 +162,8 @@ TEST_F(PlaybackTest, SynchronizeMovesTheQueueOnItselfAndDropsTextsThatFailToStar
     EXPECT_EQ(2u, Lines("KAL : -4 ft_ttsSpeak failed:").size());
     // Nothing to do: one line and back at once.
     std::remove((folder + "kal.pro").c_str());
-    const DWORD before = GetTickCount();
+    const uint32_t before = PlatformTickCount();
     EXPECT_EQ(0, PlaybackSynchronize());
-    EXPECT_LT(GetTickCount() - before, 80u);
+    EXPECT_LT(PlatformTickCount() - before, 80u);
     EXPECT_EQ((std::vector<std::string>{"KAL_: Synchronize"}), Protocol());
 }

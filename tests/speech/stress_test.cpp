@@ -1,6 +1,8 @@
 // The host's thread adds texts while the simulated engine ends them on its own
 // thread (or notifies synchronously): every text must reach the engine exactly
 // once and in order, and the run must end.
+// Loads the built simulated engine DLL: Windows only.
+#if defined(_WIN32)
 #include <windows.h>
 
 #include <atomic>
@@ -75,3 +77,5 @@ TEST_P(StressTest, EveryTextReachesTheEngineOnceAndInOrder) {
 
 INSTANTIATE_TEST_SUITE_P(EngineThread, StressTest, ::testing::Values(false));
 INSTANTIATE_TEST_SUITE_P(Synchronous, StressTest, ::testing::Values(true));
+
+#endif  // _WIN32

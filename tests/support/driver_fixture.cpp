@@ -1,6 +1,5 @@
 #include "support/driver_fixture.h"
 
-#include <windows.h>
 
 #include <cstring>
 

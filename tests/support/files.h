@@ -1,4 +1,5 @@
 // Real files and folders for tests: every test works in a fresh folder of its own.
+// Folder paths end with the platform's separator (files_win32.cpp, files_posix.cpp).
 #pragma once
 #include <string>
 #include <vector>

@@ -53,7 +53,7 @@ TEST_F(CatalogueTest, GenderBytesAndAge) {
         RegisterVoice(row.name, 49, 0, 0);
         const VoiceDescriptor& d = Voices.descriptors[Voices.catalogueCount - 1];
         uint8_t bytes[4];
-        memcpy(bytes, reinterpret_cast<const uint8_t*>(&d) + 12, 4);
+        memcpy(bytes, reinterpret_cast<const uint8_t*>(&d) + offsetof(VoiceDescriptor, gender), 4);  // 12 in the 32-bit driver
         EXPECT_EQ(0, memcmp(row.bytes, bytes, 4))
             << row.name << ": " << int(bytes[0]) << " " << int(bytes[1]) << " " << int(bytes[2]) << " " << int(bytes[3]);
     }

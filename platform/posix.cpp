@@ -1,0 +1,523 @@
+// POSIX implementation of the platform operations, for the native build of the
+// core (sanitizers, thread checker, fuzzing). It gives the results the Windows
+// routines give for the calls the driver makes: the profile routines follow the
+// system's reading and writing rules, the code pages are converted with iconv
+// tables. Paths may use either separator; '\' is read as '/'.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+std::string NativePath(const char* path) {
+    std::string native = path ? path : "";
+    for (char& c : native)
+        if (c == '\\') c = '/';
+    return native;
+}
+
+// The system's error numbers the driver logs.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorModuleNotFound = 126;
+constexpr uint32_t kErrorBadFormat = 193;
+
+thread_local uint32_t lastError;
+}  // namespace
+
+uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
+    if (size == 0) return 0;
+    std::string name;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&PlatformOwnModuleFileName), &info) && info.dli_fname &&
+        info.dli_fname[0] == '/') {
+        name = info.dli_fname;
+    } else {
+        char buffer[4096];
+        ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        if (n > 0) name.assign(buffer, static_cast<size_t>(n));
+    }
+    size_t n = name.size() < size - 1 ? name.size() : size - 1;
+    memcpy(out, name.data(), n);
+    out[n] = '\0';
+    return static_cast<uint32_t>(n);
+}
+
+uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {
+    if (size != 0 && getcwd(out, size)) return static_cast<uint32_t>(strlen(out));
+    // Too small: nothing written, and the size it needs with its terminator.
+    if (size) out[0] = '\0';
+    char* whole = getcwd(nullptr, 0);
+    const uint32_t needed = whole ? static_cast<uint32_t>(strlen(whole) + 1) : 0;
+    free(whole);
+    return needed;
+}
+
+bool PlatformSetCurrentFolder(const char* folder) { return chdir(NativePath(folder).c_str()) == 0; }
+
+bool PlatformFileExists(const char* path) {
+    int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    close(fd);
+    return regular;  // a folder cannot be opened as a file there either
+}
+
+bool PlatformFolderExists(const char* path) {
+    struct stat info;
+    return stat(NativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void PlatformSetLastError(uint32_t code) { lastError = code; }
+uint32_t PlatformGetLastError() { return lastError; }
+
+void* PlatformLoadLibrary(const char* path) {
+    const std::string native = NativePath(path);
+    void* library = dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) lastError = access(native.c_str(), F_OK) == 0 ? kErrorBadFormat : kErrorModuleNotFound;
+    return library;
+}
+
+void* PlatformLibraryEntry(void* library, const char* name) { return library ? dlsym(library, name) : nullptr; }
+
+void PlatformFreeLibrary(void* library) {
+    if (library) dlclose(library);
+}
+
+// --- Profile -------------------------------------------------------------------------
+namespace {
+// Held for a whole read or read-modify-write, as the system serialises profile access.
+std::mutex profileLock;
+
+constexpr size_t kIntegerTextSize = 30;  // the system reads a number as at most 29 characters
+
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && IsSpace(text[begin])) ++begin;
+    while (end > begin && IsSpace(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+// One line of the file as the profile routines see it.
+struct ProfileLine {
+    std::string raw;      // without its line end
+    bool isSection = false;
+    std::string name;     // section name, or key
+    bool hasValue = false;
+    std::string value;    // trimmed, quotes kept
+};
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return false;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    fclose(file);
+    return true;
+}
+
+std::vector<ProfileLine> ParseProfile(const std::string& text) {
+    std::vector<ProfileLine> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        ProfileLine line;
+        line.raw = text.substr(at, end - at);
+        if (!line.raw.empty() && line.raw.back() == '\r') line.raw.pop_back();
+        at = end + 1;
+        const std::string trimmed = Trim(line.raw);
+        if (!trimmed.empty() && trimmed[0] == '[') {
+            line.isSection = true;
+            size_t close = trimmed.find(']');
+            line.name = Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+        } else if (!trimmed.empty()) {
+            size_t equals = trimmed.find('=');
+            line.name = Trim(trimmed.substr(0, equals));
+            if (equals != std::string::npos) {
+                line.hasValue = true;
+                line.value = Trim(trimmed.substr(equals + 1));
+            }
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Index of the first section of that name, or -1.
+long FindSection(const std::vector<ProfileLine>& lines, const std::string& section) {
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].isSection && SameName(lines[i].name, section)) return static_cast<long>(i);
+    return -1;
+}
+
+// Index of the key inside the section starting at sectionLine, or -1. Only the
+// first section of a name is searched, as the system does.
+long FindKey(const std::vector<ProfileLine>& lines, long sectionLine, const std::string& key) {
+    for (size_t i = static_cast<size_t>(sectionLine) + 1; i < lines.size() && !lines[i].isSection; ++i)
+        if (!lines[i].name.empty() && SameName(lines[i].name, key)) return static_cast<long>(i);
+    return -1;
+}
+
+// Copies a value as the system does: a leading quote is dropped when the value
+// ends with the same quote, and the closing one only when the value fit.
+uint32_t CopyValue(const std::string& value, char* out, uint32_t size) {
+    const char* text = value.c_str();
+    char quote = 0;
+    if ((text[0] == '\'' || text[0] == '"') && text[1] && value.back() == text[0]) quote = *text++;
+    size_t length = strlen(text);
+    size_t n = length < size - 1 ? length : size - 1;
+    memcpy(out, text, n);
+    out[n] = '\0';
+    if (quote && size >= length && n > 0) out[--n] = '\0';
+    return static_cast<uint32_t>(n);
+}
+
+std::string ProfileText(const char* section, const char* key, const char* fallback, const char* file,
+                        bool& found) {
+    std::string text;
+    found = false;
+    if (ReadWholeFile(NativePath(file), text)) {
+        std::vector<ProfileLine> lines = ParseProfile(text);
+        long s = FindSection(lines, Trim(section));
+        long k = s < 0 ? -1 : FindKey(lines, s, Trim(key));
+        if (k >= 0 && lines[static_cast<size_t>(k)].hasValue) {
+            found = true;
+            return lines[static_cast<size_t>(k)].value;
+        }
+    }
+    // The fallback loses its trailing blanks.
+    std::string value = fallback ? fallback : "";
+    while (!value.empty() && value.back() == ' ') value.pop_back();
+    return value;
+}
+
+// The system's text-to-number rule: blanks, a sign, then 0x/0o/0b or decimal
+// digits up to the first other character; wraps at 32 bits.
+uint32_t ParseInteger(const char* text) {
+    while (*text && static_cast<unsigned char>(*text) <= ' ') ++text;
+    bool minus = false;
+    if (*text == '+' || *text == '-') minus = *text++ == '-';
+    uint32_t base = 10;
+    if (text[0] == '0' && text[1] == 'x') base = 16, text += 2;
+    else if (text[0] == '0' && text[1] == 'o') base = 8, text += 2;
+    else if (text[0] == '0' && text[1] == 'b') base = 2, text += 2;
+    uint32_t total = 0;
+    for (; *text; ++text) {
+        uint32_t digit;
+        const char c = *text;
+        if (c >= '0' && c <= '9') digit = static_cast<uint32_t>(c - '0');
+        else if (c >= 'a' && c <= 'z') digit = static_cast<uint32_t>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'Z') digit = static_cast<uint32_t>(c - 'A' + 10);
+        else break;
+        if (digit >= base) break;
+        total = total * base + digit;
+    }
+    return minus ? 0u - total : total;
+}
+}  // namespace
+
+uint32_t PlatformProfileGetString(const char* section, const char* key, const char* fallback,
+                                  char* out, uint32_t size, const char* file) {
+    if (size == 0 || !out) return 0;
+    std::lock_guard<std::mutex> guard(profileLock);
+    bool found;
+    return CopyValue(ProfileText(section ? section : "", key ? key : "", fallback, file, found), out, size);
+}
+
+int32_t PlatformProfileGetInt(const char* section, const char* key, int32_t fallback,
+                              const char* file) {
+    char text[kIntegerTextSize];
+    if (PlatformProfileGetString(section, key, "", text, sizeof text, file) == 0) return fallback;
+    return static_cast<int32_t>(ParseInteger(text));
+}
+
+bool PlatformProfileWriteString(const char* section, const char* key, const char* value,
+                                const char* file) {
+    if (!section || !key) return false;  // deleting keys or sections: the driver never does
+    std::lock_guard<std::mutex> guard(profileLock);
+    const std::string path = NativePath(file);
+    std::string text;
+    ReadWholeFile(path, text);
+    std::vector<ProfileLine> lines = ParseProfile(text);
+    const std::string sectionName = Trim(section), keyName = Trim(key);
+    std::string newValue = value ? value : "";
+    while (!newValue.empty() && IsSpace(newValue.front())) newValue.erase(0, 1);
+
+    std::vector<std::string> out;
+    for (const ProfileLine& line : lines) out.push_back(line.raw);
+    long s = FindSection(lines, sectionName);
+    long k = s < 0 ? -1 : FindKey(lines, s, keyName);
+    if (k >= 0) {
+        if (!value) out.erase(out.begin() + k);
+        else out[static_cast<size_t>(k)] = lines[static_cast<size_t>(k)].name + "=" + newValue;
+    } else if (value) {
+        const std::string entry = keyName + "=" + newValue;
+        if (s < 0) {
+            out.push_back("[" + sectionName + "]");
+            out.push_back(entry);
+        } else {
+            // After the section's last non-blank line.
+            size_t at = static_cast<size_t>(s) + 1;
+            for (size_t i = at; i < lines.size() && !lines[i].isSection; ++i)
+                if (!Trim(lines[i].raw).empty()) at = i + 1;
+            out.insert(out.begin() + static_cast<long>(at), entry);
+        }
+    }
+    std::string written;
+    for (const std::string& line : out) written += line + "\r\n";
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) {
+        lastError = kErrorFileNotFound;
+        return false;
+    }
+    const bool ok = fwrite(written.data(), 1, written.size(), f) == written.size();
+    return fclose(f) == 0 && ok;
+}
+
+// --- Files -------------------------------------------------------------------------------
+bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool truncate) {
+    int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND),
+                  0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = write(fd, bytes + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    return done == length;
+}
+
+PlatformFile PlatformFileOpenRead(const char* path) {
+    if (!PlatformFileExists(path)) return nullptr;
+    return static_cast<PlatformFile>(fopen(NativePath(path).c_str(), "rb"));
+}
+
+uint32_t PlatformFileSize(PlatformFile file) {
+    struct stat info;
+    if (fstat(fileno(static_cast<FILE*>(file)), &info) != 0) return 0xFFFFFFFFu;
+    return static_cast<uint32_t>(info.st_size);
+}
+
+int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead) {
+    FILE* f = static_cast<FILE*>(file);
+    *bytesRead = static_cast<uint32_t>(fread(buffer, 1, length, f));
+    return ferror(f) ? 0 : 1;
+}
+
+void PlatformFileClose(PlatformFile file) { fclose(static_cast<FILE*>(file)); }
+
+// --- Text conversion -----------------------------------------------------------------------
+namespace {
+constexpr uint32_t kUtf8 = 65001;
+constexpr uint32_t kAnsiCodePage = 1252;  // code page 0: the ANSI code page of a western system
+constexpr char kDefaultChar = '?';
+constexpr uint16_t kUnmappable = 0;  // no code page maps a unit other than U+0000 to byte 0
+
+// Each UTF-16 unit's bytes in one code page: one byte, or lead byte << 8 | trail byte.
+struct CodePageTable {
+    uint16_t bytes[65536];
+};
+
+std::mutex tablesLock;
+std::map<uint32_t, std::unique_ptr<CodePageTable>> tables;  // null: the code page is unknown
+
+// Built once per code page; the table never changes after that.
+const CodePageTable* TableFor(uint32_t codePage) {
+    std::lock_guard<std::mutex> guard(tablesLock);
+    auto found = tables.find(codePage);
+    if (found != tables.end()) return found->second.get();
+    char name[32];
+    snprintf(name, sizeof name, "CP%u", static_cast<unsigned>(codePage));
+    iconv_t converter = iconv_open(name, "UCS-2LE");
+    std::unique_ptr<CodePageTable> table;
+    if (converter != reinterpret_cast<iconv_t>(-1)) {
+        table.reset(new CodePageTable());
+        for (uint32_t unit = 1; unit < 65536; ++unit) {
+            char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+            unsigned char result[8];
+            char* inAt = in;
+            char* outAt = reinterpret_cast<char*>(result);
+            size_t inLeft = 2, outLeft = sizeof result;
+            iconv(converter, nullptr, nullptr, nullptr, nullptr);
+            const size_t n = iconv(converter, &inAt, &inLeft, &outAt, &outLeft);
+            const size_t produced = sizeof result - outLeft;
+            uint16_t value = kUnmappable;
+            if (n == 0 && produced == 1) value = result[0];
+            else if (n == 0 && produced == 2) value = static_cast<uint16_t>(result[0] << 8 | result[1]);
+            table->bytes[unit] = value;
+        }
+        iconv_close(converter);
+    }
+    const CodePageTable* raw = table.get();
+    tables[codePage] = std::move(table);
+    return raw;
+}
+
+void AppendUtf8(std::string& out, uint32_t point) {
+    if (point < 0x80) {
+        out += static_cast<char>(point);
+    } else if (point < 0x800) {
+        out += static_cast<char>(0xC0 | point >> 6);
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        out += static_cast<char>(0xE0 | point >> 12);
+        out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | point >> 18);
+        out += static_cast<char>(0x80 | (point >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
+// A lone surrogate becomes U+FFFD.
+void ToUtf8(const kal_char16* text, size_t units, std::string& out) {
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00u));
+            ++i;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            AppendUtf8(out, 0xFFFD);
+        } else {
+            AppendUtf8(out, unit);
+        }
+    }
+}
+
+// Unit by unit, as the system converts to a code page: a surrogate, paired or
+// not, and every unit the code page lacks become the default character.
+void ToCodePage(const CodePageTable& table, const kal_char16* text, size_t units, std::string& out) {
+    for (size_t i = 0; i < units; ++i) {
+        const uint16_t unit = static_cast<uint16_t>(text[i]);
+        const uint16_t bytes = unit == 0 ? 0 : table.bytes[unit];
+        if (unit != 0 && bytes == kUnmappable) out += kDefaultChar;
+        else if (bytes > 0xFF) out += static_cast<char>(bytes >> 8), out += static_cast<char>(bytes & 0xFF);
+        else out += static_cast<char>(bytes);
+    }
+}
+}  // namespace
+
+int32_t PlatformWideToCodePage(uint32_t codePage, const kal_char16* text, int32_t length, char* out,
+                               int32_t size) {
+    if (!text || length == 0 || length < -1 || size < 0 || (size > 0 && !out)) return 0;
+    size_t units = 0;
+    if (length == -1) {
+        while (text[units]) ++units;
+        ++units;  // with its terminator
+    } else {
+        units = static_cast<size_t>(length);
+    }
+    if (codePage == 0) codePage = kAnsiCodePage;
+    std::string converted;
+    if (codePage == kUtf8) {
+        ToUtf8(text, units, converted);
+    } else {
+        const CodePageTable* table = TableFor(codePage);
+        if (!table) return 0;
+        ToCodePage(*table, text, units, converted);
+    }
+    if (size == 0) return static_cast<int32_t>(converted.size());
+    if (converted.size() > static_cast<size_t>(size)) {
+        memcpy(out, converted.data(), static_cast<size_t>(size));  // the system fills what fits, then fails
+        return 0;
+    }
+    memcpy(out, converted.data(), converted.size());
+    return static_cast<int32_t>(converted.size());
+}
+
+bool PlatformIsLeadByte(uint32_t codePage, uint8_t byte) {
+    switch (codePage) {
+    case 932: return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:
+    case 949:
+    case 950: return byte >= 0x81 && byte <= 0xFE;
+    default: return false;  // 0 is a single-byte ANSI code page here
+    }
+}
+
+// --- Time, threads, locks ---------------------------------------------------------------------
+LocalTime PlatformLocalTime() {
+    time_t now = time(nullptr);
+    struct tm t;
+    localtime_r(&now, &t);
+    return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
+
+void PlatformSleep(uint32_t milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    struct timespec wait{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+uint32_t PlatformCurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+uint32_t PlatformTickCount() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(PlatformLock), "PlatformLock holds a pthread mutex");
+void PlatformLockEnter(PlatformLock* lock) { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)); }
+void PlatformLockLeave(PlatformLock* lock) { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)); }
+bool PlatformLockTryEnter(PlatformLock* lock) {
+    return pthread_mutex_trylock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)) == 0;
+}
+
+static_assert(sizeof(pthread_cond_t) <= sizeof(PlatformCondition), "PlatformCondition holds a pthread condition");
+bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uint32_t limitMs) {
+    // A zero condition measures on the realtime clock.
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += static_cast<time_t>(limitMs / 1000);
+    until.tv_nsec += static_cast<long>(limitMs % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_nsec -= 1000000000L;
+        ++until.tv_sec;
+    }
+    return pthread_cond_timedwait(reinterpret_cast<pthread_cond_t*>(condition->bytes),
+                                  reinterpret_cast<pthread_mutex_t*>(lock->bytes), &until) == 0;
+}
+void PlatformConditionWakeAll(PlatformCondition* condition) {
+    pthread_cond_broadcast(reinterpret_cast<pthread_cond_t*>(condition->bytes));
+}
+
+// --- Foreign exceptions -----------------------------------------------------------------
+// There are no structured exceptions here: every exception is this runtime's own
+// and passes through unchanged.
+bool PlatformCallCatchingForeign(void (*call)(void*), void* context, PlatformForeignException* caught) {
+    *caught = PlatformForeignException{false, false, 0};
+    call(context);
+    return true;
+}

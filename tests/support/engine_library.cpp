@@ -1,0 +1,50 @@
+#define KAL_BUILDING_DRIVER  // the exports are linked into the test, not imported
+#include "support/engine_library.h"
+
+#include "engine/engine.h"
+#include "kal_drv.h"
+#include "platform/platform.h"
+#include "speech/speech.h"
+#include "support/files.h"
+
+void EngineLibraryTest::SetUp() {
+    DriverTest::SetUp();
+    CopyFileTo(BuildPath(THREADED_ENGINE_FILE), folder + "nalvoapi.dll");
+    SpeakStartWaitMs = 0;
+    StopPollWaitMs = 1;
+    ShutdownSettleMs = 1;
+    SynchronizePollMs = 1;
+}
+
+void EngineLibraryTest::TearDown() {
+    kal_Terminate();
+    ReleaseEngineLibrary();
+    SpeakStartWaitMs = 50;
+    StopPollWaitMs = 50;
+    ShutdownSettleMs = 100;
+    SynchronizePollMs = 100;
+    DriverTest::TearDown();
+}
+
+bool EngineLibraryTest::Start() {
+    const bool started = kal_Initialize() != -1;
+    Bind();
+    if (control) reset();
+    return started && control;
+}
+
+void EngineLibraryTest::Bind() {
+    control = nullptr;
+    if (!Engine.engineLibrary) return;
+    auto bind = [](const char* name) { return PlatformLibraryEntry(Engine.engineLibrary, name); };
+    control = reinterpret_cast<ThreadedEngineControlFn>(bind("threaded_engine_control"))();
+    seen = reinterpret_cast<ThreadedEngineSeenFn>(bind("threaded_engine_seen"));
+    lastText = reinterpret_cast<ThreadedEngineLastTextFn>(bind("threaded_engine_last_text"));
+    reset = reinterpret_cast<ThreadedEngineResetFn>(bind("threaded_engine_reset"));
+}
+
+std::string EngineLibraryTest::LastText() const {
+    char text[256];
+    lastText(text, sizeof text);
+    return text;
+}

@@ -1,0 +1,73 @@
+// A thread-safe engine library for the stress and fault tests, built as a real
+// library (threaded_engine.dll / threaded_engine.so) that the driver loads like
+// the real engine. It ends texts on its own worker thread, on two threads
+// (begin on one, end on the other) or synchronously inside Speak, and can be
+// told to misbehave. Texts of the form "h<thread>n<sequence>" are checked as
+// they arrive: given twice, or out of order for their host thread.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "engine/contract.h"
+
+enum ThreadedEngineMode : int32_t {
+    kEndOnWorker = 0,   // begin and end from one engine thread
+    kEndSynchronous = 1,  // begin and end from inside Speak
+    kEndOnTwoThreads = 2,  // begin from one engine thread, end from another
+};
+
+// Slots of the engine table, for the fault script: the entry point that fails.
+constexpr int32_t kNoFault = -1;
+
+constexpr int kEngineHostThreads = 8;
+constexpr int kEngineMaxSequence = 1 << 18;
+
+struct ThreadedEngineControl {
+    // The script: set by the test while nothing is speaking.
+    std::atomic<int32_t> mode{kEndOnWorker};
+    std::atomic<int32_t> failSlot{kNoFault};  // EngineApi slot that returns failResult
+    std::atomic<int32_t> failResult{0};
+    std::atomic<int32_t> stuckBusy{0};         // status reports busy for ever
+    std::atomic<int32_t> dropEnd{0};           // the end never comes
+    std::atomic<int32_t> dropBegin{0};         // nor the begin (with dropEnd: the thread died)
+    std::atomic<int32_t> doubleEnd{0};         // every end is sent twice
+    std::atomic<int32_t> beginInsideSpeak{0};  // begin is sent from inside Speak
+    std::atomic<int32_t> endAfterStop{0};      // a stopped text still gets its end, late
+    std::atomic<int32_t> languages{1};         // languages the engine lists (1 or 2)
+
+    // The record, written by the engine.
+    std::atomic<uint32_t> given{0};       // texts that reached Speak
+    std::atomic<uint32_t> ended{0};       // ends sent for texts that were spoken
+    std::atomic<uint32_t> stopped{0};     // texts cut by Stop
+    std::atomic<uint32_t> duplicated{0};  // a host text given a second time
+    std::atomic<uint32_t> outOfOrder{0};  // a host text given before an earlier one of its thread
+    std::atomic<uint32_t> notifications{0};
+    std::atomic<uint32_t> opens{0};
+    std::atomic<uint32_t> closes{0};
+};
+
+// Exported by the library beside the thirty entry points.
+typedef ThreadedEngineControl*(ENGINE_CALL* ThreadedEngineControlFn)();
+// 1 when the host text of that thread and sequence reached Speak.
+typedef int32_t(ENGINE_CALL* ThreadedEngineSeenFn)(int32_t thread, int32_t sequence);
+// The last text given to Speak, cut to size - 1 characters.
+typedef void(ENGINE_CALL* ThreadedEngineLastTextFn)(char* out, uint32_t size);
+// Forgets every text seen, so a new run can start its sequences at 0.
+typedef void(ENGINE_CALL* ThreadedEngineResetFn)();
+
+// Read by the engine's initialize from the folder it is given: "<slot> <result>",
+// a fault for the entry point of that EngineApi slot that outlives reloads.
+#define THREADED_ENGINE_FAULT_FILE "engine_fault.txt"
+
+// Also read there: three int32 counts (engines, languages, voices), reported as
+// they are, then the bytes of the entries in turn (0xFF ends an entry early; an
+// entry may stay unterminated). Never more entries are written than the
+// driver's capacity.
+#define THREADED_ENGINE_LIST_FILE "engine_lists.bin"
+
+// File name of the built library below the build tree, e.g. "tests/threaded_engine.dll".
+#if defined(_WIN32)
+#define THREADED_ENGINE_FILE "tests/threaded_engine.dll"
+#else
+#define THREADED_ENGINE_FILE "tests/threaded_engine.so"
+#endif
