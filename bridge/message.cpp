@@ -281,3 +281,12 @@ SynthMarkCut CutSynthMark(const char* text, size_t textSize, const char* marker,
 }
 
 }  // namespace bridge
+
+bridge::TextField bridge::NarrowField(const char* text, uint32_t limit) {
+    TextField field;
+    if (!text) return field;
+    field.present = true;
+    field.data = text;
+    field.size = static_cast<uint32_t>(strnlen(text, limit));
+    return field;
+}

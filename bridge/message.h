@@ -59,6 +59,10 @@ struct TextField {
     uint32_t size = 0;
 };
 
+// A field for an 8-bit text: absent for null, else its bytes up to the
+// terminator, at most limit of them.
+TextField NarrowField(const char* text, uint32_t limit);
+
 struct Request {
     Op op = Op::Initialize;
     int32_t args[kArgCount] = {};

@@ -54,14 +54,7 @@ int32_t Simple(Op op, int32_t fallback, int32_t a0 = 0, int32_t a1 = 0, int32_t 
     return result;
 }
 
-TextField Narrow(const char* text, uint32_t limit) {
-    TextField field;
-    if (!text) return field;
-    field.present = true;
-    field.data = text;
-    field.size = static_cast<uint32_t>(strnlen(text, limit));
-    return field;
-}
+TextField Narrow(const char* text, uint32_t limit) { return NarrowField(text, limit); }
 
 TextField Wide(const wchar_t* text, uint32_t unitLimit) {
     TextField field;

@@ -85,14 +85,7 @@ const wchar_t* Wide(const TextField& text) {
     return text.present ? static_cast<const wchar_t*>(text.data) : nullptr;
 }
 
-TextField Field(const char* text, uint32_t limit) {
-    TextField field;
-    if (!text) return field;
-    field.present = true;
-    field.data = text;
-    field.size = static_cast<uint32_t>(strnlen(text, limit));
-    return field;
-}
+TextField Field(const char* text, uint32_t limit) { return NarrowField(text, limit); }
 
 void DescribeVoice(const KalVoiceDescriptor* voice, VoiceRecord& record) {
     record.address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(voice));

@@ -50,3 +50,20 @@ TEST_F(FuzzReplayTest, EveryKeptInputRunsCleanly) {
     }
     FuzzFinish();
 }
+
+// The bridge's message decoder target, replayed the same way.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+TEST(FuzzReplayBridge, EveryKeptMessageDecodesCleanly) {
+    const std::string base = SourceFolder() + "bridge_message";
+    const std::vector<std::string> seeds = FilesIn(base + "/corpus");
+    const std::vector<std::string> crashers = FilesIn(base + "/crashers");
+    EXPECT_FALSE(seeds.empty()) << "no seed corpus in " << base;
+    for (const std::vector<std::string>* inputs : {&seeds, &crashers}) {
+        for (const std::string& path : *inputs) {
+            SCOPED_TRACE(path);
+            const std::string bytes = ReadFileText(path);
+            EXPECT_EQ(0, LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        }
+    }
+}
