@@ -2,6 +2,7 @@
 // these operations, named after what they do, and never includes windows.h.
 #pragma once
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 
 #include "kal_drv.h"
@@ -79,11 +80,19 @@ struct PlatformLock {
     // A pthread mutex in place; the unlocked default mutex is all zero bytes.
     alignas(8) unsigned char bytes[64];
 #endif
+#ifndef NDEBUG
+    // The thread inside (0: none), so that a function that needs the lock held
+    // can check it (PlatformLockHeldHere). Debug builds only.
+    std::atomic<uint32_t> owner;
+#endif
 };
 void PlatformLockEnter(PlatformLock* lock);
 // Enters only when that needs no wait; true when entered.
 bool PlatformLockTryEnter(PlatformLock* lock);
 void PlatformLockLeave(PlatformLock* lock);
+// True when this thread is inside the lock; always true in release builds,
+// which do not track the owner. For assert() in functions that need it held.
+inline bool PlatformLockHeldHere(const PlatformLock* lock);
 
 // A condition to wait on with a lock held. Zero is its start state, like the lock's.
 struct PlatformCondition {
@@ -139,3 +148,22 @@ struct PlatformForeignException {
     uint32_t value;
 };
 bool PlatformCallCatchingForeign(void (*call)(void*), void* context, PlatformForeignException* caught);
+
+// --- Lock owner bookkeeping (debug builds) ------------------------------------------------
+inline void PlatformLockNoteOwner(PlatformLock* lock, bool entered) {
+#ifndef NDEBUG
+    lock->owner.store(entered ? PlatformCurrentThreadId() : 0, std::memory_order_relaxed);
+#else
+    (void)lock;
+    (void)entered;
+#endif
+}
+
+inline bool PlatformLockHeldHere(const PlatformLock* lock) {
+#ifndef NDEBUG
+    return lock->owner.load(std::memory_order_relaxed) == PlatformCurrentThreadId();
+#else
+    (void)lock;
+    return true;
+#endif
+}

@@ -489,10 +489,18 @@ uint32_t PlatformTickCount() {
 }
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(PlatformLock), "PlatformLock holds a pthread mutex");
-void PlatformLockEnter(PlatformLock* lock) { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)); }
-void PlatformLockLeave(PlatformLock* lock) { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)); }
+void PlatformLockEnter(PlatformLock* lock) {
+    pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(lock->bytes));
+    PlatformLockNoteOwner(lock, true);
+}
+void PlatformLockLeave(PlatformLock* lock) {
+    PlatformLockNoteOwner(lock, false);
+    pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(lock->bytes));
+}
 bool PlatformLockTryEnter(PlatformLock* lock) {
-    return pthread_mutex_trylock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)) == 0;
+    if (pthread_mutex_trylock(reinterpret_cast<pthread_mutex_t*>(lock->bytes)) != 0) return false;
+    PlatformLockNoteOwner(lock, true);
+    return true;
 }
 
 static_assert(sizeof(pthread_cond_t) <= sizeof(PlatformCondition), "PlatformCondition holds a pthread condition");
@@ -506,8 +514,11 @@ bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uin
         until.tv_nsec -= 1000000000L;
         ++until.tv_sec;
     }
-    return pthread_cond_timedwait(reinterpret_cast<pthread_cond_t*>(condition->bytes),
-                                  reinterpret_cast<pthread_mutex_t*>(lock->bytes), &until) == 0;
+    PlatformLockNoteOwner(lock, false);  // others may enter while this thread sleeps
+    const bool woken = pthread_cond_timedwait(reinterpret_cast<pthread_cond_t*>(condition->bytes),
+                                              reinterpret_cast<pthread_mutex_t*>(lock->bytes), &until) == 0;
+    PlatformLockNoteOwner(lock, true);
+    return woken;
 }
 void PlatformConditionWakeAll(PlatformCondition* condition) {
     pthread_cond_broadcast(reinterpret_cast<pthread_cond_t*>(condition->bytes));

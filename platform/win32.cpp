@@ -109,17 +109,31 @@ void PlatformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
 uint32_t PlatformCurrentThreadId() { return GetCurrentThreadId(); }
 uint32_t PlatformTickCount() { return GetTickCount(); }
 
-static_assert(sizeof(PlatformLock) == sizeof(SRWLOCK), "PlatformLock holds an SRWLOCK");
-void PlatformLockEnter(PlatformLock* lock) { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock)); }
-void PlatformLockLeave(PlatformLock* lock) { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock)); }
+static_assert(sizeof(PlatformLock::word) == sizeof(SRWLOCK), "PlatformLock holds an SRWLOCK");
+namespace {
+PSRWLOCK Srw(PlatformLock* lock) { return reinterpret_cast<PSRWLOCK>(&lock->word); }
+}  // namespace
+void PlatformLockEnter(PlatformLock* lock) {
+    AcquireSRWLockExclusive(Srw(lock));
+    PlatformLockNoteOwner(lock, true);
+}
+void PlatformLockLeave(PlatformLock* lock) {
+    PlatformLockNoteOwner(lock, false);
+    ReleaseSRWLockExclusive(Srw(lock));
+}
 bool PlatformLockTryEnter(PlatformLock* lock) {
-    return TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(lock)) != 0;
+    if (!TryAcquireSRWLockExclusive(Srw(lock))) return false;
+    PlatformLockNoteOwner(lock, true);
+    return true;
 }
 
 static_assert(sizeof(PlatformCondition) == sizeof(CONDITION_VARIABLE), "PlatformCondition holds a CONDITION_VARIABLE");
 bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uint32_t limitMs) {
-    return SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(condition),
-                                     reinterpret_cast<PSRWLOCK>(lock), limitMs, 0) != 0;
+    PlatformLockNoteOwner(lock, false);  // others may enter while this thread sleeps
+    const bool woken = SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(condition), Srw(lock),
+                                                 limitMs, 0) != 0;
+    PlatformLockNoteOwner(lock, true);
+    return woken;
 }
 void PlatformConditionWakeAll(PlatformCondition* condition) {
     WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(condition));

@@ -23,6 +23,7 @@
 //  - The shut-down suspends hand-overs and waits for the one in progress.
 // The engine reads a copy made for its hand-over, so neither a stop nor a new
 // text in the same slot changes the text while the engine speaks it.
+#include <cassert>
 #include <cstring>
 
 #include "config/config.h"
@@ -57,6 +58,7 @@ std::atomic<int32_t> slotsInUse{0};
 std::atomic<bool> handingOver{false};
 
 void SetSlotState(QueueSlot& slot, int32_t state) {
+    assert(PlatformLockHeldHere(&QueueLock));
     const bool wasInUse = slot.state != Free, inUse = state != Free;
     slot.state = state;
     if (wasInUse != inUse) slotsInUse += inUse ? 1 : -1;
@@ -65,6 +67,7 @@ void SetSlotState(QueueSlot& slot, int32_t state) {
 // Takes the next Pending slot in ring order into a hand-over buffer; null when
 // the engine is busy or nothing is pending. QueueLock held.
 const char* TakeNext() {
+    assert(PlatformLockHeldHere(&QueueLock));
     if (Queue.pendingCount == 0) return nullptr;
     const int32_t state = PlaybackState.load();
     if (Engine.initialised && (state == kSpeaking || state == kPaused)) return nullptr;
@@ -94,6 +97,7 @@ const char* TakeNext() {
 // Waits, QueueLock held, until no other thread hands over; false when
 // kHandOverWaitMs passed first.
 bool WaitForOtherHandOver(uint32_t self) {
+    assert(PlatformLockHeldHere(&QueueLock));
     const uint32_t started = PlatformTickCount();
     while (handOverThread != 0 && handOverThread != self) {
         const uint32_t waited = PlatformTickCount() - started;
@@ -108,6 +112,7 @@ bool WaitForOtherHandOver(uint32_t self) {
 class HandOverScope {
 public:
     HandOverScope(uint32_t self, HandOverBy by) : nested_(handOverThread != 0) {
+        assert(PlatformLockHeldHere(&QueueLock));
         if (!nested_) {
             handOverThread = self;
             handOverBy = by;
@@ -116,6 +121,7 @@ public:
         ++handOverDepth;
     }
     ~HandOverScope() {
+        assert(PlatformLockHeldHere(&QueueLock));
         --handOverDepth;
         if (nested_) return;
         handOverThread = 0;
@@ -133,6 +139,7 @@ private:
 // Called back inside this thread's own hand-over, the thread may not start another
 // text: a host call has handed over its one, or the nesting is deep enough.
 bool MayNotNest() {
+    assert(PlatformLockHeldHere(&QueueLock));
     return handOverBy == HandOverBy::Host || handOverDepth >= kMaxNestedHandOvers;
 }
 }  // namespace
