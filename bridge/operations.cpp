@@ -43,15 +43,19 @@ bool Call(const Request& request, const std::function<void(const Response&)>& us
 
 // The result of a call without texts back, or `fallback` (the driver's answer
 // without an engine) when no helper answers.
+int32_t ResultOf(const Request& request, int32_t fallback = 0) {
+    int32_t result = fallback;
+    Call(request, [&](const Response& response) { result = response.result; });
+    return result;
+}
+
 int32_t Simple(Op op, int32_t fallback, int32_t a0 = 0, int32_t a1 = 0, int32_t a2 = 0) {
     Request request;
     request.op = op;
     request.args[0] = a0;
     request.args[1] = a1;
     request.args[2] = a2;
-    int32_t result = fallback;
-    Call(request, [&](const Response& response) { result = response.result; });
-    return result;
+    return ResultOf(request, fallback);
 }
 
 TextField Narrow(const char* text, uint32_t limit) { return NarrowField(text, limit); }
@@ -220,9 +224,7 @@ int BridgeSynth(const wchar_t* text, int mark) {
     request.op = Op::Synth;
     request.args[0] = mark;
     request.texts[0] = Wide(text, kWideTextLimit);
-    int32_t result = 0;
-    Call(request, [&](const Response& response) { result = response.result; });
-    return result;
+    return ResultOf(request);
 }
 
 int BridgeSynthMark(const char* text, const char* marker, int mark) {
@@ -237,18 +239,14 @@ int BridgeSynthMark(const char* text, const char* marker, int mark) {
     } else {
         request.texts[1] = Narrow(marker, kNarrowTextLimit);
     }
-    int32_t result = 0;
-    Call(request, [&](const Response& response) { result = response.result; });
-    return result;
+    return ResultOf(request);
 }
 
 int BridgeKey(const char* text) {
     Request request;
     request.op = Op::Key;
     request.texts[0] = Narrow(text, kKeyTextLimit);
-    int32_t result = 0;
-    Call(request, [&](const Response& response) { result = response.result; });
-    return result;
+    return ResultOf(request);
 }
 
 int BridgeChar(int code) { return Simple(Op::Char, 0, code); }
@@ -267,9 +265,7 @@ int BridgeSetPunctuationList(const wchar_t* list) {
     Request request;
     request.op = Op::SetPunctuationList;
     request.texts[0] = Wide(list, kNarrowTextLimit / sizeof(wchar_t));
-    int32_t result = 0;
-    Call(request, [&](const Response& response) { result = response.result; });
-    return result;
+    return ResultOf(request);
 }
 
 KalVoiceDescriptor** BridgeListVoices(KalVoiceFilter* filter) {
@@ -293,9 +289,7 @@ int BridgeSetVoiceByName(const char* text) {
     Request request;
     request.op = Op::SetVoiceByName;
     request.texts[0] = Narrow(text, kNarrowTextLimit);
-    int32_t result = 0;
-    Call(request, [&](const Response& response) { result = response.result; });
-    return result;
+    return ResultOf(request);
 }
 
 int BridgeSetVoiceByProperties(KalVoiceFilter* filter) {
