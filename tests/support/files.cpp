@@ -66,3 +66,8 @@ std::string JournalUnescape(const std::string& escaped) {
 }
 
 std::vector<std::string> ReadLines(const std::string& path) { return SplitLines(ReadFileText(path)); }
+
+std::string ShortName(const std::string& name) {
+    constexpr size_t kLongest = 24;
+    return name.size() <= kLongest ? name : name.substr(0, kLongest);
+}

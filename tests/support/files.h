@@ -7,6 +7,10 @@
 // A new, empty folder below the test's working folder; returns its full path
 // with a trailing backslash.
 std::string FreshFolder(const std::string& name);
+// A test's name cut for a folder name: the driver finds its engine with the
+// system's file check, which takes paths of at most 127 characters, so the folder
+// must stay short wherever the build tree lies.
+std::string ShortName(const std::string& name);
 std::string ReadFileText(const std::string& path);  // empty when missing
 // The lines of a file (none when it is missing), without their line ends.
 std::vector<std::string> ReadLines(const std::string& path);

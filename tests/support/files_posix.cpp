@@ -29,7 +29,7 @@ std::string FreshFolder(const std::string& name) {
     std::error_code ignored;
     const std::string root = std::filesystem::current_path().string() + "/scratch/";
     std::filesystem::create_directories(root, ignored);
-    const std::string folder = root + name + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "/";
+    const std::string folder = root + ShortName(name) + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "/";
     std::filesystem::remove_all(folder, ignored);
     std::filesystem::create_directories(folder, ignored);
     return folder;

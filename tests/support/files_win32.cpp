@@ -39,7 +39,7 @@ std::string FreshFolder(const std::string& name) {
     static std::atomic<int> counter{0};
     std::string root = WorkingFolder() + "scratch\\";
     CreateDirectoryA(root.c_str(), nullptr);
-    std::string folder = root + name + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+    std::string folder = root + ShortName(name) + "-" + std::to_string(GetCurrentProcessId()) + "-" +
                          std::to_string(counter++) + "\\";
     RemoveTree(folder);
     CreateDirectoryA(folder.c_str(), nullptr);
