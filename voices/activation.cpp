@@ -22,8 +22,6 @@ void LogSelectFailure(const char* line, const char* lead, int32_t result, int32_
 }
 }  // namespace
 
-int32_t SendNumber(uint32_t id, int32_t value) { return EngineSendNumber(id, value); }
-
 int32_t SetVoice(int32_t voiceId) {
     CurrentVoiceId = voiceId;
     LogWriteDetail(LOG_ENGINE, "SetVoice", "%d", static_cast<int>(voiceId));

@@ -62,8 +62,6 @@ VoiceDescriptor* VoicesGetCurrent();
 extern char DictionaryPath[256];
 int32_t SetVoice(int32_t voiceId);
 void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber);
-// Passes one number (its low 16 bits) to the engine through the shared ParamRecord.
-int32_t SendNumber(uint32_t id, int32_t value);
 
 // --- Parameters ----------------------------------------------------------------------------------
 extern char PunctuationList[260];

@@ -14,6 +14,7 @@
 
 #include "support/files.h"
 #include "support/host.h"
+#include "bridge/bridge_support.h"
 #include "support/pe.h"
 #include "tests/bridge/helper_process.h"
 
@@ -113,10 +114,7 @@ TEST(Bridge, WhatTheDriverHandsOutStaysAtItsAddressAndIsUpdatedInPlace) {
 
 TEST(Bridge, SynchronizeReturnsAfterTheLastEndHasReachedTheCallback) {
     Host host("synchronize", kKalIni, EngineIni(20));
-    host.Load();
-    host.UseCallback();
-    ASSERT_EQ(11000, host.Initialize());
-    host.SetVoiceByName("Anna");
+    ASSERT_NO_FATAL_FAILURE(StartSpeaking(host));
     for (int round = 0; round < 3; ++round) {
         host.ClearEvents();
         host.Synth(L"eins", 1);
@@ -140,10 +138,7 @@ TEST(Bridge, SynchronizeReturnsAfterTheLastEndHasReachedTheCallback) {
 
 TEST(Bridge, AStopFromAnotherThreadEndsAWaitingSynchronize) {
     Host host("concurrent", kKalIni, EngineIni(100));
-    host.Load();
-    host.UseCallback();
-    ASSERT_EQ(11000, host.Initialize());
-    host.SetVoiceByName("Anna");
+    ASSERT_NO_FATAL_FAILURE(StartSpeaking(host));
     host.Synth(L"Ein langer Text, den ein Stopp von einem anderen Faden abbricht.", 1);
     ASSERT_TRUE(host.WaitForEvents(1));
     std::future<int> waiting = std::async(std::launch::async, [&] { return host.Synchronize(); });

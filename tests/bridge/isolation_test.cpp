@@ -15,6 +15,7 @@
 #include "bridge/connection.h"
 #include "support/files.h"
 #include "support/host.h"
+#include "bridge/bridge_support.h"
 #include "tests/bridge/helper_process.h"
 
 namespace {
@@ -41,10 +42,7 @@ std::vector<std::string> BridgeProtocol(const std::string& folder) { return Spli
 
 TEST(Isolation, AKilledHelperLeavesTheHostRunningAndInitializeStartsANewOne) {
     Host host("killed", kKalIni, kSlowEngine);
-    host.Load();
-    host.UseCallback();
-    ASSERT_EQ(11000, host.Initialize());
-    host.SetVoiceByName("Anna");
+    ASSERT_NO_FATAL_FAILURE(StartSpeaking(host));
     host.Synth(L"Ein Text, der lange dauert, weil jeder Buchstabe zweihundert Millisekunden braucht.", 1);
     ASSERT_TRUE(host.WaitForEvents(1));
     ASSERT_EQ(1, host.IsPlaying());
