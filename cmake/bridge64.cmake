@@ -24,6 +24,23 @@ add_dependencies(kalsay bits32)
 enable_testing()
 add_subdirectory(tests/bridge)
 
-# Into the same prefix as the 32-bit kit: the bridge beside kal_drv.dll and kal_host32.exe.
-install(TARGETS kal_drv64 RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
-install(PROGRAMS $<TARGET_FILE:kalsay> DESTINATION bin RENAME kalsay64.exe)
+include(cmake/version.cmake)
+kal_version_resource(kal_drv64 kal_drv64.dll "kal_drv bridge for 64-bit hosts")
+kal_version_resource(kalsay kalsay.exe "kalsay, a command-line host of kal_drv")
+
+# kal_drv64.lib for toolchains that do not read the mingw import library.
+find_program(KAL_DLLTOOL64 NAMES x86_64-w64-mingw32-dlltool REQUIRED)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/bridge/kal_drv64.lib
+  COMMAND ${KAL_DLLTOOL64} -d ${CMAKE_SOURCE_DIR}/bridge/kal_drv64.def -l ${CMAKE_BINARY_DIR}/bridge/kal_drv64.lib -D kal_drv64.dll
+  DEPENDS ${CMAKE_SOURCE_DIR}/bridge/kal_drv64.def
+  COMMENT "Import library kal_drv64.lib from kal_drv64.def")
+add_custom_target(kal_drv64_lib ALL DEPENDS ${CMAKE_BINARY_DIR}/bridge/kal_drv64.lib)
+
+# The release's 64-bit half (the "release" component, cmake/install.cmake), into
+# the same prefix as the 32-bit tree's. kal_drv64.dll needs kal_host32.exe and
+# kal_drv.dll beside it, which come from bin/x86: bin/x64/README.txt says so.
+install(TARGETS kal_drv64 RUNTIME DESTINATION bin/x64 COMPONENT release ARCHIVE DESTINATION lib/x64 COMPONENT release)
+install(TARGETS kalsay RUNTIME DESTINATION bin/x64 COMPONENT release)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/bin-x64-README.txt DESTINATION bin/x64 RENAME README.txt COMPONENT release)
+install(FILES ${CMAKE_BINARY_DIR}/bridge/kal_drv64.lib ${CMAKE_SOURCE_DIR}/bridge/kal_drv64.def
+  DESTINATION lib/x64 COMPONENT release)
