@@ -83,17 +83,17 @@ std::string ProfileValue(const std::string& path, const std::string& section, co
 }  // namespace
 
 TEST(KitLayout, InstallHoldsEveryPartOfTheKit) {
-    for (const char* file : {"bin/kal_drv.dll", "bin/kalsay.exe", "bin/kal_host32.exe", "bin/nalvoapi.dll", "bin/simengine.ini",
-                             "include/kal_drv.h", "lib/libkal_drv.dll.a", "lib/kal_drv.lib", "kal.ini.sample",
+    for (const char* file : {"bin/x86/kal_drv.dll", "bin/x86/kalsay.exe", "bin/x86/kal_host32.exe", "bin/x86/nalvoapi.dll", "bin/x86/simengine.ini",
+                             "include/kal_drv.h", "lib/x86/libkal_drv.dll.a", "lib/x86/kal_drv.lib", "kal.ini.sample",
                              "docs/integration.md"})
         EXPECT_TRUE(FileExists(KitPath(file))) << file;
     // The installed header is the one the driver was built with.
     EXPECT_EQ(ReadFileText(KitPath("include/kal_drv.h")), ReadFileText(BuildPath("tests/kit/kal_drv.h")));
-    EXPECT_EQ(ReadFileText(KitPath("bin/kal_drv.dll")), ReadFileText(BuildPath("driver/kal_drv.dll")));
+    EXPECT_EQ(ReadFileText(KitPath("bin/x86/kal_drv.dll")), ReadFileText(BuildPath("driver/kal_drv.dll")));
 }
 
 TEST(KitBinary, ExportsExactlyTheNamesOfTheDefFile) {
-    MappedImage image(KitPath("bin/kal_drv.dll"));
+    MappedImage image(KitPath("bin/x86/kal_drv.dll"));
     ASSERT_TRUE(image.valid());
     std::vector<std::string> exported = ExportNames(image.module());
     std::vector<std::string> expected = DefExports();
@@ -108,13 +108,13 @@ TEST(KitBinary, ExportsExactlyTheNamesOfTheDefFile) {
 }
 
 TEST(KitBinary, DriverAndKalsayImportOnlySystemDlls) {
-    ExpectSystemImportsOnly(KitPath("bin/kal_drv.dll"));
-    ExpectSystemImportsOnly(KitPath("bin/kalsay.exe"));
-    ExpectSystemImportsOnly(KitPath("bin/kal_host32.exe"));
+    ExpectSystemImportsOnly(KitPath("bin/x86/kal_drv.dll"));
+    ExpectSystemImportsOnly(KitPath("bin/x86/kalsay.exe"));
+    ExpectSystemImportsOnly(KitPath("bin/x86/kal_host32.exe"));
 }
 
 TEST(KitBinary, VersionResourceCarriesProductAndProjectVersion) {
-    const std::string path = KitPath("bin/kal_drv.dll");
+    const std::string path = KitPath("bin/x86/kal_drv.dll");
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
     ASSERT_GT(size, 0u);
