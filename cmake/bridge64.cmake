@@ -28,10 +28,12 @@ include(cmake/version.cmake)
 kal_version_resource(kal_drv64 kal_drv64.dll "kal_drv bridge for 64-bit hosts")
 kal_version_resource(kalsay kalsay.exe "kalsay, a command-line host of kal_drv")
 
-# kal_drv64.lib for toolchains that do not read the mingw import library.
+# kal_drv64.lib for toolchains that do not read the mingw import library; made
+# in its folder, so that its members are not named after the build machine's path.
 find_program(KAL_DLLTOOL64 NAMES x86_64-w64-mingw32-dlltool REQUIRED)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/bridge/kal_drv64.lib
-  COMMAND ${KAL_DLLTOOL64} -d ${CMAKE_SOURCE_DIR}/bridge/kal_drv64.def -l ${CMAKE_BINARY_DIR}/bridge/kal_drv64.lib -D kal_drv64.dll
+  COMMAND ${KAL_DLLTOOL64} -d ${CMAKE_SOURCE_DIR}/bridge/kal_drv64.def -l kal_drv64.lib -D kal_drv64.dll
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bridge
   DEPENDS ${CMAKE_SOURCE_DIR}/bridge/kal_drv64.def
   COMMENT "Import library kal_drv64.lib from kal_drv64.def")
 add_custom_target(kal_drv64_lib ALL DEPENDS ${CMAKE_BINARY_DIR}/bridge/kal_drv64.lib)

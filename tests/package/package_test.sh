@@ -64,11 +64,12 @@ lib/cmake/kal_drv/kal_drv-config.cmake
 lib/cmake/kal_drv/kal_drv-config-version.cmake
 EOF2
 }
-zip_files() { unzip -Z1 "$zip" | grep -v '/$' | sed "s|^kal_drv-$version/||" | sort; }
+# The tools are the build's: cmake reads the zip, the cross binutils the binaries.
+zip_files() { cmake -E tar tf "$zip" | grep -v '/$' | sed "s|^kal_drv-$version/||" | sort; }
 check "manifest" diff <(manifest) <(zip_files)
-check "every entry under kal_drv-$version/" bash -c "! unzip -Z1 '$zip' | grep -v '^kal_drv-$version/'"
+check "every entry under kal_drv-$version/" bash -c "! cmake -E tar tf '$zip' | grep -v '^kal_drv-$version/'"
 
-unzip -q "$zip" -d "$work" || { echo "FAIL unzip"; exit 1; }
+(cd "$work" && cmake -E tar xf "$zip") || { echo "FAIL unpacking $zip"; exit 1; }
 pkg=$work/kal_drv-$version
 # The shipped files are the sources' own.
 for file in include/kal_drv.h lib/x86/kal_drv.def kal.ini.sample LICENSE CHANGELOG.md; do
@@ -102,7 +103,7 @@ binary_ok() {  # binary_ok FILE FORMAT SYSTEM_FOLDER
   [ "$version_fixed" = "$version4 $version4" ] || { echo "$file: fixed version '$version_fixed', not $version4"; return 1; }
   # The strings: the value follows its key.
   local strings key value
-  strings=$(strings -el "$file")
+  strings=$(x86_64-w64-mingw32-strings -el "$file")
   for key in FileVersion ProductVersion OriginalFilename ProductName; do
     value=$(grep -A1 -xF "$key" <<<"$strings" | sed -n 2p)
     case $key in
@@ -118,6 +119,29 @@ for file in "$pkg"/bin/x86/*.dll "$pkg"/bin/x86/*.exe; do
 done
 for file in "$pkg"/bin/x64/*.dll "$pkg"/bin/x64/*.exe; do
   check "bin/x64/$(basename "$file")" binary_ok "$file" pei-x86-64 system32
+done
+
+# Each import library: every member of its folder's architecture, an import of
+# each name of the .def beside it (32-bit symbols carry the leading underscore),
+# and no member named after the build machine's folders.
+implib_ok() {  # implib_ok LIB FORMAT SYMBOL_PREFIX DEF
+  local lib=$1 format=$2 prefix=$3 def=$4 formats symbols name
+  formats=$(x86_64-w64-mingw32-objdump -f "$lib" | sed -n 's/.*file format //p' | sort -u) || return 1
+  [ "$formats" = "$format" ] || { echo "$lib members: $formats"; return 1; }
+  if x86_64-w64-mingw32-ar t "$lib" | grep -m1 -E "work|build|tmp"; then echo "$lib has members named after folders"; return 1; fi
+  symbols=$(x86_64-w64-mingw32-nm "$lib" | sed -n 's/.* I //p' | sort) || return 1
+  local names
+  names=$(sed -n '/^EXPORTS/,$p' "$def" | tail -n +2 | tr -d ' \t\r' | grep -v '^$')
+  [ "$(wc -l <<<"$names")" = 20 ] || { echo "$def does not list twenty exports"; return 1; }
+  for name in $names; do
+    grep -qxF "__imp_$prefix$name" <<<"$symbols" || { echo "$lib lacks __imp_$prefix$name"; return 1; }
+  done
+}
+for lib in kal_drv.lib libkal_drv.dll.a; do
+  check "lib/x86/$lib" implib_ok "$pkg/lib/x86/$lib" pe-i386 _ "$pkg/lib/x86/kal_drv.def"
+done
+for lib in kal_drv64.lib libkal_drv64.dll.a; do
+  check "lib/x64/$lib" implib_ok "$pkg/lib/x64/$lib" pe-x86-64 "" "$pkg/lib/x64/kal_drv64.def"
 done
 
 # The host, from a copy of its sources outside the source tree, against the package alone.
