@@ -125,12 +125,12 @@ done
 # each name of the .def beside it (32-bit symbols carry the leading underscore),
 # and no member named after the build machine's folders.
 implib_ok() {  # implib_ok LIB FORMAT SYMBOL_PREFIX DEF
-  local lib=$1 format=$2 prefix=$3 def=$4 formats symbols name
+  local lib=$1 format=$2 prefix=$3 def=$4 formats symbols name names members
   formats=$(x86_64-w64-mingw32-objdump -f "$lib" | sed -n 's/.*file format //p' | sort -u) || return 1
   [ "$formats" = "$format" ] || { echo "$lib members: $formats"; return 1; }
-  if x86_64-w64-mingw32-ar t "$lib" | grep -m1 -E "work|build|tmp"; then echo "$lib has members named after folders"; return 1; fi
+  members=$(x86_64-w64-mingw32-ar t "$lib") || return 1
+  if grep -m1 -E "work|build|tmp" <<<"$members"; then echo "$lib has members named after folders"; return 1; fi
   symbols=$(x86_64-w64-mingw32-nm "$lib" | sed -n 's/.* I //p' | sort) || return 1
-  local names
   names=$(sed -n '/^EXPORTS/,$p' "$def" | tail -n +2 | tr -d ' \t\r' | grep -v '^$')
   [ "$(wc -l <<<"$names")" = 20 ] || { echo "$def does not list twenty exports"; return 1; }
   for name in $names; do
