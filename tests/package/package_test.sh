@@ -4,7 +4,8 @@
 # takes BUILD/release/kal_drv-<version>.zip and its SHA256SUMS (scripts/package.sh),
 # checks the checksum and that the zip holds exactly the release's files, that
 # every binary is of its folder's architecture, imports only system DLLs and
-# carries the project version in its version resource; then unpacks it into a
+# carries the project version in its version resource, that each import library
+# imports the .def's names for its architecture; then unpacks it into a
 # fresh folder outside the source tree and builds host/ against it alone with
 # find_package, once with the 32-bit and once with the 64-bit mingw compiler,
 # and runs each under Wine (BUILD64's win64 prefix) beside the simulated engine
@@ -174,6 +175,20 @@ host_run() {  # host_run ARCH TRIPLE FORMAT RUNTIME_FILES...
     grep -qxE "$line" <<<"$output" || { echo "missing: $line"; return 1; }
   done
 }
+# The package's version file: exactly the project version, and no other major one.
+version_file_ok() {
+  local major=${version%%.*} wanted
+  for wanted in "$version;EXACT" "$((major + 1)).0"; do
+    rm -rf "$work/host-version"
+    cmake -S "$work/host-src" -B "$work/host-version" -G Ninja -DCMAKE_SYSTEM_NAME=Windows \
+      -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix -DCMAKE_PREFIX_PATH="$pkg" "-DKAL_DRV_WANTED=$wanted" >/dev/null 2>&1
+    local code=$?
+    if [ "$wanted" = "$version;EXACT" ] && [ $code != 0 ]; then echo "find_package(kal_drv $version EXACT) failed"; return 1; fi
+    if [ "$wanted" != "$version;EXACT" ] && [ $code = 0 ]; then echo "find_package(kal_drv $wanted) took $version"; return 1; fi
+  done
+  return 0
+}
+check "find_package takes $version exactly and no other major version" version_file_ok
 check "32-bit host built with find_package" host_run x86 i686-w64-mingw32 pei-i386 kal_drv.dll package_host.exe
 check "64-bit host built with find_package" host_run x64 x86_64-w64-mingw32 pei-x86-64 kal_drv.dll kal_drv64.dll kal_host32.exe package_host.exe
 
