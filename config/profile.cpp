@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "config/profile_text.h"
+#include "platform/profile_text.h"
 #include "platform/platform.h"
 
 // Written once at process attach, before any other thread can enter.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "config/profile_text.h"
+#include "platform/profile_text.h"
 #include "support/driver_fixture.h"
 #include "support/files.h"
 
