@@ -120,9 +120,11 @@ void ProfileText::Parse(const std::string& bytes, bool exists) {
                 continue;
             }
         }
-        const size_t equals = bytes.find('=', start);
+        // Searched in this line only: a file of lines without '=' stays linear.
+        const void* found = memchr(bytes.data() + start, '=', end - start);
+        const size_t equals = found ? static_cast<size_t>(static_cast<const char*>(found) - bytes.data()) : end;
         Key key{std::string(), false, std::string()};
-        if (equals != std::string::npos && equals < end) {
+        if (equals < end) {
             size_t nameEnd = equals;
             while (nameEnd > start && IsBlank(bytes[nameEnd - 1])) --nameEnd;
             size_t valueStart = equals + 1;
