@@ -5,10 +5,13 @@
 #include <cstdint>
 
 // --- Paths ------------------------------------------------------------------------
-// The library's folder with its trailing backslash, and ModuleFolder + "kal.ini".
-// Set at process attach before the first access, read-only afterwards.
-extern char ModuleFolder[256];
-extern char ProfilePath[256];
+// The library's folder with its trailing backslash. Owned by config/: written
+// only by ConfigSetModuleFolder, at process attach before the first access;
+// read by engine/ (library and engine folder) and voices/ (dictionary path).
+extern const char (&ModuleFolder)[256];
+// ModuleFolder := moduleFileName cut directly after its last backslash (all of
+// it when it has none), at most 255 characters.
+void ConfigSetModuleFolder(const char* moduleFileName);
 
 // --- Texts ------------------------------------------------------------------------
 // Copies text, read no further than textLimit bytes, into out, cut to outSize - 1
@@ -17,6 +20,9 @@ extern char ProfilePath[256];
 size_t CopyCut(char* out, size_t outSize, const char* text, size_t textLimit = SIZE_MAX);
 
 // --- Profile ---------------------------------------------------------------------
+// The profile the calls below read and write, cut to 255 characters. Set at
+// process attach (ModuleFolder + "kal.ini") before the first access.
+void ProfileSetPath(const char* path);
 
 // 1 when the section holds the key with a non-empty value.
 int32_t ProfileHasKey(const char* key, const char* section);
@@ -56,10 +62,10 @@ private:
 };
 
 // --- Protocol ----------------------------------------------------------------------
-// 0: protocol off. Read once at process attach.
-extern int32_t DebugLevel;
-// Full path of kal.pro; empty while the protocol is off.
-extern char LogPath[256];
+// 0: protocol off. Owned by config/: written only by LogSetLevel, once at
+// process attach; read through LogEnabled everywhere.
+extern const int32_t& DebugLevel;
+void LogSetLevel(int32_t level);
 
 // Level tags: the first character is the level digit, the rest is printed.
 #define LOG_ERR "0ERR:"

@@ -4,10 +4,14 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "config/config_testing.h"
 #include "platform/platform.h"
 
-int32_t DebugLevel;   // written once at process attach
-char LogPath[256];    // written once at process attach
+namespace {
+int32_t debugLevel;  // written once at process attach
+char logPath[256];   // full path of kal.pro; empty while the protocol is off
+}  // namespace
+const int32_t& DebugLevel = debugLevel;
 
 namespace {
 // Longest text and detail taken into one line; longer ones are cut.
@@ -58,7 +62,7 @@ void AppendToProtocol(const char* text, bool truncate) {
         if (*p == '\n') converted[n++] = '\r';
         converted[n++] = *p;
     }
-    PlatformFileWrite(LogPath, converted, n, truncate);
+    PlatformFileWrite(logPath, converted, n, truncate);
 }
 }  // namespace
 
@@ -84,7 +88,7 @@ void LogWriteLine(const char* tag, const char* text, const char* detail) {
         at = Append(at, detail);
     }
     at = Append(at, "\r\n");
-    PlatformFileWrite(LogPath, lineBuffer, at, false);
+    PlatformFileWrite(logPath, lineBuffer, at, false);
 }
 
 size_t CopyCut(char* out, size_t outSize, const char* text, size_t textLimit) {
@@ -121,7 +125,7 @@ void LogOpen(const char* path, const char* identification) {
     LogDateText(date);
     LogTimeText(time);
     // A longer path is cut; the file then lands wherever the cut path points, or nowhere.
-    snprintf(LogPath, sizeof LogPath, "%s", path);
+    snprintf(logPath, sizeof logPath, "%s", path);
     char header[512];
     snprintf(header, sizeof header, "Protokolldatei %s\n angelegt am  %s\n angelegt um  %s\n%s\n\n",
              identification, date, time, kSeparator);
@@ -142,3 +146,8 @@ void LogClose() {
 }
 
 void LogNeverWait() { neverWait = true; }
+
+void LogSetLevel(int32_t level) { debugLevel = level; }
+
+void LogTestingSetPath(const char* path) { CopyCut(logPath, sizeof logPath, path); }
+const char* LogTestingPath() { return logPath; }

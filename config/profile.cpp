@@ -5,12 +5,24 @@
 #include <vector>
 
 #include "config/config.h"
-#include "config/profile_text.h"
+#include "config/config_testing.h"
+#include "platform/profile_text.h"
 #include "platform/platform.h"
 
+namespace {
 // Written once at process attach, before any other thread can enter.
-char ModuleFolder[256];
-char ProfilePath[256];
+char moduleFolder[256];
+char profilePath[256];
+}  // namespace
+const char (&ModuleFolder)[256] = moduleFolder;
+
+void ConfigSetModuleFolder(const char* moduleFileName) {
+    CopyCut(moduleFolder, sizeof moduleFolder, moduleFileName);
+    if (char* slash = strrchr(moduleFolder, '\\')) slash[1] = '\0';
+}
+
+void ProfileSetPath(const char* path) { CopyCut(profilePath, sizeof profilePath, path); }
+const char* ProfileTestingPath() { return profilePath; }
 
 namespace {
 // The longest value the driver takes from the profile, with its terminator.
@@ -37,7 +49,7 @@ bool InBatch() { return batchThread.load(std::memory_order_relaxed) == PlatformC
 // The whole file; false when it is missing (exists false) or cannot be read.
 bool ReadWholeFile(std::string& bytes, bool& exists) {
     bytes.clear();
-    PlatformFile file = PlatformFileOpenRead(ProfilePath);
+    PlatformFile file = PlatformFileOpenRead(profilePath);
     exists = file != nullptr;
     if (!file) return false;
     const uint32_t size = PlatformFileSize(file);
@@ -53,7 +65,7 @@ bool ReadWholeFile(std::string& bytes, bool& exists) {
 
 void ReplayWrites() {
     for (const Write& w : batchWrites)
-        PlatformProfileWriteString(w.section.c_str(), w.key.c_str(), w.value.c_str(), ProfilePath);
+        PlatformProfileWriteString(w.section.c_str(), w.key.c_str(), w.value.c_str(), profilePath);
 }
 
 void ReleaseBatch() {
@@ -79,10 +91,10 @@ void FlushBatch() {
     std::string now;
     bool exists = false;
     const bool same = ReadWholeFile(now, exists) ? now == batchLoaded && batchExisted
-                                                 : !exists && !batchExisted && !PlatformFileExists(ProfilePath);
+                                                 : !exists && !batchExisted && !PlatformFileExists(profilePath);
     if (same) {
         const std::string bytes = batchText.Bytes();
-        PlatformFileWrite(ProfilePath, bytes.data(), bytes.size(), true);
+        PlatformFileWrite(profilePath, bytes.data(), bytes.size(), true);
         return;
     }
     ReplayWrites();
@@ -105,7 +117,7 @@ uint32_t ReadString(const char* section, const char* key, const char* fallback, 
             AbandonBatch();
         }
     }
-    return PlatformProfileGetString(section, key, fallback, out, size, ProfilePath);
+    return PlatformProfileGetString(section, key, fallback, out, size, profilePath);
 }
 
 void WriteString(const char* section, const char* key, const char* value) {
@@ -118,7 +130,7 @@ void WriteString(const char* section, const char* key, const char* value) {
             AbandonBatch();  // writing the same value once more changes nothing
         }
     }
-    PlatformProfileWriteString(section, key, value, ProfilePath);
+    PlatformProfileWriteString(section, key, value, profilePath);
 }
 
 // A number as the system's number read gives it, from the entry's text read
@@ -136,7 +148,7 @@ int32_t NumberFromText(const char* section, const char* key, const char* text, i
             AbandonBatch();
         }
     }
-    return PlatformProfileGetInt(section, key, fallback, ProfilePath);
+    return PlatformProfileGetInt(section, key, fallback, profilePath);
 }
 }  // namespace
 
@@ -148,9 +160,9 @@ bool LoadBatch() {
     if (!ReadWholeFile(bytes, exists)) {
         // A missing file in an existing folder starts empty; anything else
         // (unreadable, no folder) is left to the system.
-        if (exists || PlatformFileExists(ProfilePath)) return false;
-        char folder[sizeof ProfilePath];
-        snprintf(folder, sizeof folder, "%s", ProfilePath);
+        if (exists || PlatformFileExists(profilePath)) return false;
+        char folder[sizeof profilePath];
+        snprintf(folder, sizeof folder, "%s", profilePath);
         char* slash = strrchr(folder, '\\');
         if (!slash) return false;
         *slash = '\0';

@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <cstring>
 
 #include "config/config.h"
 #include "driver/driver.h"
@@ -12,12 +11,17 @@ std::atomic<void*> UriCallback{nullptr};
 void ProcessAttach() {
     // The DEBUG read and the start-up share one parse of kal.ini.
     ProfileBatchScope profileBatch;
-    PlatformOwnModuleFileName(ModuleFolder, 255);
-    if (char* slash = strrchr(ModuleFolder, '\\')) slash[1] = '\0';
-    snprintf(ProfilePath, sizeof ProfilePath, "%skal.ini", ModuleFolder);
+    char moduleFile[256];
+    PlatformOwnModuleFileName(moduleFile, 255);
+    ConfigSetModuleFolder(moduleFile);
+    char profilePath[256];
+    snprintf(profilePath, sizeof profilePath, "%skal.ini", ModuleFolder);
+    ProfileSetPath(profilePath);
     char protocolPath[256];
     snprintf(protocolPath, sizeof protocolPath, "%skal.pro", ModuleFolder);
-    ProfileGetInt("DEBUG", &DebugLevel, 0, "Default");
+    int32_t debugLevel = 0;
+    ProfileGetInt("DEBUG", &debugLevel, 0, "Default");
+    LogSetLevel(debugLevel);
     LogOpen(protocolPath, IdentificationString);
     GoInitSpeech();
 }

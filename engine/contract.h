@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 
 // Every engine entry point and the driver's notify function: the caller removes
 // the arguments. A native build of the core (sanitizers, fuzzing) has one convention.
@@ -120,41 +121,42 @@ typedef int32_t(ENGINE_CALL* TtsSpeakFn)(uint32_t i0, uint32_t i1, int32_t zero)
 // Bound but never called; only their presence is required.
 typedef int32_t(ENGINE_CALL* TtsUnusedFn)();
 
-// The thirty entry points in slot order, one row each: exported name, slot
-// field in EngineApi, entry-point shape. The record, the name table and the
-// binding loop are all made from this list, so a name cannot sit beside the
-// wrong slot.
+// The thirty entry points in slot order, one row each: exported name (an
+// identifier, so that an engine's own definitions can be checked against it),
+// slot field in EngineApi, entry-point shape. The record, the name table, the
+// binding loop and the engines' checks are all made from this list, so a name
+// cannot sit beside the wrong slot.
 #define ENGINE_ENTRY_POINTS(X)                                                                 \
-    X("ssft_ttsInitialize",            initialize,            TtsInitializeFn       ) /*  0 */ \
-    X("ssft_ttsGetEngineList",         getEngineList,         TtsGetEngineListFn    ) /*  1 */ \
-    X("ssft_ttsGetLanguageList",       getLanguageList,       TtsGetLanguageListFn  ) /*  2 */ \
-    X("ssft_ttsUnInitialize",          unInitialize,          TtsClassFn            ) /*  3 */ \
-    X("ssft_ttsOpen",                  open,                  TtsOpenFn             ) /*  4 */ \
-    X("ssft_ttsClose",                 close,                 TtsInstanceFn         ) /*  5 */ \
-    X("ssft_ttsSetInDevice",           setInDevice,           TtsUnusedFn           ) /*  6 */ \
-    X("ssft_ttsSetOutDevice",          setOutDevice,          TtsSetOutDeviceFn     ) /*  7 */ \
-    X("ssft_ttsProcess",               process,               TtsUnusedFn           ) /*  8 */ \
-    X("ssft_ttsStop",                  stop,                  TtsInstanceFn         ) /*  9 */ \
-    X("ssft_ttsPause",                 pause,                 TtsInstanceFn         ) /* 10 */ \
-    X("ssft_ttsResume",                resume,                TtsInstanceFn         ) /* 11 */ \
-    X("ssft_ttsGetInstStatus",         getInstStatus,         TtsGetInstStatusFn    ) /* 12 */ \
-    X("ssft_ttsSetParamList",          setParamList,          TtsSetParamListFn     ) /* 13 */ \
-    X("ssft_ttsGetParamList",          getParamList,          TtsUnusedFn           ) /* 14 */ \
-    X("ssft_ttsGetLipSyncInfo",        getLipSyncInfo,        TtsUnusedFn           ) /* 15 */ \
-    X("ssft_ttsGetPPList",             getPPList,             TtsUnusedFn           ) /* 16 */ \
-    X("ssft_ttsBackward",              backward,              TtsUnusedFn           ) /* 17 */ \
-    X("ssft_ttsForward",               forward,               TtsUnusedFn           ) /* 18 */ \
-    X("ssft_ttsGetVoiceList",          getVoiceList,          TtsGetVoiceListFn     ) /* 19 */ \
-    X("ssft_ttsGetSpeechDBList",       getSpeechDBList,       TtsUnusedFn           ) /* 20 */ \
-    X("ssft_ttsLoadDictionary",        loadDictionary,        TtsLoadDictionaryFn   ) /* 21 */ \
-    X("ssft_ttsUnloadDictionary",      unloadDictionary,      TtsUnloadDictionaryFn ) /* 22 */ \
-    X("ssft_ttsActivateDictionary",    activateDictionary,    TtsUnusedFn           ) /* 23 */ \
-    X("ssft_ttsDeactivateDictionary",  deactivateDictionary,  TtsUnusedFn           ) /* 24 */ \
-    X("ssft_ttsSetText",               setText,               TtsSetTextFn          ) /* 25 */ \
-    X("ssft_ttsGetWordTranscriptions", getWordTranscriptions, TtsUnusedFn           ) /* 26 */ \
-    X("ssft_ttsFreeTranscriptions",    freeTranscriptions,    TtsUnusedFn           ) /* 27 */ \
-    X("ssft_ttsErrorGetString",        errorGetString,        TtsErrorGetStringFn   ) /* 28 */ \
-    X("ssft_ttsSpeak",                 speak,                 TtsSpeakFn            ) /* 29 */
+    X(ssft_ttsInitialize,              initialize,            TtsInitializeFn       ) /*  0 */ \
+    X(ssft_ttsGetEngineList,           getEngineList,         TtsGetEngineListFn    ) /*  1 */ \
+    X(ssft_ttsGetLanguageList,         getLanguageList,       TtsGetLanguageListFn  ) /*  2 */ \
+    X(ssft_ttsUnInitialize,            unInitialize,          TtsClassFn            ) /*  3 */ \
+    X(ssft_ttsOpen,                    open,                  TtsOpenFn             ) /*  4 */ \
+    X(ssft_ttsClose,                   close,                 TtsInstanceFn         ) /*  5 */ \
+    X(ssft_ttsSetInDevice,             setInDevice,           TtsUnusedFn           ) /*  6 */ \
+    X(ssft_ttsSetOutDevice,            setOutDevice,          TtsSetOutDeviceFn     ) /*  7 */ \
+    X(ssft_ttsProcess,                 process,               TtsUnusedFn           ) /*  8 */ \
+    X(ssft_ttsStop,                    stop,                  TtsInstanceFn         ) /*  9 */ \
+    X(ssft_ttsPause,                   pause,                 TtsInstanceFn         ) /* 10 */ \
+    X(ssft_ttsResume,                  resume,                TtsInstanceFn         ) /* 11 */ \
+    X(ssft_ttsGetInstStatus,           getInstStatus,         TtsGetInstStatusFn    ) /* 12 */ \
+    X(ssft_ttsSetParamList,            setParamList,          TtsSetParamListFn     ) /* 13 */ \
+    X(ssft_ttsGetParamList,            getParamList,          TtsUnusedFn           ) /* 14 */ \
+    X(ssft_ttsGetLipSyncInfo,          getLipSyncInfo,        TtsUnusedFn           ) /* 15 */ \
+    X(ssft_ttsGetPPList,               getPPList,             TtsUnusedFn           ) /* 16 */ \
+    X(ssft_ttsBackward,                backward,              TtsUnusedFn           ) /* 17 */ \
+    X(ssft_ttsForward,                 forward,               TtsUnusedFn           ) /* 18 */ \
+    X(ssft_ttsGetVoiceList,            getVoiceList,          TtsGetVoiceListFn     ) /* 19 */ \
+    X(ssft_ttsGetSpeechDBList,         getSpeechDBList,       TtsUnusedFn           ) /* 20 */ \
+    X(ssft_ttsLoadDictionary,          loadDictionary,        TtsLoadDictionaryFn   ) /* 21 */ \
+    X(ssft_ttsUnloadDictionary,        unloadDictionary,      TtsUnloadDictionaryFn ) /* 22 */ \
+    X(ssft_ttsActivateDictionary,      activateDictionary,    TtsUnusedFn           ) /* 23 */ \
+    X(ssft_ttsDeactivateDictionary,    deactivateDictionary,  TtsUnusedFn           ) /* 24 */ \
+    X(ssft_ttsSetText,                 setText,               TtsSetTextFn          ) /* 25 */ \
+    X(ssft_ttsGetWordTranscriptions,   getWordTranscriptions, TtsUnusedFn           ) /* 26 */ \
+    X(ssft_ttsFreeTranscriptions,      freeTranscriptions,    TtsUnusedFn           ) /* 27 */ \
+    X(ssft_ttsErrorGetString,          errorGetString,        TtsErrorGetStringFn   ) /* 28 */ \
+    X(ssft_ttsSpeak,                   speak,                 TtsSpeakFn            ) /* 29 */
 
 struct EngineApi {
 #define ENGINE_API_SLOT(name, field, type) type field;
@@ -173,12 +175,19 @@ template <typename Lookup>
 bool BindEngineApi(EngineApi& api, Lookup&& lookup) {
     bool complete = true;
 #define ENGINE_API_BIND(name, field, type)            \
-    api.field = reinterpret_cast<type>(lookup(name)); \
+    api.field = reinterpret_cast<type>(lookup(#name)); \
     if (!api.field) complete = false;
     ENGINE_ENTRY_POINTS(ENGINE_API_BIND)
 #undef ENGINE_API_BIND
     return complete;
 }
+
+// For a library that implements the engine (the simulated engines): written
+// after its definitions of the thirty entry points, checks at compile time that
+// each has the shape of its slot, so an engine cannot drift from this list.
+#define ENGINE_CHECK_ENTRY_POINT(name, field, type) \
+    static_assert(std::is_same<decltype(&name), type>::value, #name " has the shape of its slot");
+#define ENGINE_CHECK_ENTRY_POINTS() ENGINE_ENTRY_POINTS(ENGINE_CHECK_ENTRY_POINT)
 
 // The engine is 32-bit; the native build of the core for the sanitizers has
 // 8-byte pointers, and only the records holding a pointer grow there.

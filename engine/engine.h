@@ -6,6 +6,12 @@
 
 #include "engine/contract.h"
 
+// The speech settings before the first voice activation, and the values the
+// profile's "Volume", "Rate" and "Freq" default to at each activation.
+constexpr int32_t kDefaultVolume = 100;
+constexpr int32_t kDefaultRate = 50;
+constexpr int32_t kDefaultFrequencyCode = 11;
+
 // The one process-wide record of the engine, owned by engine/: only the
 // operations declared here write it. The engine itself writes the handles, the
 // lists and the dictionary handle through the pointers the calls pass.
@@ -35,9 +41,9 @@ struct EngineSession {
 
     // Written behind the HostCallGate (activation, kal_SetParameter); read by
     // kal_GetParameter and kal_Initialize on any host thread.
-    std::atomic<int32_t> volume{100};
-    std::atomic<int32_t> rate{50};
-    std::atomic<int32_t> frequencyCode{11};
+    std::atomic<int32_t> volume{kDefaultVolume};
+    std::atomic<int32_t> rate{kDefaultRate};
+    std::atomic<int32_t> frequencyCode{kDefaultFrequencyCode};
     // guarded by paramLock (calls.cpp).
     ParamRecord param{};
 

@@ -20,9 +20,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
+#include "platform/profile_text.h"
 
 namespace {
 std::string NativePath(const char* path) {
@@ -101,140 +101,24 @@ void PlatformFreeLibrary(void* library) {
 }
 
 // --- Profile -------------------------------------------------------------------------
+// The system's profile rules are in ProfileText; here they meet the file.
 namespace {
 // Held for a whole read or read-modify-write, as the system serialises profile access.
 std::mutex profileLock;
 
-constexpr size_t kIntegerTextSize = 30;  // the system reads a number as at most 29 characters
-
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && IsSpace(text[begin])) ++begin;
-    while (end > begin && IsSpace(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
-
-// One line of the file as the profile routines see it.
-struct ProfileLine {
-    std::string raw;      // without its line end
-    bool isSection = false;
-    std::string name;     // section name, or key
-    bool hasValue = false;
-    std::string value;    // trimmed, quotes kept
-};
-
-bool ReadWholeFile(const std::string& path, std::string& text) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) return false;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-    fclose(file);
-    return true;
-}
-
-std::vector<ProfileLine> ParseProfile(const std::string& text) {
-    std::vector<ProfileLine> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        ProfileLine line;
-        line.raw = text.substr(at, end - at);
-        if (!line.raw.empty() && line.raw.back() == '\r') line.raw.pop_back();
-        at = end + 1;
-        const std::string trimmed = Trim(line.raw);
-        if (!trimmed.empty() && trimmed[0] == '[') {
-            line.isSection = true;
-            size_t close = trimmed.find(']');
-            line.name = Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-        } else if (!trimmed.empty()) {
-            size_t equals = trimmed.find('=');
-            line.name = Trim(trimmed.substr(0, equals));
-            if (equals != std::string::npos) {
-                line.hasValue = true;
-                line.value = Trim(trimmed.substr(equals + 1));
-            }
-        }
-        lines.push_back(line);
+// The file as the profile routines see it: a missing file is an empty one that is not there.
+ProfileText ReadProfile(const char* file) {
+    std::string bytes;
+    FILE* f = fopen(NativePath(file).c_str(), "rb");
+    if (f) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+        fclose(f);
     }
-    return lines;
-}
-
-// Index of the first section of that name, or -1.
-long FindSection(const std::vector<ProfileLine>& lines, const std::string& section) {
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].isSection && SameName(lines[i].name, section)) return static_cast<long>(i);
-    return -1;
-}
-
-// Index of the key inside the section starting at sectionLine, or -1. Only the
-// first section of a name is searched, as the system does.
-long FindKey(const std::vector<ProfileLine>& lines, long sectionLine, const std::string& key) {
-    for (size_t i = static_cast<size_t>(sectionLine) + 1; i < lines.size() && !lines[i].isSection; ++i)
-        if (!lines[i].name.empty() && SameName(lines[i].name, key)) return static_cast<long>(i);
-    return -1;
-}
-
-// Copies a value as the system does: a leading quote is dropped when the value
-// ends with the same quote, and the closing one only when the value fit.
-uint32_t CopyValue(const std::string& value, char* out, uint32_t size) {
-    const char* text = value.c_str();
-    char quote = 0;
-    if ((text[0] == '\'' || text[0] == '"') && text[1] && value.back() == text[0]) quote = *text++;
-    size_t length = strlen(text);
-    size_t n = length < size - 1 ? length : size - 1;
-    memcpy(out, text, n);
-    out[n] = '\0';
-    if (quote && size >= length && n > 0) out[--n] = '\0';
-    return static_cast<uint32_t>(n);
-}
-
-std::string ProfileText(const char* section, const char* key, const char* fallback, const char* file,
-                        bool& found) {
-    std::string text;
-    found = false;
-    if (ReadWholeFile(NativePath(file), text)) {
-        std::vector<ProfileLine> lines = ParseProfile(text);
-        long s = FindSection(lines, Trim(section));
-        long k = s < 0 ? -1 : FindKey(lines, s, Trim(key));
-        if (k >= 0 && lines[static_cast<size_t>(k)].hasValue) {
-            found = true;
-            return lines[static_cast<size_t>(k)].value;
-        }
-    }
-    // The fallback loses its trailing blanks.
-    std::string value = fallback ? fallback : "";
-    while (!value.empty() && value.back() == ' ') value.pop_back();
-    return value;
-}
-
-// The system's text-to-number rule: blanks, a sign, then 0x/0o/0b or decimal
-// digits up to the first other character; wraps at 32 bits.
-uint32_t ParseInteger(const char* text) {
-    while (*text && static_cast<unsigned char>(*text) <= ' ') ++text;
-    bool minus = false;
-    if (*text == '+' || *text == '-') minus = *text++ == '-';
-    uint32_t base = 10;
-    if (text[0] == '0' && text[1] == 'x') base = 16, text += 2;
-    else if (text[0] == '0' && text[1] == 'o') base = 8, text += 2;
-    else if (text[0] == '0' && text[1] == 'b') base = 2, text += 2;
-    uint32_t total = 0;
-    for (; *text; ++text) {
-        uint32_t digit;
-        const char c = *text;
-        if (c >= '0' && c <= '9') digit = static_cast<uint32_t>(c - '0');
-        else if (c >= 'a' && c <= 'z') digit = static_cast<uint32_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'Z') digit = static_cast<uint32_t>(c - 'A' + 10);
-        else break;
-        if (digit >= base) break;
-        total = total * base + digit;
-    }
-    return minus ? 0u - total : total;
+    ProfileText text;
+    text.Parse(bytes, f != nullptr);
+    return text;
 }
 }  // namespace
 
@@ -242,57 +126,29 @@ uint32_t PlatformProfileGetString(const char* section, const char* key, const ch
                                   char* out, uint32_t size, const char* file) {
     if (size == 0 || !out) return 0;
     std::lock_guard<std::mutex> guard(profileLock);
-    bool found;
-    return CopyValue(ProfileText(section ? section : "", key ? key : "", fallback, file, found), out, size);
+    return ReadProfile(file).GetString(section ? section : "", key ? key : "", fallback, out, size);
 }
 
 int32_t PlatformProfileGetInt(const char* section, const char* key, int32_t fallback,
                               const char* file) {
-    char text[kIntegerTextSize];
-    if (PlatformProfileGetString(section, key, "", text, sizeof text, file) == 0) return fallback;
-    return static_cast<int32_t>(ParseInteger(text));
+    std::lock_guard<std::mutex> guard(profileLock);
+    return ReadProfile(file).GetInt(section ? section : "", key ? key : "", fallback);
 }
 
 bool PlatformProfileWriteString(const char* section, const char* key, const char* value,
                                 const char* file) {
-    if (!section || !key) return false;  // deleting keys or sections: the driver never does
+    if (!section || !key) return false;  // deleting whole sections: the driver never does
     std::lock_guard<std::mutex> guard(profileLock);
-    const std::string path = NativePath(file);
-    std::string text;
-    ReadWholeFile(path, text);
-    std::vector<ProfileLine> lines = ParseProfile(text);
-    const std::string sectionName = Trim(section), keyName = Trim(key);
-    std::string newValue = value ? value : "";
-    while (!newValue.empty() && IsSpace(newValue.front())) newValue.erase(0, 1);
-
-    std::vector<std::string> out;
-    for (const ProfileLine& line : lines) out.push_back(line.raw);
-    long s = FindSection(lines, sectionName);
-    long k = s < 0 ? -1 : FindKey(lines, s, keyName);
-    if (k >= 0) {
-        if (!value) out.erase(out.begin() + k);
-        else out[static_cast<size_t>(k)] = lines[static_cast<size_t>(k)].name + "=" + newValue;
-    } else if (value) {
-        const std::string entry = keyName + "=" + newValue;
-        if (s < 0) {
-            out.push_back("[" + sectionName + "]");
-            out.push_back(entry);
-        } else {
-            // After the section's last non-blank line.
-            size_t at = static_cast<size_t>(s) + 1;
-            for (size_t i = at; i < lines.size() && !lines[i].isSection; ++i)
-                if (!Trim(lines[i].raw).empty()) at = i + 1;
-            out.insert(out.begin() + static_cast<long>(at), entry);
-        }
-    }
-    std::string written;
-    for (const std::string& line : out) written += line + "\r\n";
-    FILE* f = fopen(path.c_str(), "wb");
+    ProfileText text = ReadProfile(file);
+    text.WriteString(section, key, value);
+    if (!text.changed()) return true;  // the same value again: the file stays as it is
+    const std::string bytes = text.Bytes();
+    FILE* f = fopen(NativePath(file).c_str(), "wb");
     if (!f) {
         lastError = kErrorFileNotFound;
         return false;
     }
-    const bool ok = fwrite(written.data(), 1, written.size(), f) == written.size();
+    const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
 }
 

@@ -2,20 +2,15 @@
 # The bridge's figures beside the in-process ones, under a win64 Wine prefix:
 # an idle export's round trip, kal_Synth's hand-over, a text's time to its begin
 # event, and the latency the bridge adds to an event. Prints one line per figure.
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-build64=${BUILD64_DIR:-$root/build64}
-bash "$root/scripts/setup.sh"
-BUILD_DIR=$build bash "$root/scripts/build.sh" bridge_bench32 >/dev/null
-BUILD_DIR=$build BUILD64_DIR=$build64 bash "$root/scripts/build64.sh" kal_drv64 bridge_bench >/dev/null
+source "$(dirname "$0")/lib.sh"
+kal_setup
+kal_build bridge_bench32 >/dev/null
+kal_build64 kal_drv64 bridge_bench >/dev/null
 
 # One folder as a host's: driver, helper, bridge, engine and both bench programs.
 bench=$build64/bench-bridge
-rm -rf "$bench"
-mkdir -p "$bench"
-cp "$build/driver/kal_drv.dll" "$build/host32/kal_host32.exe" "$build/simengine/nalvoapi.dll" \
-   "$build/bridge/bridge_bench32.exe" "$build64/bridge/kal_drv64.dll" "$build64/bridge/bridge_bench.exe" "$bench/"
+kal_host_folder "$bench" 64
+cp "$build/bridge/bridge_bench32.exe" "$build64/bridge/bridge_bench.exe" "$bench/"
 printf '[Engines]\r\nCount=1\r\nName0=SimEngine\r\n[Languages]\r\nCount=1\r\nName0=Deutsch\r\n[Voices.Deutsch]\r\nCount=1\r\nName0=Anna\r\n[Script]\r\nSync=0\r\nMsPerChar=2\r\n' >"$bench/simengine.ini"
 printf '[Default]\r\nDEBUG=0\r\n[Nalvo Deutsch Anna]\r\nName=Anna\r\nLang=49\r\nCodePage=1252\r\n' >"$bench/kal.ini"
 

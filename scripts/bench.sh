@@ -2,11 +2,9 @@
 # Builds and runs the driver's benchmark under the build tree's private Wine prefix.
 # Arguments go to kal_bench: [--driver DLL] [--voices 20,200,800,8000] [--rounds N]
 # [--startup-rounds N] [--part all|calls|startup]. A Unix path given to --driver is translated for Wine.
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-bash "$root/scripts/setup.sh"
-BUILD_DIR=$build bash "$root/scripts/build.sh" kal_drv simengine kal_bench >/dev/null
+source "$(dirname "$0")/lib.sh"
+kal_setup
+kal_build kal_drv simengine kal_bench >/dev/null
 source "$root/scripts/wine-prefix.sh" "$build/wineprefix"
 args=()
 while [ $# -gt 0 ]; do

@@ -3,21 +3,17 @@
 # beside the simulated engine: lists the voices, speaks three texts with marks,
 # interrupts one, and shows the events and the driver's protocol (DEBUG 4);
 # then a 64-bit kalsay speaks through the bridge, kal_drv64.dll.
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-bash "$root/scripts/setup.sh"
+source "$(dirname "$0")/lib.sh"
+kal_setup
 # Only what the demo runs: the tests are built by scripts/test.sh.
-BUILD_DIR=$build bash "$root/scripts/build.sh" kal_drv simengine kalsay >/dev/null
+kal_build kal_drv simengine kalsay >/dev/null
 source "$root/scripts/wine-prefix.sh" "$build/wineprefix"
 
 # A host's program folder: the driver, the engine beside it, and the sample
 # profile as kal.ini (it names two voices: Anna, 0049, and Daniel, 0044).
 demo=$build/kit-demo
-rm -rf "$demo"
-mkdir -p "$demo"
-cp "$build/driver/kal_drv.dll" "$build/simengine/nalvoapi.dll" "$build/simengine/simengine.ini" \
-   "$build/kalsay/kalsay.exe" "$demo/"
+kal_host_folder "$demo"
+cp "$build/simengine/simengine.ini" "$build/kalsay/kalsay.exe" "$demo/"
 cp "$root/kal.ini.sample" "$demo/kal.ini"
 
 kalsay() { "$root/scripts/wine-run" "$WINEPREFIX" "$demo/kalsay.exe" "$@" | tr -d '\r'; }
@@ -44,15 +40,12 @@ printf '%s\n' "$input" | kalsay --language en --rate 5 --debug 4 --show-protocol
 
 # A 64-bit host: the 64-bit kalsay loads kal_drv64.dll, which runs the same
 # kal_drv.dll in kal_host32.exe beside it. Same folder layout plus the two files.
-build64=${BUILD64_DIR:-$root/build64}
-BUILD_DIR=$build BUILD64_DIR=$build64 bash "$root/scripts/build64.sh" kal_drv64 kalsay >/dev/null
+kal_build64 kal_drv64 kalsay >/dev/null
 stop_wine  # the 32-bit prefix's server; the 64-bit prefix gets its own
 source "$root/scripts/wine-prefix.sh" "$build64/wineprefix" win64
 demo64=$build64/kit-demo64
-rm -rf "$demo64"
-mkdir -p "$demo64"
-cp "$build/driver/kal_drv.dll" "$build/host32/kal_host32.exe" "$build/simengine/nalvoapi.dll" \
-   "$build/simengine/simengine.ini" "$build64/bridge/kal_drv64.dll" "$build64/kalsay/kalsay.exe" "$demo64/"
+kal_host_folder "$demo64" 64
+cp "$build/simengine/simengine.ini" "$build64/kalsay/kalsay.exe" "$demo64/"
 cp "$root/kal.ini.sample" "$demo64/kal.ini"
 kalsay64() { "$root/scripts/wine-run64" "$WINEPREFIX" "$demo64/kalsay.exe" "$@" | tr -d '\r'; }
 

@@ -5,12 +5,9 @@
 # (tests/package/package_test.sh, in the win64 prefix); then the native
 # sanitizer, thread-checker, load and fuzz runs
 # (scripts/sanitize.sh; SANITIZE=0 skips them). Every part runs; any failure fails.
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-build64=${BUILD64_DIR:-$root/build64}
-bash "$root/scripts/setup.sh"
-BUILD_DIR=$build bash "$root/scripts/build.sh"
+source "$(dirname "$0")/lib.sh"
+kal_setup
+kal_build
 # Each prefix in a subshell of its own: its server stops when the subshell ends.
 status=0
 (
@@ -18,7 +15,7 @@ status=0
   cd "$build"
   ctest --output-on-failure --timeout 600 "$@"
 ) || status=$?
-BUILD_DIR=$build BUILD64_DIR=$build64 bash "$root/scripts/build64.sh"
+kal_build64
 (
   source "$root/scripts/wine-prefix.sh" "$build64/wineprefix" win64
   cd "$build64"

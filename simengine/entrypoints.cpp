@@ -355,3 +355,6 @@ int32_t ENGINE_CALL sim_WorkerCount() {
 }
 
 }  // extern "C"
+
+// Each of the thirty has the shape the driver binds it with.
+ENGINE_CHECK_ENTRY_POINTS()

@@ -22,14 +22,57 @@ void LogSelectFailure(const char* line, const char* lead, int32_t result, int32_
 }
 }  // namespace
 
+namespace {
+struct SpeechSettings {
+    int32_t volume, rate, frequencyCode;
+};
+
+// The profile's settings replace, at every activation, whatever the host set
+// with kal_SetParameter; missing keys are written with their defaults.
+SpeechSettings ReadSpeechSettings() {
+    SpeechSettings settings{kDefaultVolume, kDefaultRate, kDefaultFrequencyCode};
+    ProfileGetInt("Volume", &settings.volume, kDefaultVolume, "Default");
+    ProfileGetInt("Rate", &settings.rate, kDefaultRate, "Default");
+    ProfileGetInt("Freq", &settings.frequencyCode, kDefaultFrequencyCode, "Default");
+    EngineSetSpeechSettings(settings.volume, settings.rate, settings.frequencyCode);
+    return settings;
+}
+
+// The language (unless this voice selected it last) and then the voice. A
+// rejection is only logged: the activation goes on with the next step.
+void SelectEngineVoice(int32_t voiceId, const VoiceNames& names) {
+    int32_t result;
+    if (EngineChooseLanguageFor(voiceId)) {
+        result = EngineSendText(kParamLanguage, names.language);
+        EngineNoteResult(result);
+        LogWrite(LOG_ENGINE, "Select Language", names.language);
+        if (result != 0)
+            LogSelectFailure("Select Language", "TtsSelectLanguage ", result, Engine.status);
+    }
+    const int32_t status = EnginePollStatusForActivation();
+    result = EngineSendText(kParamVoice, names.voice);
+    EngineNoteResult(result);
+    LogWrite(LOG_ENGINE, "Select Voice", names.voice);
+    if (result != 0) LogSelectFailure("Select Voice", " ", result, status);
+}
+
+// Each in a call of its own; their results are not kept.
+void SendSpeechParameters(const SpeechSettings& settings) {
+    EngineSendNumber(kParamVolume, settings.volume);
+    EngineSendNumber(kParamRate, settings.rate);
+    LogWriteFormat(LOG_ENGINE, "v:%d r:%d", static_cast<int>(settings.volume), static_cast<int>(settings.rate));
+    EngineSendNumber(kParamFrequency, settings.frequencyCode);
+    EngineSendNumber(kParamUnknown512, kParam512Value);
+    EngineSendNumber(kParamUnknown2048, kParam2048Value);
+}
+}  // namespace
+
 int32_t SetVoice(int32_t voiceId) {
+    // Recorded before anything can fail: the current voice is the one the host
+    // asked for last, whether or not the engine could take it.
     CurrentVoiceId = voiceId;
     LogWriteDetail(LOG_ENGINE, "SetVoice", "%d", static_cast<int>(voiceId));
-    int32_t volume = 100, rate = 50, frequencyCode = 11;
-    ProfileGetInt("Volume", &volume, 100, "Default");
-    ProfileGetInt("Rate", &rate, 50, "Default");
-    ProfileGetInt("Freq", &frequencyCode, 11, "Default");
-    EngineSetSpeechSettings(volume, rate, frequencyCode);
+    const SpeechSettings settings = ReadSpeechSettings();
     if (!Engine.initialised) return -1;
 
     const int32_t language = voiceId / 10, voice = voiceId % 10;
@@ -41,33 +84,11 @@ int32_t SetVoice(int32_t voiceId) {
     RequestVoiceList(language);
     VoiceNames names;
     ReadVoiceNames(language, voice, names);
-    const char* languageText = names.language;
-    const char* voiceText = names.voice;
-    const char* section = names.section;
     int32_t dictionaryNumber = 0;
-    ProfileGetInt("Lang", &dictionaryNumber, 0, section);
-
-    int32_t result;
-    if (EngineChooseLanguageFor(voiceId)) {
-        result = EngineSendText(kParamLanguage, languageText);
-        EngineNoteResult(result);
-        LogWrite(LOG_ENGINE, "Select Language", languageText);
-        if (result != 0)
-            LogSelectFailure("Select Language", "TtsSelectLanguage ", result, Engine.status);
-    }
-    const int32_t status = EnginePollStatusForActivation();
-    result = EngineSendText(kParamVoice, voiceText);
-    EngineNoteResult(result);
-    LogWrite(LOG_ENGINE, "Select Voice", voiceText);
-    if (result != 0) LogSelectFailure("Select Voice", " ", result, status);
-
-    EngineSendNumber(kParamVolume, volume);
-    EngineSendNumber(kParamRate, rate);
-    LogWriteFormat(LOG_ENGINE, "v:%d r:%d", static_cast<int>(volume), static_cast<int>(rate));
-    EngineSendNumber(kParamFrequency, frequencyCode);
-    EngineSendNumber(kParamUnknown512, kParam512Value);
-    EngineSendNumber(kParamUnknown2048, kParam2048Value);
-    LoadVoiceDictionary(section, dictionaryNumber);
+    ProfileGetInt("Lang", &dictionaryNumber, 0, names.section);
+    SelectEngineVoice(voiceId, names);
+    SendSpeechParameters(settings);
+    LoadVoiceDictionary(names.section, dictionaryNumber);
     return 0;
 }
 

@@ -9,6 +9,8 @@ char PunctuationList[260];  // host threads only; stored and logged, read by not
 namespace {
 // Values above kLargestSetting are ignored; it and below, negative ones too, are taken.
 constexpr int32_t kLargestSetting = 100;
+// What a parameter number other than rate and volume reads as.
+constexpr int32_t kOtherParameterValue = 50;
 
 void SetSetting(void (*store)(int32_t), uint32_t engineParam, int32_t value) {
     if (value > kLargestSetting) return;
@@ -31,9 +33,9 @@ int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative) {
 // Hosts poll this: with the protocol off it formats nothing.
 int32_t ParamGet(int32_t parameter, int32_t current) {
     LogWriteDetail(LOG_HOST, "GetParameter", "P:%d C:%d", static_cast<int>(parameter), static_cast<int>(current));
-    if (parameter == KAL_PARAM_RATE) return current ? Engine.rate.load() : 50;
-    if (parameter == KAL_PARAM_VOLUME) return current ? Engine.volume.load() : 100;
-    return 50;
+    if (parameter == KAL_PARAM_RATE) return current ? Engine.rate.load() : kDefaultRate;
+    if (parameter == KAL_PARAM_VOLUME) return current ? Engine.volume.load() : kDefaultVolume;
+    return kOtherParameterValue;
 }
 
 int32_t ParamSetPunctuation(const kal_char16* list) {

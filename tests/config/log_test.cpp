@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "config/config.h"
+#include "config/config_testing.h"
 #include "driver/driver.h"
 #include "support/driver_fixture.h"
 #include "support/files.h"
@@ -20,7 +21,7 @@ TEST_F(LogTest, EachTagPassesFromItsOwnLevelOn) {
     } rows[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 5}, {9, 5}, {-1, 0}};
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
-        DebugLevel = row.level;
+        LogSetLevel(row.level);
         for (const char* tag : tags) LogWrite(tag, "t");
         std::vector<std::string> lines = Protocol();
         ASSERT_EQ(static_cast<size_t>(row.lines), lines.size()) << "level " << row.level;
@@ -45,7 +46,7 @@ TEST_F(LogTest, LineShapes) {
 }
 
 TEST_F(LogTest, HeaderAndFooter) {
-    DebugLevel = 1;
+    LogSetLevel(1);
     LogOpen((folder + "kal.pro").c_str(), IdentificationString);
     LogWrite(LOG_ERR, "x");
     LogClose();
@@ -77,13 +78,13 @@ TEST_F(LogTest, DateAndTimeTextsAreLocalAndTwoDigitsEach) {
 
 TEST_F(LogTest, ProtocolOffTouchesNoFile) {
     WriteFileText(folder + "kal.pro", "old");
-    DebugLevel = 0;
-    LogPath[0] = '\0';
+    LogSetLevel(0);
+    LogTestingSetPath("");
     LogOpen((folder + "kal.pro").c_str(), IdentificationString);
     LogWrite(LOG_ERR, "x");
     LogClose();
     EXPECT_EQ("old", ReadFileText(folder + "kal.pro"));
-    EXPECT_STREQ("", LogPath);
+    EXPECT_STREQ("", LogTestingPath());
 }
 
 TEST_F(LogTest, ConcurrentLinesStayWhole) {
@@ -103,7 +104,7 @@ TEST_F(LogTest, ConcurrentLinesStayWhole) {
 
 TEST_F(LogTest, OverlongPathIsCutNotOverrun) {
     std::string longPath(400, 'x');
-    DebugLevel = 4;
+    LogSetLevel(4);
     LogOpen(longPath.c_str(), IdentificationString);
-    EXPECT_EQ(255u, strlen(LogPath));
+    EXPECT_EQ(255u, strlen(LogTestingPath()));
 }

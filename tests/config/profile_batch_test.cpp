@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "config/config.h"
-#include "config/profile_text.h"
+#include "config/config_testing.h"
+#include "platform/profile_text.h"
 #include "support/driver_fixture.h"
 #include "support/files.h"
 
@@ -103,19 +104,19 @@ std::string Shown(int32_t result, const std::string& out) {
 std::string SystemStep(const Step& step) {
     char presence[80];
     const bool present =
-        GetPrivateProfileStringA(step.section, step.key, "", presence, sizeof presence, ProfilePath) != 0;
+        GetPrivateProfileStringA(step.section, step.key, "", presence, sizeof presence, ProfileTestingPath()) != 0;
     if (step.kind == Number) {
-        if (!present) WritePrivateProfileStringA(step.section, step.key, step.fallback, ProfilePath);
+        if (!present) WritePrivateProfileStringA(step.section, step.key, step.fallback, ProfileTestingPath());
         const int32_t value = present ? static_cast<int32_t>(GetPrivateProfileIntA(
-                                            step.section, step.key, atoi(step.fallback), ProfilePath))
+                                            step.section, step.key, atoi(step.fallback), ProfileTestingPath()))
                                       : atoi(step.fallback);
         return std::to_string(present ? 0 : 1) + " " + std::to_string(value);
     }
     std::string out(2100, '#');
     if (present) {
-        GetPrivateProfileStringA(step.section, step.key, step.fallback, &out[0], 2048, ProfilePath);
+        GetPrivateProfileStringA(step.section, step.key, step.fallback, &out[0], 2048, ProfileTestingPath());
     } else {
-        WritePrivateProfileStringA(step.section, step.key, step.fallback, ProfilePath);
+        WritePrivateProfileStringA(step.section, step.key, step.fallback, ProfileTestingPath());
         snprintf(&out[0], 2048, "%s", step.fallback);
     }
     return Shown(present ? 0 : 1, out);
@@ -141,15 +142,15 @@ struct Outcome {
 enum Way { System, DriverCalls, DriverBatch };
 
 Outcome RunScript(const std::string& folder, const CorpusFile& corpus, Way way, bool& batchTook, size_t steps) {
-    snprintf(ProfilePath, sizeof ProfilePath, "%skal.ini", folder.c_str());
-    if (corpus.exists) WriteFileText(ProfilePath, corpus.bytes);
+    ProfileSetPath((folder + "kal.ini").c_str());
+    if (corpus.exists) WriteFileText(ProfileTestingPath(), corpus.bytes);
     batchTook = way == DriverBatch && ProfileBatchBegin();
     Outcome outcome;
     for (size_t i = 0; i < steps; ++i)
         outcome.results.push_back(way == System ? SystemStep(kScript[i]) : DriverStep(kScript[i]));
     if (way == DriverBatch) ProfileBatchEnd();
-    outcome.fileExists = FileExists(ProfilePath);
-    outcome.file = ReadFileText(ProfilePath);
+    outcome.fileExists = FileExists(ProfileTestingPath());
+    outcome.file = ReadFileText(ProfileTestingPath());
     return outcome;
 }
 
@@ -198,29 +199,29 @@ TEST_F(ProfileBatchTest, AWriteFromAnotherThreadIsKeptAndTheBatchReplaysItsOwn) 
         }).join();
     };
     WriteFileText(folder + "system.ini", start);
-    snprintf(ProfilePath, sizeof ProfilePath, "%ssystem.ini", folder.c_str());
+    ProfileSetPath((folder + "system.ini").c_str());
     otherThread();
     for (size_t i = 0; i < steps; ++i) SystemStep(kScript[i]);
-    const std::string expected = ReadFileText(ProfilePath);
+    const std::string expected = ReadFileText(ProfileTestingPath());
 
     WriteFileText(folder + "kal.ini", start);
-    snprintf(ProfilePath, sizeof ProfilePath, "%skal.ini", folder.c_str());
+    ProfileSetPath((folder + "kal.ini").c_str());
     ASSERT_TRUE(ProfileBatchBegin());
     EXPECT_FALSE(ProfileBatchBegin()) << "one batch at a time";
     for (size_t i = 0; i < steps / 2; ++i) DriverStep(kScript[i]);
     otherThread();
-    EXPECT_EQ("[Default]\r\nDEBUG=0\r\n[CharName]\r\n0041=A\r\n", ReadFileText(ProfilePath))
+    EXPECT_EQ("[Default]\r\nDEBUG=0\r\n[CharName]\r\n0041=A\r\n", ReadFileText(ProfileTestingPath()))
         << "the other thread's write is on disk at once, the batch's are not yet";
     for (size_t i = steps / 2; i < steps; ++i) DriverStep(kScript[i]);
     ProfileBatchEnd();
     ProfileBatchEnd();  // a second end does nothing
-    EXPECT_EQ(expected, ReadFileText(ProfilePath));
+    EXPECT_EQ(expected, ReadFileText(ProfileTestingPath()));
 }
 
 // A scope inside another keeps the outer batch open: its writes reach the file
 // only when the outer scope ends.
 TEST_F(ProfileBatchTest, AnInnerScopeLeavesTheOuterBatchOpen) {
-    WriteFileText(ProfilePath, "[Default]\r\nDEBUG=0\r\n");
+    WriteFileText(ProfileTestingPath(), "[Default]\r\nDEBUG=0\r\n");
     char value[32];
     {
         ProfileBatchScope outer;
@@ -228,9 +229,9 @@ TEST_F(ProfileBatchTest, AnInnerScopeLeavesTheOuterBatchOpen) {
             ProfileBatchScope inner;
             ProfileGetString("Api", value, sizeof value, "nalvoapi.dll", "Default");
         }
-        EXPECT_EQ("[Default]\r\nDEBUG=0\r\n", ReadFileText(ProfilePath)) << "still in the outer batch";
+        EXPECT_EQ("[Default]\r\nDEBUG=0\r\n", ReadFileText(ProfileTestingPath())) << "still in the outer batch";
     }
-    EXPECT_EQ("[Default]\r\nDEBUG=0\r\nApi=nalvoapi.dll\r\n", ReadFileText(ProfilePath));
+    EXPECT_EQ("[Default]\r\nDEBUG=0\r\nApi=nalvoapi.dll\r\n", ReadFileText(ProfileTestingPath()));
 }
 
 // The in-memory copy alone, against the system, for every entry of every file

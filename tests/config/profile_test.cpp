@@ -57,7 +57,7 @@ TEST_F(ProfileTest, ValuesAreCutToTheCallersBufferAndNothingPastIt) {
 }
 
 TEST_F(ProfileTest, AnUnwritableProfileStillGivesTheDefault) {
-    snprintf(ProfilePath, sizeof ProfilePath, "%sno\\such\\folder\\kal.ini", folder.c_str());
+    ProfileSetPath((folder + "no\\such\\folder\\kal.ini").c_str());
     int32_t value = 0;
     EXPECT_EQ(1, ProfileGetInt("DEBUG", &value, 5, "Default"));
     EXPECT_EQ(5, value);

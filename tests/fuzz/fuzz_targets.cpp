@@ -150,7 +150,7 @@ void FuzzEngineLists(const uint8_t* data, size_t size) {
     // Up to 100 languages of 80 voices each read and write their profile keys;
     // a profile that cannot be opened keeps that cheap (the profile target
     // covers the contents).
-    snprintf(ProfilePath, sizeof ProfilePath, "%s%s", fuzzFolder.c_str(), "absent/kal.ini");
+    ProfileSetPath((fuzzFolder + "absent/kal.ini").c_str());
     if (GoInitSpeech() == 0) {
         kal_ListVoices(nullptr);
         kal_SetVoiceByName("Anna");

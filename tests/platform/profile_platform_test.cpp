@@ -155,3 +155,41 @@ TEST_F(ProfilePlatformTest, WritingCreatesOrReplacesAndKeepsTheRest) {
     }
     EXPECT_FALSE(PlatformProfileWriteString("A", "k", "v", (folder + "no\\such\\folder\\p.ini").c_str()));
 }
+
+// How lines split and headers close: a CR alone ends a line, a header is closed
+// by its last ']', and a '[' line without one is read as a key.
+TEST_F(ProfilePlatformTest, LinesAndHeadersSplitAsTheSystemReadsThem) {
+    struct Row {
+        const char* label;
+        const char* file;
+        const char* section;
+        const char* key;
+        const char* expected;
+    } rows[] = {
+        {"a lone CR ends a line", "[S]\rK=v\r", "S", "K", "v"},
+        {"CR LF after a lone CR", "[S]\rA=1\r\nK=v\r\n", "S", "K", "v"},
+        {"the last ] closes the header", "[a]b]\r\nK=v\r\n", "a]b", "K", "v"},
+        {"text after the header is dropped", "[S] tail\r\nK=v\r\n", "S", "K", "v"},
+        {"an unclosed header is a key of the section before", "[P]\r\n[unclosed\r\nK=v\r\n", "P", "K", "v"},
+        {"and opens no section", "[P]\r\n[unclosed\r\nK=v\r\n", "unclosed", "K", "fallback"},
+    };
+    for (const Row& row : rows) {
+        WriteFileText(path, row.file);
+        char out[32];
+        memset(out, '#', sizeof out);
+        PlatformProfileGetString(row.section, row.key, "fallback", out, sizeof out, path.c_str());
+        EXPECT_STREQ(row.expected, out) << row.label;
+    }
+}
+
+// Writing the value a key already has leaves the file's bytes as they are.
+TEST_F(ProfilePlatformTest, WritingTheSameValueLeavesTheFileAlone) {
+    const char before[] = "[A]\r\n  k =  1\r\n\r\nz=2\r\n";
+    WriteFileText(path, before);
+    EXPECT_TRUE(PlatformProfileWriteString("A", "k", "1", path.c_str()));
+    EXPECT_EQ(before, ReadFileText(path));
+    EXPECT_TRUE(PlatformProfileWriteString("A", "k", "3", path.c_str()));
+    char out[8];
+    PlatformProfileGetString("A", "k", "", out, sizeof out, path.c_str());
+    EXPECT_STREQ("3", out);
+}

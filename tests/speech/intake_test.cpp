@@ -143,7 +143,7 @@ TEST_F(IntakeTest, KeyAndCharQueueWithMarkZeroAndCharNamesComeFromTheProfile) {
 // Random texts around the size of TextBuffer: whatever is queued is terminated,
 // fits, is a prefix of the full text and never ends inside a character.
 TEST_F(IntakeTest, FuzzedTextsAlwaysFitAndEndOnACharacter) {
-    DebugLevel = 0;
+    LogSetLevel(0);
     std::mt19937 random(20240611);
     const int32_t codePages[] = {0, 1250, 1252, 932, 65001};
     const kal_char16 pool[] = {T16('a'), T16(' '), T16('M'), T16('\u00E4'), T16('\u0151'), T16('\u20AC'), T16('\u3042'), T16('\u65E5'), T16('\uFF76'), 0xD83D, 0xDE00};

@@ -35,7 +35,7 @@ protected:
                       SimEngineIni({{"L", {"V"}}}, "MsPerChar=1\r\nSync=" + std::string(GetParam() ? "1" : "0") + "\r\n",
                                    {"E"}));
         ASSERT_EQ(0, GoInitSpeech()) << ReadFileText(folder + "kal.pro");
-        DebugLevel = 0;
+        LogSetLevel(0);
         begins = 0;
         ends = 0;
         SynthCallback = Count;

@@ -162,7 +162,7 @@ Totals LoadTest::Run(int32_t mode, int texts, int hosts, bool controls) {
 
 void LoadTest::RunRows(int hosts) {
     ASSERT_TRUE(Start()) << ReadFileText(folder + "kal.pro");
-    DebugLevel = 0;  // a protocol line per call would measure the disk
+    LogSetLevel(0);  // a protocol line per call would measure the disk
     const int texts = TextCount();
     struct Row {
         const char* label;
@@ -203,7 +203,7 @@ TEST_F(LoadTest, FourHosts) { RunRows(kHostThreads); }
 // Start-up and shut-down in a loop, a text spoken in each round: nothing leaks,
 // nothing hangs, and every round speaks.
 TEST_F(LoadTest, Cycles) {
-    DebugLevel = 0;
+    LogSetLevel(0);
     constexpr int kCycles = 1000;
     int spokenRounds = 0;
     for (int cycle = 0; cycle < kCycles; ++cycle) {

@@ -111,7 +111,7 @@ TEST_F(ThreadsTest, TheTextTheEngineReadsIsNeverRewritten) {
 }
 
 TEST_F(ThreadsTest, IntakeFromTwoThreadsKeepsEachThreadsTexts) {
-    DebugLevel = 0;
+    LogSetLevel(0);
     SpeakStartWaitMs = 0;
     InstallFakeEngine(fake);
     fake.onSpeak = [] { PlaybackState = kIdle; };  // done at once, so every text is taken

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "config/config_testing.h"
 #include "driver/driver.h"
 #include "engine/engine.h"
 #include "speech/speech.h"
@@ -23,10 +24,10 @@ void ResetDriverState(const std::string& folder, int debugLevel) {
     SynthEventRecord = KalSynthEvent{};
     memset(VoiceList, 0, sizeof VoiceList);
     PunctuationList[0] = '\0';
-    snprintf(ModuleFolder, sizeof ModuleFolder, "%s", folder.c_str());
-    snprintf(ProfilePath, sizeof ProfilePath, "%skal.ini", folder.c_str());
-    snprintf(LogPath, sizeof LogPath, "%skal.pro", folder.c_str());
-    DebugLevel = debugLevel;
+    ConfigSetModuleFolder(folder.c_str());
+    ProfileSetPath((folder + "kal.ini").c_str());
+    LogTestingSetPath((folder + "kal.pro").c_str());
+    LogSetLevel(debugLevel);
 }
 
 void DriverTest::SetUp() {

@@ -112,6 +112,8 @@ std::vector<std::string> FakeEngine::Calls(const std::string& prefix) const {
     return found;
 }
 
+// Each entry is assigned to its typed EngineApi slot, without a cast: the
+// compiler checks its shape against the entry-point list.
 void InstallFakeEngine(FakeEngine& engine, const std::vector<std::string>& languages) {
     fake = &engine;
     EngineApi& api = Engine.api;

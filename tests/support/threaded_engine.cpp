@@ -407,6 +407,9 @@ UNUSED_ENTRY(ssft_ttsDeactivateDictionary)
 UNUSED_ENTRY(ssft_ttsGetWordTranscriptions)
 UNUSED_ENTRY(ssft_ttsFreeTranscriptions)
 
+// Each of the thirty has the shape the driver binds it with.
+ENGINE_CHECK_ENTRY_POINTS()
+
 ENGINE_EXPORT ThreadedEngineControl* ENGINE_CALL threaded_engine_control() { return &control; }
 
 ENGINE_EXPORT int32_t ENGINE_CALL threaded_engine_seen(int32_t thread, int32_t sequence) {

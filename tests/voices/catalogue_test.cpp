@@ -68,7 +68,7 @@ TEST_F(CatalogueTest, LongNamesAreCutAndTheCapacityHolds) {
     EXPECT_STREQ("0049", Voices.records[0].languageCode);
     EXPECT_EQ("0", Profile("Gender", longName.c_str()));  // looked up with the name as passed
 
-    DebugLevel = 0;
+    LogSetLevel(0);
     for (int i = 1; i < 205; ++i) RegisterVoice("V", 1, i, 0);
     EXPECT_EQ(kCatalogueCapacity, Voices.catalogueCount);
     EXPECT_EQ(Voices.records[0].name, Voices.descriptors[0].name);
@@ -132,7 +132,7 @@ TEST_F(CatalogueTest, ParameterLinesOnlyFromTheHostLevelOn) {
     } rows[] = {{0, 0}, {2, 0}, {3, 2}, {4, 2}};
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
-        DebugLevel = row.level;
+        LogSetLevel(row.level);
         ParamSet(1, 30, 0);
         EXPECT_EQ(30, ParamGet(1, 1)) << "level " << row.level;
         std::vector<std::string> lines = Protocol();

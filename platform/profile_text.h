@@ -1,6 +1,7 @@
 // A profile file (kal.ini) held in memory, read and written with the rules of
-// the system's profile routines, so that a start-up can parse the file once and
-// write its missing defaults in one rewrite instead of one per key. Portable:
+// the system's profile routines. config/ parses the file once for a start-up
+// and writes its missing defaults in one rewrite instead of one per key;
+// posix.cpp builds the profile routines of the native build on it. Portable:
 // it only sees bytes, never the file itself.
 #pragma once
 #include <cstdint>
@@ -15,6 +16,10 @@ public:
     // outside printable ASCII, tab and CR LF or LF line ends): then the system's
     // own routines must be used for this file.
     bool Load(const std::string& bytes, bool exists);
+    // Takes any bytes as the system's reading splits them (a CR or LF ends a
+    // line), without that check: for a system whose files are bytes, not text
+    // in a code page.
+    void Parse(const std::string& bytes, bool exists);
     // Gives the copy's memory back (allocates nothing).
     void Clear();
 
@@ -24,13 +29,16 @@ public:
     static bool SupportsName(const char* name);
     static bool SupportsValue(const char* value);
 
+    // The asked section and key names lose their blanks at both ends, as the
+    // system's routines take them.
     // As the system's string read: at most size - 1 characters and the
     // terminator into out; returns the characters copied.
     uint32_t GetString(const char* section, const char* key, const char* fallback, char* out,
                        uint32_t size) const;
     // As the system's number read of the same entry.
     int32_t GetInt(const char* section, const char* key, int32_t fallback) const;
-    // As the system's write of one key's value; the file's bytes then are Bytes().
+    // As the system's write of one key's value (a null value deletes the key);
+    // the file's bytes then are Bytes().
     void WriteString(const char* section, const char* key, const char* value);
 
     // True once a write changed what the file holds.
@@ -49,10 +57,11 @@ private:
         std::vector<Key> keys;
         std::unordered_map<std::string, size_t> firstKey;  // lower-case name -> index
     };
-    Section* FindSection(const char* name);
+    Section* FindSection(const std::string& name);  // name trimmed
     const Key* FindKey(const char* section, const char* key) const;
     Section& AddSection(const std::string& name);
     void AddKey(Section& section, Key key);
+    void DeleteKey(Section& section, const std::string& keyName);
 
     std::vector<Section> sections_;
     std::unordered_map<std::string, size_t> firstSection_;  // lower-case name -> index

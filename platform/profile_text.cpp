@@ -1,4 +1,4 @@
-#include "config/profile_text.h"
+#include "platform/profile_text.h"
 
 #include <cstring>
 
@@ -15,6 +15,14 @@ std::string Lower(const char* text, size_t length) {
     return s;
 }
 std::string Lower(const std::string& text) { return Lower(text.data(), text.size()); }
+
+// An asked name without its blanks at either end.
+std::string Trimmed(const char* name) {
+    size_t start = 0, end = strlen(name);
+    while (start < end && IsBlank(name[start])) ++start;
+    while (end > start && IsBlank(name[end - 1])) --end;
+    return std::string(name + start, end - start);
+}
 
 bool Printable(const char* text) {
     for (const char* p = text; *p; ++p)
@@ -76,12 +84,18 @@ void ProfileText::Clear() {
 
 bool ProfileText::Load(const std::string& bytes, bool exists) {
     Clear();
-    exists_ = exists;
     for (size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         if (c == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')) return false;  // a lone CR
         if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c > 0x7E) return false;
     }
+    Parse(bytes, exists);
+    return true;
+}
+
+void ProfileText::Parse(const std::string& bytes, bool exists) {
+    Clear();
+    exists_ = exists;
     // Keys before the first section header belong to a section without a name.
     AddSection("");
     bool previousNameless = false;  // the section's last entry has no name
@@ -106,9 +120,11 @@ bool ProfileText::Load(const std::string& bytes, bool exists) {
                 continue;
             }
         }
-        const size_t equals = bytes.find('=', start);
+        // Searched in this line only: a file of lines without '=' stays linear.
+        const void* found = memchr(bytes.data() + start, '=', end - start);
+        const size_t equals = found ? static_cast<size_t>(static_cast<const char*>(found) - bytes.data()) : end;
         Key key{std::string(), false, std::string()};
-        if (equals != std::string::npos && equals < end) {
+        if (equals < end) {
             size_t nameEnd = equals;
             while (nameEnd > start && IsBlank(bytes[nameEnd - 1])) --nameEnd;
             size_t valueStart = equals + 1;
@@ -122,19 +138,18 @@ bool ProfileText::Load(const std::string& bytes, bool exists) {
         previousNameless = key.name.empty();
         AddKey(sections_.back(), std::move(key));
     }
-    return true;
 }
 
-ProfileText::Section* ProfileText::FindSection(const char* name) {
-    auto it = firstSection_.find(Lower(name, strlen(name)));
+ProfileText::Section* ProfileText::FindSection(const std::string& name) {
+    auto it = firstSection_.find(Lower(name));
     return it == firstSection_.end() ? nullptr : &sections_[it->second];
 }
 
 const ProfileText::Key* ProfileText::FindKey(const char* section, const char* key) const {
-    auto s = firstSection_.find(Lower(section, strlen(section)));
+    auto s = firstSection_.find(Lower(Trimmed(section)));
     if (s == firstSection_.end()) return nullptr;
     const Section& found = sections_[s->second];
-    auto k = found.firstKey.find(Lower(key, strlen(key)));
+    auto k = found.firstKey.find(Lower(Trimmed(key)));
     return k == found.firstKey.end() ? nullptr : &found.keys[k->second];
 }
 
@@ -163,12 +178,17 @@ int32_t ProfileText::GetInt(const char* section, const char* key, int32_t fallba
 }
 
 void ProfileText::WriteString(const char* section, const char* key, const char* value) {
+    const std::string sectionName = Trimmed(section), keyName = Trimmed(key);
+    Section* target = FindSection(sectionName);
+    if (!value) {
+        if (target) DeleteKey(*target, keyName);
+        return;
+    }
     while (IsBlank(*value)) ++value;  // the system drops leading blanks of a value
-    Section* target = FindSection(section);
-    if (!target) target = &AddSection(section);
-    auto it = target->firstKey.find(Lower(key, strlen(key)));
+    if (!target) target = &AddSection(sectionName);
+    auto it = target->firstKey.find(Lower(keyName));
     if (it == target->firstKey.end()) {
-        AddKey(*target, Key{key, true, value});
+        AddKey(*target, Key{keyName, true, value});
     } else {
         Key& existing = target->keys[it->second];
         if (existing.hasValue && existing.value == value) return;  // no change, no rewrite
@@ -177,6 +197,16 @@ void ProfileText::WriteString(const char* section, const char* key, const char* 
     }
     changed_ = true;
     exists_ = true;
+}
+
+void ProfileText::DeleteKey(Section& section, const std::string& keyName) {
+    auto it = section.firstKey.find(Lower(keyName));
+    if (it == section.firstKey.end()) return;
+    section.keys.erase(section.keys.begin() + static_cast<std::ptrdiff_t>(it->second));
+    // The indexes behind it moved, and a later key of the same name is now the first.
+    section.firstKey.clear();
+    for (size_t i = 0; i < section.keys.size(); ++i) section.firstKey.emplace(Lower(section.keys[i].name), i);
+    changed_ = true;
 }
 
 std::string ProfileText::Bytes() const {

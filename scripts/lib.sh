@@ -1,0 +1,32 @@
+# Sourced by the scripts that build and run the driver (test.sh, demo.sh,
+# bench.sh, bench-bridge.sh): strict mode, the source tree and both build
+# trees, and the host folder they assemble.
+#   root     the source tree
+#   build    the 32-bit tree (BUILD_DIR, default build/)
+#   build64  the 64-bit tree (BUILD64_DIR, default build64/)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+build64=${BUILD64_DIR:-$root/build64}
+
+# Installs what is missing (a no-op when everything is there).
+kal_setup() { bash "$root/scripts/setup.sh"; }
+# Builds the named targets of the 32-bit tree (every target without a name).
+kal_build() { BUILD_DIR=$build bash "$root/scripts/build.sh" "$@"; }
+# The same for the 64-bit tree, which builds what it takes from the 32-bit one first.
+kal_build64() { BUILD_DIR=$build BUILD64_DIR=$build64 bash "$root/scripts/build64.sh" "$@"; }
+
+# A host's program folder, made anew: kal_drv.dll and the simulated engine
+# (nalvoapi.dll) beside it; with "64" also the bridge kal_drv64.dll and its
+# 32-bit helper kal_host32.exe. The host program, kal.ini and simengine.ini
+# are the caller's to add.
+#   kal_host_folder DIR [32|64]
+kal_host_folder() {
+  local folder=$1 bits=${2:-32}
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  cp "$build/driver/kal_drv.dll" "$build/simengine/nalvoapi.dll" "$folder/"
+  if [ "$bits" = 64 ]; then
+    cp "$build/host32/kal_host32.exe" "$build64/bridge/kal_drv64.dll" "$folder/"
+  fi
+}
