@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <atomic>
 #include <cwchar>
 #include <memory>
 #include <mutex>
@@ -20,7 +21,7 @@ namespace {
 std::mutex helperLock;
 std::shared_ptr<Connection> helper;
 bool started = false;  // the first export starts a helper; after its death only kal_Initialize does
-std::string bridgeFolder;
+std::wstring bridgeFolder;
 
 std::shared_ptr<Connection> StartLocked() {
     std::string error;
@@ -81,7 +82,10 @@ std::mutex voicesLock;
 MirroredVoice voices[kVoiceCapacity];
 KalVoiceDescriptor* voiceList[kVoiceCapacity + 1];
 KalVoiceDescriptor noVoice;  // GetCurrentVoice with no engine: an empty catalogue's first descriptor
+// The driver's identification text, kept from the first helper that gave it
+// (it never changes): kal_Info answers from here without a call.
 char infoText[kInfoTextLimit + 1];
+std::atomic<bool> infoKnown{false};
 
 const char* Copy(const TextField& text, char* out) {
     if (!text.present) return nullptr;
@@ -155,10 +159,18 @@ void ForwardCallbackState(const std::shared_ptr<Connection>& connection) {
 }  // namespace
 
 void BridgeAttach(void* module) {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(static_cast<HMODULE>(module), path, MAX_PATH);
-    std::string file(path, n < MAX_PATH ? n : 0);
-    bridgeFolder = file.substr(0, file.find_last_of('\\') + 1);
+    // A folder of any length: the buffer grows until the name fits.
+    std::wstring file(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(module), &file[0], static_cast<DWORD>(file.size()));
+        if (n == 0) file.clear();
+        if (n < file.size()) {
+            file.resize(n);
+            break;
+        }
+        file.resize(file.size() * 2);
+    }
+    bridgeFolder = file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
 void BridgeDetach(bool processEnding) {
@@ -168,13 +180,12 @@ void BridgeDetach(bool processEnding) {
         std::lock_guard<std::mutex> guard(helperLock);
         connection.swap(helper);
     }
-    UnloadingUnderLoaderLock.store(true);
     if (connection) connection->Quit();
     connection.reset();
-    UnloadingUnderLoaderLock.store(false);
 }
 
 int BridgeInitialize() {
+    if (InsideHostCallback()) return kForbiddenInCallback;  // it would close the engine the event came from
     std::shared_ptr<Connection> connection;
     bool fresh = false;
     {
@@ -196,15 +207,19 @@ int BridgeInitialize() {
     return result;
 }
 
-int BridgeTerminate() { return Simple(Op::Terminate, 0); }
+int BridgeTerminate() {
+    if (InsideHostCallback()) return kForbiddenInCallback;
+    return Simple(Op::Terminate, 0);
+}
 
 const char* BridgeInfo() {
-    Request request;
-    request.op = Op::Info;
-    Call(request, [](const Response& response) {
-        std::lock_guard<std::mutex> guard(voicesLock);
-        Copy(response.text, infoText);
-    });
+    if (infoKnown.load()) return infoText;
+    std::shared_ptr<Connection> connection = Helper();
+    std::lock_guard<std::mutex> guard(voicesLock);
+    if (!infoKnown.load() && connection && connection->info()[0]) {
+        memcpy(infoText, connection->info(), strnlen(connection->info(), kInfoTextLimit));
+        infoKnown.store(true);
+    }
     return infoText;
 }
 
@@ -319,25 +334,10 @@ int BridgeStop() { return Simple(Op::Stop, 0); }
 int BridgeIsPlaying() { return Simple(Op::IsPlaying, 0); }
 
 int BridgeSynchronize() {
+    // On the bridge's event thread it would wait for the callback it runs in.
+    if (InsideHostCallback()) return kForbiddenInCallback;
     std::shared_ptr<Connection> connection = Helper();
-    if (!connection) return 0;
-    Request request;
-    request.op = Op::Synchronize;
-    int32_t result = 0;
-    uint32_t written = 0;
-    bool answered = connection->Call(request, [&](const Response& response) {
-        result = response.result;
-        written = response.eventsWritten;
-    });
-    // The driver has returned after its callback took the last end; the host
-    // hears it on the bridge's thread.
-    if (answered) connection->WaitForDelivery(written);
-    return result;
-}
-
-void* BridgeHelperProcess() {
-    std::lock_guard<std::mutex> guard(helperLock);
-    return helper && helper->alive() ? helper->process() : nullptr;
+    return connection ? connection->Synchronize() : 0;
 }
 
 }  // namespace bridge

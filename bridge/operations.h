@@ -35,7 +35,5 @@ int BridgeStop();
 int BridgeIsPlaying();
 int BridgeSynchronize();
 
-// For tests: the helper's process handle (null when none runs).
-void* BridgeHelperProcess();
 
 }  // namespace bridge

@@ -3,9 +3,13 @@
 // are), serves the bridge's requests from the shared section whose handle it
 // inherits, and forwards the driver's synth events into the section's ring.
 //
-// Command line: kal_host32.exe SECTION, the inherited section handle in decimal.
-// Nothing else can reach it: the section and its events are unnamed and only
-// inherited, and every request is checked before it is followed.
+// Command line: kal_host32.exe PROCESS SECTION FOLDER: the bridge's process id,
+// the section's handle value in the bridge (both decimal), and the rest of the
+// line the host's current folder, of any length. The helper takes the section
+// from the bridge at once and keeps no access to the bridge's process; the
+// bridge duplicates the section's events into the helper before it runs.
+// Nothing else can reach them: they are unnamed and never inheritable, and
+// every request is checked before it is followed.
 #include <windows.h>
 
 #include <cstdio>
@@ -205,11 +209,59 @@ void ServeSlot(uint32_t index) {
     }
 }
 
-bool MapChannel(const char* argument) {
-    char* end = nullptr;
-    const unsigned long long value = strtoull(argument, &end, 10);
-    if (!end || *end || value == 0 || value > 0xFFFFFFFFull) return false;
-    void* view = MapViewOfFile(Handle(static_cast<uint32_t>(value)), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
+// A decimal number of the command line, and the text after it.
+bool NextNumber(const wchar_t*& at, uint32_t& value) {
+    while (*at == L' ') ++at;
+    wchar_t* end = nullptr;
+    const unsigned long long number = wcstoull(at, &end, 10);
+    if (end == at || (*end && *end != L' ') || number == 0 || number > 0xFFFFFFFFull) return false;
+    value = static_cast<uint32_t>(number);
+    at = end;
+    return true;
+}
+
+// The command line after the program's name.
+const wchar_t* Arguments() {
+    const wchar_t* at = GetCommandLineW();
+    if (*at == L'"') {
+        at = wcschr(at + 1, L'"');
+        return at ? at + 1 : L"";
+    }
+    while (*at && *at != L' ') ++at;
+    return at;
+}
+
+// The section, taken from the bridge's process; no access to that process stays.
+HANDLE TakeSection(uint32_t bridgeId, uint32_t sectionValue) {
+    HANDLE bridgeProcess = OpenProcess(PROCESS_DUP_HANDLE, FALSE, bridgeId);
+    if (!bridgeProcess) return nullptr;
+    HANDLE section = nullptr;
+    if (!DuplicateHandle(bridgeProcess, Handle(sectionValue), GetCurrentProcess(), &section,
+                         FILE_MAP_READ | FILE_MAP_WRITE, FALSE, 0))
+        section = nullptr;
+    CloseHandle(bridgeProcess);
+    return section;
+}
+
+// The helper starts in its own folder; it works in the host's, as the driver
+// would in-process, when that folder can be a current folder here (its short
+// form when the long one is too long).
+void EnterHostFolder(const wchar_t* folder) {
+    while (*folder == L' ') ++folder;
+    if (!*folder || SetCurrentDirectoryW(folder)) return;
+    std::wstring longForm = folder;
+    if (longForm.compare(0, 4, L"\\\\?\\") != 0) longForm = L"\\\\?\\" + longForm;
+    const DWORD size = GetShortPathNameW(longForm.c_str(), nullptr, 0);
+    if (size == 0) return;
+    std::wstring shortForm(size, L'\0');
+    shortForm.resize(GetShortPathNameW(longForm.c_str(), &shortForm[0], size));
+    if (shortForm.compare(0, 4, L"\\\\?\\") == 0) shortForm.erase(0, 4);
+    SetCurrentDirectoryW(shortForm.c_str());
+}
+
+bool MapChannel(HANDLE section) {
+    if (!section) return false;
+    void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
     if (!view) return false;
     MEMORY_BASIC_INFORMATION info;
     if (VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeof(Channel)) return false;
@@ -227,13 +279,14 @@ std::string OwnFolder() {
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run() {
     // No error boxes: a helper that cannot go on ends, and the bridge notices.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    if (argc != 2) return kExitBadCommandLine;
-    if (!MapChannel(argv[1])) return kExitBadSection;
+    const wchar_t* arguments = Arguments();
+    uint32_t bridgeId = 0, sectionValue = 0;
+    if (!NextNumber(arguments, bridgeId) || !NextNumber(arguments, sectionValue)) return kExitBadCommandLine;
+    if (!MapChannel(TakeSection(bridgeId, sectionValue))) return kExitBadSection;
+    EnterHostFolder(arguments);
     quitNow = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::string error;
     if (!quitNow || !driver.Load(OwnFolder() + "kal_drv.dll", error)) {
@@ -249,7 +302,13 @@ int main(int argc, char** argv) {
         // The bridge is being unloaded: the driver is unloaded as a host would.
         driver.Unload();
     }
+    return kExitQuit;
+}
+
+}  // namespace
+
+int main() {
     // Ending the process (not returning through the C runtime's exit) keeps the
     // serving threads from running on while the process is taken down.
-    ExitProcess(kExitQuit);
+    ExitProcess(static_cast<UINT>(Run()));
 }
