@@ -205,7 +205,11 @@ void __stdcall Connection::EventThread(PTP_CALLBACK_INSTANCE instance, void* sel
     Connection* c = static_cast<Connection*>(self);
     c->threadId_.store(GetCurrentThreadId());
     CallbackMayRunLong(instance);
-    c->DeliverEvents();
+    try {
+        c->DeliverEvents();
+    } catch (...) {
+        c->MarkDead();  // cannot happen: the host's callback is guarded
+    }
     {
         std::lock_guard<std::mutex> guard(c->deliveryLock_);
         c->deliveryEnded_ = true;
@@ -368,8 +372,13 @@ bool Connection::DeliverPending() {
         } else if (KalSynthCallback callback = HostCallback.load()) {
             eventRecord = KalSynthEvent{entry.message, entry.mark, entry.reserved1, entry.reserved2};
             DeliveringEventPostedAt.store(entry.postedAt);
+            // The host's exception ends at this boundary, as in the driver.
             hostCallbackThread.store(GetCurrentThreadId());
-            callback(&eventRecord);
+            try {
+                callback(&eventRecord);
+            } catch (...) {
+                NoteRefusal("bridge", "event", "the host's callback threw");
+            }
             hostCallbackThread.store(0);
         }
         {
@@ -432,10 +441,14 @@ int32_t Connection::Synchronize() {
         request.op = Op::Synchronize;
         int32_t result = 0;
         uint32_t written = 0;
-        const bool answered = Call(request, [&](const Response& response) {
-            result = response.result;
-            written = response.eventsWritten;
-        });
+        bool answered = false;
+        try {
+            answered = Call(request, [&](const Response& response) {
+                result = response.result;
+                written = response.eventsWritten;
+            });
+        } catch (...) {
+        }
         guard.lock();
         roundRunning_ = false;
         roundsAnswered_ = round;

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "bridge/boundary.h"
 #include "bridge/operations.h"
 
 // Loading starts nothing: the helper starts with the first export, outside the loader lock.
@@ -7,10 +8,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         DisableThreadLibraryCalls(module);
-        bridge::BridgeAttach(module);
+        bridge::Guarded(0, [&] {
+            bridge::BridgeAttach(module);
+            return 0;
+        });
         break;
     case DLL_PROCESS_DETACH:
-        bridge::BridgeDetach(reserved != nullptr);
+        bridge::Guarded(0, [&] {
+            bridge::BridgeDetach(reserved != nullptr);
+            return 0;
+        });
         break;
     default:
         break;

@@ -269,11 +269,13 @@ int BridgeSetParameter(int parameter, int value, int relative) {
     return Simple(Op::SetParameter, 0, parameter, value, relative);
 }
 
-int BridgeGetParameter(int parameter, int current) {
+int BridgeParameterWithoutEngine(int parameter, int current) {
     // Without an engine the driver's rate and volume are 0, the defaults 50 and 100.
-    const int32_t fallback = parameter == KAL_PARAM_RATE ? (current ? 0 : 50)
-                             : parameter == KAL_PARAM_VOLUME ? (current ? 0 : 100) : 50;
-    return Simple(Op::GetParameter, fallback, parameter, current);
+    return parameter == KAL_PARAM_RATE ? (current ? 0 : 50) : parameter == KAL_PARAM_VOLUME ? (current ? 0 : 100) : 50;
+}
+
+int BridgeGetParameter(int parameter, int current) {
+    return Simple(Op::GetParameter, BridgeParameterWithoutEngine(parameter, current), parameter, current);
 }
 
 int BridgeSetPunctuationList(const wchar_t* list) {
@@ -339,5 +341,13 @@ int BridgeSynchronize() {
     std::shared_ptr<Connection> connection = Helper();
     return connection ? connection->Synchronize() : 0;
 }
+
+KalVoiceDescriptor** BridgeNoVoices() {
+    static KalVoiceDescriptor* none[1] = {nullptr};
+    return none;
+}
+
+KalVoiceDescriptor* BridgeNoVoice() { return &noVoice; }
+const char* BridgeNoInfo() { return infoText; }
 
 }  // namespace bridge

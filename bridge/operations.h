@@ -35,5 +35,10 @@ int BridgeStop();
 int BridgeIsPlaying();
 int BridgeSynchronize();
 
+// What the exports answer when a call throws: the driver's answers without an engine.
+int BridgeParameterWithoutEngine(int parameter, int current);
+KalVoiceDescriptor** BridgeNoVoices();
+KalVoiceDescriptor* BridgeNoVoice();
+const char* BridgeNoInfo();
 
 }  // namespace bridge

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/boundary.h"
 #include "bridge/channel.h"
 #include "bridge/message.h"
 #include "bridge/refusals.h"
@@ -36,6 +37,7 @@ constexpr int kExitQuit = 0;
 constexpr int kExitBadCommandLine = 2;
 constexpr int kExitBadSection = 3;
 constexpr int kExitNoDriver = 4;
+constexpr int kExitThrew = 5;
 // How long an event waits for room in a full ring before it is dropped (the
 // bridge delivers it on its own thread; a host callback this slow has stalled).
 constexpr DWORD kRingFullWaitMs = 2000;
@@ -51,7 +53,7 @@ uint32_t droppedEvents = 0;
 HANDLE Handle(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
 
 // The driver's synth callback: the event goes into the ring, in order.
-int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
+int ForwardEventUnguarded(const KalSynthEvent* event) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     std::lock_guard<std::mutex> guard(ringLock);
@@ -78,6 +80,10 @@ int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
     channel->eventsWritten.store(written + 1);
     if (channel->readerSleeping.load()) SetEvent(Handle(handles.eventsPosted));
     return 0;
+}
+
+int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
+    return Guarded(0, [&] { return ForwardEventUnguarded(event); });
 }
 
 // A copy of a text out of the private request, writable (the driver may write
@@ -187,7 +193,17 @@ void ServeSlot(uint32_t index) {
         *response = Response();
         if (DecodeRequest(message.data(), size, request, &why)) {
             response->op = request.op;
-            Serve(request, *response);
+            // What the serving throws ends here: the bridge gets a refusal and
+            // answers as without an engine; the slot serves on.
+            if (!Guarded(false, [&] {
+                    Serve(request, *response);
+                    return true;
+                })) {
+                *response = Response();
+                response->op = request.op;
+                response->status = kRefused;
+                NoteRefusal("helper", "request", "serving it threw");
+            }
         } else {
             uint32_t op = 0;
             if (size >= 8) memcpy(&op, message.data() + 4, 4);
@@ -259,6 +275,16 @@ void EnterHostFolder(const wchar_t* folder) {
     SetCurrentDirectoryW(shortForm.c_str());
 }
 
+// A slot that cannot serve (its buffers could not be allocated) ends the
+// helper: the bridge sees it end rather than wait for an answer.
+void ServeSlotGuarded(uint32_t index) {
+    if (!Guarded(false, [&] {
+            ServeSlot(index);
+            return true;
+        }))
+        SetEvent(quitNow);
+}
+
 bool MapChannel(HANDLE section) {
     if (!section) return false;
     void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
@@ -296,7 +322,7 @@ int Run() {
     }
     channel->helperState.store(kHelperReady);
     SetEvent(Handle(handles.ready));
-    for (uint32_t i = 0; i < kSlotCount; ++i) std::thread(ServeSlot, i).detach();
+    for (uint32_t i = 0; i < kSlotCount; ++i) std::thread(ServeSlotGuarded, i).detach();
     HANDLE waits[2] = {quitNow, Handle(handles.bridgeProcess)};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 && unloadDriver.load()) {
         // The bridge is being unloaded: the driver is unloaded as a host would.
@@ -310,5 +336,5 @@ int Run() {
 int main() {
     // Ending the process (not returning through the C runtime's exit) keeps the
     // serving threads from running on while the process is taken down.
-    ExitProcess(static_cast<UINT>(Run()));
+    ExitProcess(static_cast<UINT>(Guarded(kExitThrew, [] { return Run(); })));
 }

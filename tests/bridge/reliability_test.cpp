@@ -11,10 +11,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bridge/boundary.h"
 #include "bridge/bridge_support.h"
 #include "support/files.h"
 #include "support/host.h"
@@ -67,6 +70,7 @@ void EndHelper() {
     }
 }
 
+std::atomic<int> callbackCalls{0};
 }  // namespace
 
 // --- The channel never reaches a stranger ------------------------------------
@@ -237,6 +241,45 @@ TEST(BridgeReliability, AHostCurrentFolderLongerThanAPathStillStartsTheHelper) {
                               60000))
             << length << " characters; 4: kal_Initialize failed; 1: the text was not spoken; 5: no such current folder";
     }
+}
+
+// --- The exception boundary ------------------------------------------------------
+
+namespace {
+int KAL_CDECL ThrowingCallback(const KalSynthEvent* event) {
+    ++callbackCalls;
+    if (event->message == KAL_MSG_BEGIN) throw std::runtime_error("the host's callback fails");
+    throw 7;
+}
+}  // namespace
+
+TEST(BridgeReliability, AThrowingCallbackEndsAtTheBridgeAndLaterEventsArrive) {
+    Host host("throwing", kKalIni, EngineIni(0));
+    host.Load();
+    host.SetSynthCallback(ThrowingCallback);
+    ASSERT_EQ(11000, host.Initialize());
+    host.SetVoiceByName("Anna");
+    callbackCalls.store(0);
+    host.Synth(L"Eins.", 1);
+    host.Synth(L"Zwei.", 2);
+    EXPECT_EQ(0, host.Synchronize());
+    EXPECT_EQ(4, callbackCalls.load()) << "every begin and end reached the callback, though each threw";
+    EXPECT_EQ(0, host.IsPlaying());
+    host.Unload();
+}
+
+TEST(BridgeReliability, TheLastCatchAnswersWhatTheExportAnswersWithoutAnEngine) {
+    struct Row {
+        const char* label;
+        std::function<int()> operation;
+        int expected;
+    } rows[] = {
+        {"allocation failure", [] () -> int { throw std::bad_alloc(); }, -1},
+        {"a library's exception", [] () -> int { throw std::runtime_error("x"); }, -1},
+        {"anything thrown", [] () -> int { throw 42; }, -1},
+        {"no throw", [] { return 11000; }, 11000},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.expected, bridge::Guarded(-1, row.operation)) << row.label;
 }
 
 // --- The calls the header forbids inside the callback ----------------------------
