@@ -59,9 +59,7 @@ int32_t Simple(Op op, int32_t fallback, int32_t a0 = 0, int32_t a1 = 0, int32_t 
     return ResultOf(request, fallback);
 }
 
-TextField Narrow(const char* text, uint32_t limit) { return NarrowField(text, limit); }
-
-TextField Wide(const wchar_t* text, uint32_t unitLimit) {
+TextField FieldFromWide(const wchar_t* text, uint32_t unitLimit) {
     TextField field;
     if (!text) return field;
     field.present = true;
@@ -130,9 +128,9 @@ Request FilterRequest(Op op, const KalVoiceFilter* filter) {
     request.args[0] = 1;
     request.args[1] = filter->gender | (filter->age << 8);
     request.args[2] = filter->genderHigh;
-    request.texts[0] = Narrow(filter->language, kNarrowTextLimit);
-    request.texts[1] = Narrow(filter->name, kNarrowTextLimit);
-    request.texts[2] = Narrow(filter->identifier, kNarrowTextLimit);
+    request.texts[0] = NarrowField(filter->language, kNarrowTextLimit);
+    request.texts[1] = NarrowField(filter->name, kNarrowTextLimit);
+    request.texts[2] = NarrowField(filter->identifier, kNarrowTextLimit);
     return request;
 }
 
@@ -238,7 +236,7 @@ int BridgeSynth(const wchar_t* text, int mark) {
     Request request;
     request.op = Op::Synth;
     request.args[0] = mark;
-    request.texts[0] = Wide(text, kWideTextLimit);
+    request.texts[0] = FieldFromWide(text, kWideTextLimit);
     return ResultOf(request);
 }
 
@@ -249,10 +247,10 @@ int BridgeSynthMark(const char* text, const char* marker, int mark) {
     if (text) {
         const size_t textSize = strlen(text), markerSize = marker ? strlen(marker) : 0;
         const SynthMarkCut cut = CutSynthMark(text, textSize, marker ? marker : "", markerSize);
-        request.texts[0] = Narrow(text, cut.textSize);
-        if (marker && !cut.dropMarker) request.texts[1] = Narrow(marker, cut.markerSize);
+        request.texts[0] = NarrowField(text, cut.textSize);
+        if (marker && !cut.dropMarker) request.texts[1] = NarrowField(marker, cut.markerSize);
     } else {
-        request.texts[1] = Narrow(marker, kNarrowTextLimit);
+        request.texts[1] = NarrowField(marker, kNarrowTextLimit);
     }
     return ResultOf(request);
 }
@@ -260,7 +258,7 @@ int BridgeSynthMark(const char* text, const char* marker, int mark) {
 int BridgeKey(const char* text) {
     Request request;
     request.op = Op::Key;
-    request.texts[0] = Narrow(text, kKeyTextLimit);
+    request.texts[0] = NarrowField(text, kKeyTextLimit);
     return ResultOf(request);
 }
 
@@ -281,7 +279,7 @@ int BridgeGetParameter(int parameter, int current) {
 int BridgeSetPunctuationList(const wchar_t* list) {
     Request request;
     request.op = Op::SetPunctuationList;
-    request.texts[0] = Wide(list, kNarrowTextLimit / sizeof(wchar_t));
+    request.texts[0] = FieldFromWide(list, kNarrowTextLimit / sizeof(wchar_t));
     return ResultOf(request);
 }
 
@@ -305,7 +303,7 @@ KalVoiceDescriptor** BridgeListVoices(KalVoiceFilter* filter) {
 int BridgeSetVoiceByName(const char* text) {
     Request request;
     request.op = Op::SetVoiceByName;
-    request.texts[0] = Narrow(text, kNarrowTextLimit);
+    request.texts[0] = NarrowField(text, kNarrowTextLimit);
     return ResultOf(request);
 }
 

@@ -48,7 +48,6 @@ KalApi driver;
 HANDLE quitNow = nullptr;
 std::atomic<bool> unloadDriver{false};  // a Quit request, not the host's end
 std::mutex ringLock;  // the driver may call back from more than one thread
-uint32_t droppedEvents = 0;
 
 HANDLE Handle(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
 
@@ -70,10 +69,7 @@ int ForwardEventUnguarded(const KalSynthEvent* event) {
             if (WaitForMultipleObjects(2, waits, FALSE, kRingFullWaitMs - spent) != WAIT_OBJECT_0) break;
         }
         channel->writerWaiting.store(0);
-        if (!hasRoom()) {
-            ++droppedEvents;
-            return 0;
-        }
+        if (!hasRoom()) return 0;  // dropped: the host's callback has stalled
     }
     channel->ring[written % kEventRingSize] = EventEntry{event->message, event->mark, event->reserved1, event->reserved2,
                                                                   now.QuadPart};
@@ -88,20 +84,18 @@ int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
 
 // A copy of a text out of the private request, writable (the driver may write
 // a filter's language back into it).
-char* Narrow(const TextField& text) {
+char* NarrowTextOf(const TextField& text) {
     return text.present ? const_cast<char*>(static_cast<const char*>(text.data)) : nullptr;
 }
-const wchar_t* Wide(const TextField& text) {
+const wchar_t* WideTextOf(const TextField& text) {
     return text.present ? static_cast<const wchar_t*>(text.data) : nullptr;
 }
 
-TextField Field(const char* text, uint32_t limit) { return NarrowField(text, limit); }
-
 void DescribeVoice(const KalVoiceDescriptor* voice, VoiceRecord& record) {
     record.address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(voice));
-    record.name = Field(voice->name, kVoiceTextLimit);
-    record.language = Field(voice->language, kVoiceTextLimit);
-    record.identifier = Field(voice->identifier, kVoiceTextLimit);
+    record.name = NarrowField(voice->name, kVoiceTextLimit);
+    record.language = NarrowField(voice->language, kVoiceTextLimit);
+    record.identifier = NarrowField(voice->identifier, kVoiceTextLimit);
     record.gender = voice->gender;
     record.age = voice->age;
     record.genderHigh = voice->genderHigh;
@@ -113,9 +107,9 @@ void Serve(const Request& request, Response& response) {
     KalVoiceFilter filter{};
     const bool withFilter = request.args[0] == 1;
     if (request.op == Op::ListVoices || request.op == Op::SetVoiceByProperties) {
-        filter.language = Narrow(request.texts[0]);
-        filter.name = Narrow(request.texts[1]);
-        filter.identifier = Narrow(request.texts[2]);
+        filter.language = NarrowTextOf(request.texts[0]);
+        filter.name = NarrowTextOf(request.texts[1]);
+        filter.identifier = NarrowTextOf(request.texts[2]);
         filter.gender = static_cast<unsigned char>(request.args[1] & 0xFF);
         filter.age = static_cast<unsigned char>(request.args[1] >> 8);
         filter.genderHigh = static_cast<unsigned short>(request.args[2]);
@@ -124,18 +118,18 @@ void Serve(const Request& request, Response& response) {
     switch (request.op) {
     case Op::Initialize: response.result = driver.Initialize(); break;
     case Op::Terminate: response.result = driver.Terminate(); break;
-    case Op::Info: response.text = Field(driver.Info(), kInfoTextLimit); break;
+    case Op::Info: response.text = NarrowField(driver.Info(), kInfoTextLimit); break;
     case Op::SetSynthCallback: driver.SetSynthCallback(a[0] ? ForwardEvent : nullptr); break;
     case Op::SetUriCallback: driver.SetUriCallback(a[0] ? &dummyUri : nullptr); break;
-    case Op::Synth: response.result = driver.Synth(Wide(request.texts[0]), a[0]); break;
+    case Op::Synth: response.result = driver.Synth(WideTextOf(request.texts[0]), a[0]); break;
     case Op::SynthMark:
-        response.result = driver.SynthMark(Narrow(request.texts[0]), Narrow(request.texts[1]), a[0]);
+        response.result = driver.SynthMark(NarrowTextOf(request.texts[0]), NarrowTextOf(request.texts[1]), a[0]);
         break;
-    case Op::Key: response.result = driver.Key(Narrow(request.texts[0])); break;
+    case Op::Key: response.result = driver.Key(NarrowTextOf(request.texts[0])); break;
     case Op::Char: response.result = driver.Char(a[0]); break;
     case Op::SetParameter: response.result = driver.SetParameter(a[0], a[1], a[2]); break;
     case Op::GetParameter: response.result = driver.GetParameter(a[0], a[1]); break;
-    case Op::SetPunctuationList: response.result = driver.SetPunctuationList(Wide(request.texts[0])); break;
+    case Op::SetPunctuationList: response.result = driver.SetPunctuationList(WideTextOf(request.texts[0])); break;
     case Op::ListVoices: {
         KalVoiceDescriptor** list = driver.ListVoices(withFilter ? &filter : nullptr);
         uint32_t n = 0;
@@ -143,7 +137,7 @@ void Serve(const Request& request, Response& response) {
         response.voiceCount = n;
         break;
     }
-    case Op::SetVoiceByName: response.result = driver.SetVoiceByName(Narrow(request.texts[0])); break;
+    case Op::SetVoiceByName: response.result = driver.SetVoiceByName(NarrowTextOf(request.texts[0])); break;
     case Op::SetVoiceByProperties: response.result = driver.SetVoiceByProperties(withFilter ? &filter : nullptr); break;
     case Op::GetCurrentVoice:
         if (KalVoiceDescriptor* voice = driver.GetCurrentVoice()) {
@@ -161,7 +155,7 @@ void Serve(const Request& request, Response& response) {
         break;
     }
     if (withFilter && filter.language && (request.op == Op::ListVoices || request.op == Op::SetVoiceByProperties))
-        response.text = Field(filter.language, kNarrowTextLimit);
+        response.text = NarrowField(filter.language, kNarrowTextLimit);
     response.eventsWritten = channel->eventsWritten.load();
 }
 
