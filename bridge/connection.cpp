@@ -15,7 +15,6 @@ std::atomic<KalSynthCallback> HostCallback{nullptr};
 std::atomic<int64_t> DeliveringEventPostedAt{0};
 
 namespace {
-KalSynthEvent eventRecord;  // rewritten by every event, as the driver does in-process
 // The thread running the host's callback, 0 when none does. Not a
 // thread_local: that would give each pool thread the threads library's record
 // of it (handles that outlive an unload).
@@ -29,9 +28,12 @@ void CloseIf(void*& handle) {
     handle = nullptr;
 }
 
+std::atomic<bool> pinned{false};
+
 // The module holding this code stays in memory until the process ends: a
 // thread of ours still runs in it.
 void PinThisModule() {
+    pinned.store(true);
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&PinThisModule), &self);
@@ -44,6 +46,8 @@ uint32_t DuplicateInto(HANDLE process, HANDLE handle, DWORD access, DWORD option
     return Value(remote);
 }
 }  // namespace
+
+bool BridgePinned() { return pinned.load(); }
 
 bool InsideHostCallback() { return hostCallbackThread.load() == GetCurrentThreadId(); }
 
@@ -370,7 +374,8 @@ bool Connection::DeliverPending() {
         if (entry.message != KAL_MSG_BEGIN && entry.message != KAL_MSG_END) {
             NoteRefusal("bridge", "event", "unknown message");
         } else if (KalSynthCallback callback = HostCallback.load()) {
-            eventRecord = KalSynthEvent{entry.message, entry.mark, entry.reserved1, entry.reserved2};
+            // A record of its own for each call, valid until it returns, as the header says.
+            KalSynthEvent eventRecord{entry.message, entry.mark, entry.reserved1, entry.reserved2};
             DeliveringEventPostedAt.store(entry.postedAt);
             // The host's exception ends at this boundary, as in the driver.
             hostCallbackThread.store(GetCurrentThreadId());

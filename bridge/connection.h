@@ -41,6 +41,8 @@ extern std::atomic<KalSynthCallback> HostCallback;
 // The helper's performance counter when the driver sent the event the host's
 // callback is being given (system-wide counter), for the bench's latency figure.
 extern std::atomic<int64_t> DeliveringEventPostedAt;
+// True once the module has pinned itself for an event thread still in a host callback.
+bool BridgePinned();
 // True on the bridge's event thread while it runs the host's callback.
 bool InsideHostCallback();
 // The lane a call travels in (see bridge/channel.h).
