@@ -20,10 +20,17 @@
 namespace bridge {
 
 constexpr uint32_t kChannelMagic = 0x4B414C42;  // "KALB"
-constexpr uint32_t kChannelVersion = 1;
-// Concurrent calls a host can have in flight (a Synchronize on one thread and
-// a Stop on another, say); a further caller waits for a free slot.
-constexpr uint32_t kSlotCount = 4;
+constexpr uint32_t kChannelVersion = 2;
+// The slots come in lanes, so that one kind of call never waits behind
+// another: four for the calls that hand texts over, select voices or start and
+// stop the engine; one that every kal_Synchronize shares (its waiters take turns
+// behind one request); two for kal_Pause and kal_Stop, which must get through
+// while others wait; two for the calls the driver answers at once
+// (kal_IsPlaying, kal_GetParameter, the callbacks' registration, kal_Info).
+// A caller waits only for a slot of its own lane.
+enum Lane : uint32_t { kLaneGeneral = 0, kLaneSynchronize, kLaneControl, kLaneQuick, kLaneCount };
+constexpr uint32_t kLaneFirst[kLaneCount + 1] = {0, 4, 5, 7, 9};
+constexpr uint32_t kSlotCount = kLaneFirst[kLaneCount];
 constexpr uint32_t kMessageCapacity = 64 * 1024;
 // Events the driver may send before the bridge has delivered them; a power of two.
 constexpr uint32_t kEventRingSize = 256;
@@ -34,7 +41,8 @@ enum HelperState : uint32_t { kHelperStarting = 0, kHelperReady, kHelperNoDriver
 static_assert(std::atomic<uint32_t>::is_always_lock_free && sizeof(std::atomic<uint32_t>) == 4,
               "the two processes share plain 32-bit atomics");
 
-// Handle values are the same in the helper, which inherits them.
+// Handle values as the helper sees them: nothing is inherited; the bridge
+// duplicates each handle into the helper before the helper runs.
 struct ChannelHandles {
     uint32_t bridgeProcess;  // the helper ends when this process ends
     uint32_t ready;          // helper -> bridge: helperState is set
@@ -72,8 +80,8 @@ struct alignas(64) Channel {
     ChannelSlot slots[kSlotCount];
 };
 
-static_assert(sizeof(EventEntry) == 24 && offsetof(Channel, handles) == 12 && sizeof(ChannelHandles) == 48 &&
-                  offsetof(Channel, helperState) == 60 && offsetof(Channel, ring) == 88 &&
+static_assert(sizeof(EventEntry) == 24 && offsetof(Channel, handles) == 12 && sizeof(ChannelHandles) == 88 &&
+                  offsetof(Channel, helperState) == 100 && offsetof(Channel, ring) == 128 &&
                   offsetof(Channel, slots) == 6272 && sizeof(ChannelSlot) == 64 + kMessageCapacity &&
                   sizeof(Channel) == 6272 + kSlotCount * sizeof(ChannelSlot),
               "the channel's layout is the same in the 32-bit and the 64-bit process");

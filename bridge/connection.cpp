@@ -12,153 +12,254 @@
 namespace bridge {
 
 std::atomic<KalSynthCallback> HostCallback{nullptr};
-std::atomic<bool> UnloadingUnderLoaderLock{false};
 std::atomic<int64_t> DeliveringEventPostedAt{0};
 
 namespace {
-KalSynthEvent eventRecord;  // rewritten by every event, as the driver does in-process
+// The thread running the host's callback, 0 when none does. Not a
+// thread_local: that would give each pool thread the threads library's record
+// of it (handles that outlive an unload).
+std::atomic<DWORD> hostCallbackThread{0};
 
 HANDLE H(void* handle) { return static_cast<HANDLE>(handle); }
 uint32_t Value(void* handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
-
-HANDLE InheritableEvent(bool manualReset) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateEventW(&inherit, manualReset, FALSE, nullptr);
-}
 
 void CloseIf(void*& handle) {
     if (handle) CloseHandle(H(handle));
     handle = nullptr;
 }
+
+std::atomic<bool> pinned{false};
+
+// The module holding this code stays in memory until the process ends: a
+// thread of ours still runs in it.
+void PinThisModule() {
+    pinned.store(true);
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&PinThisModule), &self);
+}
+
+// The same handle in the helper's process (0 on failure).
+uint32_t DuplicateInto(HANDLE process, HANDLE handle, DWORD access, DWORD options) {
+    HANDLE remote = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, process, &remote, access, FALSE, options)) return 0;
+    return Value(remote);
+}
 }  // namespace
 
-std::shared_ptr<Connection> Connection::Start(const std::string& folder, std::string& error) {
-    std::shared_ptr<Connection> c(new Connection());
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    // Unnamed and reachable only through inherited handles: no other process can open it.
-    c->section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0, sizeof(Channel), nullptr);
-    if (c->section_) c->channel_ = static_cast<Channel*>(MapViewOfFile(H(c->section_), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    if (!c->channel_) {
-        error = "cannot create the shared section (error " + std::to_string(GetLastError()) + ")";
-        return nullptr;
-    }
-    HANDLE self = nullptr;
-    DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0);
-    c->bridgeProcess_ = self;
-    c->ready_ = InheritableEvent(false);
-    c->eventsPosted_ = InheritableEvent(false);
-    c->ringSpace_ = InheritableEvent(false);
-    for (uint32_t i = 0; i < kSlotCount; ++i) {
-        c->request_[i] = InheritableEvent(false);
-        c->response_[i] = InheritableEvent(false);
-    }
-    c->stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    c->parked_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    c->slotFreed_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+bool BridgePinned() { return pinned.load(); }
 
-    Channel& ch = *c->channel_;
-    ch.magic = kChannelMagic;
-    ch.version = kChannelVersion;
-    ch.size = sizeof(Channel);
-    ch.handles.bridgeProcess = Value(c->bridgeProcess_);
-    ch.handles.ready = Value(c->ready_);
-    ch.handles.eventsPosted = Value(c->eventsPosted_);
-    ch.handles.ringSpace = Value(c->ringSpace_);
-    for (uint32_t i = 0; i < kSlotCount; ++i) {
-        ch.handles.request[i] = Value(c->request_[i]);
-        ch.handles.response[i] = Value(c->response_[i]);
-    }
-    std::vector<HANDLE> inherited = {H(c->section_), H(c->bridgeProcess_), H(c->ready_), H(c->eventsPosted_),
-                                     H(c->ringSpace_)};
-    for (uint32_t i = 0; i < kSlotCount; ++i) {
-        inherited.push_back(H(c->request_[i]));
-        inherited.push_back(H(c->response_[i]));
-    }
-    for (HANDLE h : inherited)
-        if (!h) {
-            error = "cannot create the channel's events";
-            return nullptr;
-        }
+bool InsideHostCallback() { return hostCallbackThread.load() == GetCurrentThreadId(); }
 
-    // The helper dies with the host: the job kills it when the host's handle closes.
-    c->job_ = CreateJobObjectW(nullptr, nullptr);
-    if (c->job_) {
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(H(c->job_), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+Lane LaneOf(Op op) {
+    switch (op) {
+    case Op::Synchronize: return kLaneSynchronize;
+    case Op::Pause:
+    case Op::Stop: return kLaneControl;
+    case Op::IsPlaying:
+    case Op::GetParameter:
+    case Op::SetSynthCallback:
+    case Op::SetUriCallback:
+    case Op::Info: return kLaneQuick;
+    default: return kLaneGeneral;
     }
+}
 
-    std::string program = folder + "kal_host32.exe";
-    std::string commandLine = "\"" + program + "\" " + std::to_string(Value(c->section_));
-    // Only the channel's handles go to the helper, not whatever else the host made inheritable.
-    SIZE_T attributeSize = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
-    std::vector<uint8_t> attributeStorage(attributeSize);
-    auto attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeStorage.data());
-    STARTUPINFOEXA startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
-    if (InitializeProcThreadAttributeList(attributes, 1, 0, &attributeSize) &&
-        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
-                                  inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
-        startup.lpAttributeList = attributes;
-        flags |= EXTENDED_STARTUPINFO_PRESENT;
-    }
-    PROCESS_INFORMATION started{};
-    // The host's current folder, as the driver sees it in-process.
-    BOOL created = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                                  &startup.StartupInfo, &started);
-    const DWORD createError = GetLastError();
-    if (startup.lpAttributeList) DeleteProcThreadAttributeList(attributes);
-    // Nobody else the host starts may inherit the channel.
-    for (HANDLE h : inherited) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
-    if (!created) {
-        error = "cannot start " + program + " (error " + std::to_string(createError) + ")";
+std::shared_ptr<Connection> Connection::Start(const std::wstring& folder, std::string& error) {
+    std::shared_ptr<Connection> c(new Connection(), &Connection::Dispose);
+    if (!c->CreateChannel(error) || !c->StartHelper(folder, error) || !c->HandChannelToHelper(error) ||
+        !c->WaitUntilReady(error) || !c->StartEventThread(error))
         return nullptr;
-    }
-    c->process_ = started.hProcess;
-    if (c->job_) AssignProcessToJobObject(H(c->job_), started.hProcess);  // fails inside some jobs: the helper also watches us
-    ResumeThread(started.hThread);
-    CloseHandle(started.hThread);
-
-    HANDLE waits[2] = {H(c->ready_), H(c->process_)};
-    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kHelperStartMs);
-    if (woke != WAIT_OBJECT_0 || ch.helperState.load() != kHelperReady) {
-        error = woke == WAIT_TIMEOUT ? "the helper did not start in time"
-                : ch.helperState.load() == kHelperNoDriver ? "the helper cannot load kal_drv.dll"
-                                                            : "the helper ended at start";
-        TerminateProcess(H(c->process_), 1);
-        c->dead_.store(true);
-        return nullptr;
-    }
-    DWORD threadId;
-    c->thread_ = CreateThread(nullptr, 0, [](LPVOID self) -> DWORD {
-        static_cast<Connection*>(self)->DeliverEvents();
-        return 0;
-    }, c.get(), 0, &threadId);
-    if (!c->thread_) {
-        error = "cannot start the event thread";
-        TerminateProcess(H(c->process_), 1);
-        c->dead_.store(true);
-        return nullptr;
-    }
+    c->AskInfo();
     return c;
 }
 
-Connection::~Connection() {
-    if (process_ && !dead_.load()) TerminateProcess(H(process_), 1);
-    if (thread_) {
-        stopping_.store(true);
-        SetEvent(H(stop_));
-        WaitForSingleObject(H(parked_), kThreadStopMs);
-        // Under the loader lock the thread cannot end by itself (ending takes that
-        // lock): it has finished its work, so it is ended where it stands.
-        if (UnloadingUnderLoaderLock.load() || WaitForSingleObject(H(thread_), kThreadStopMs) != WAIT_OBJECT_0)
-            TerminateThread(H(thread_), 0);
-        WaitForSingleObject(H(thread_), kThreadStopMs);
+// The section and its events, none of them inheritable: a process the host
+// starts meanwhile, with inheritance on, gets none of them.
+bool Connection::CreateChannel(std::string& error) {
+    // Unnamed and handed to the helper alone: no other process can open it.
+    section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Channel), nullptr);
+    if (section_) channel_ = static_cast<Channel*>(MapViewOfFile(H(section_), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!channel_) {
+        error = "cannot create the shared section (error " + std::to_string(GetLastError()) + ")";
+        return false;
     }
+    ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    eventsPosted_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ringSpace_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    bool created = ready_ && eventsPosted_ && ringSpace_;
+    for (uint32_t i = 0; i < kSlotCount; ++i) {
+        request_[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        response_[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        created = created && request_[i] && response_[i];
+    }
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    parked_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    slotFreed_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!created || !stop_ || !parked_ || !slotFreed_) {
+        error = "cannot create the channel's events";
+        return false;
+    }
+    Channel& ch = *channel_;
+    ch.magic = kChannelMagic;
+    ch.version = kChannelVersion;
+    ch.size = sizeof(Channel);
+    return true;
+}
+
+// Starts kal_host32.exe suspended, inheriting nothing, in the bridge's folder
+// (the host's current folder may be longer than a process can start in); the
+// host's folder follows on the command line, which takes any length.
+bool Connection::StartHelper(const std::wstring& folder, std::string& error) {
+    // The helper dies with the host: the job kills it when the host's handle closes.
+    job_ = CreateJobObjectW(nullptr, nullptr);
+    if (job_) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(H(job_), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    std::wstring hostFolder(GetCurrentDirectoryW(0, nullptr), L'\0');
+    hostFolder.resize(GetCurrentDirectoryW(static_cast<DWORD>(hostFolder.size()), &hostFolder[0]));
+    const std::wstring program = folder + L"kal_host32.exe";
+    // The helper takes the section from this process by its id and the
+    // section's handle value here, then drops its access to this process.
+    std::wstring commandLine = L"\"" + program + L"\" " + std::to_wstring(GetCurrentProcessId()) + L" " +
+                               std::to_wstring(Value(section_)) + L" " + hostFolder;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                        nullptr, folder.c_str(), &startup, &started)) {
+        error = "cannot start kal_host32.exe (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    process_ = started.hProcess;
+    helperThread_ = started.hThread;
+    if (job_) AssignProcessToJobObject(H(job_), started.hProcess);  // fails inside some jobs: the helper also watches us
+    return true;
+}
+
+// The channel's events go into the suspended helper, their values into the section.
+bool Connection::HandChannelToHelper(std::string& error) {
+    const HANDLE helper = H(process_);
+    ChannelHandles& handles = channel_->handles;
+    handles.bridgeProcess = DuplicateInto(helper, GetCurrentProcess(), SYNCHRONIZE, 0);
+    handles.ready = DuplicateInto(helper, H(ready_), 0, DUPLICATE_SAME_ACCESS);
+    handles.eventsPosted = DuplicateInto(helper, H(eventsPosted_), 0, DUPLICATE_SAME_ACCESS);
+    handles.ringSpace = DuplicateInto(helper, H(ringSpace_), 0, DUPLICATE_SAME_ACCESS);
+    bool handed = handles.bridgeProcess && handles.ready && handles.eventsPosted && handles.ringSpace;
+    for (uint32_t i = 0; i < kSlotCount; ++i) {
+        handles.request[i] = DuplicateInto(helper, H(request_[i]), 0, DUPLICATE_SAME_ACCESS);
+        handles.response[i] = DuplicateInto(helper, H(response_[i]), 0, DUPLICATE_SAME_ACCESS);
+        handed = handed && handles.request[i] && handles.response[i];
+    }
+    if (!handed) {
+        error = "cannot hand the channel to the helper (error " + std::to_string(GetLastError()) + ")";
+        Abandon();
+        return false;
+    }
+    ResumeThread(H(helperThread_));
+    CloseIf(helperThread_);
+    return true;
+}
+
+bool Connection::WaitUntilReady(std::string& error) {
+    HANDLE waits[2] = {H(ready_), H(process_)};
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kHelperStartMs);
+    const uint32_t state = channel_->helperState.load();
+    if (woke == WAIT_OBJECT_0 && state == kHelperReady) return true;
+    error = woke == WAIT_TIMEOUT ? "the helper did not start in time"
+            : state == kHelperNoDriver ? "the helper cannot load kal_drv.dll"
+                                       : "the helper ended at start";
+    Abandon();
+    return false;
+}
+
+// The event thread is a long callback of the process's thread pool: the pool
+// sets `parked_` after the callback has returned, so once it is set no code of
+// this module runs on that thread any more, and the module may be unmapped
+// without the thread having to end (which needs the loader lock).
+bool Connection::StartEventThread(std::string& error) {
+    if (TrySubmitThreadpoolCallback(&Connection::EventThread, this, nullptr)) {
+        eventThreadStarted_ = true;
+        return true;
+    }
+    error = "cannot start the event thread";
+    Abandon();
+    return false;
+}
+
+// kal_Info is static in the driver: asked once, answered here from then on.
+void Connection::AskInfo() {
+    Request request;
+    request.op = Op::Info;
+    Call(request, [&](const Response& response) {
+        if (!response.text.present) return;
+        memcpy(info_, response.text.data, response.text.size);
+        info_[response.text.size] = '\0';
+    });
+}
+
+void Connection::Abandon() {
+    if (process_) TerminateProcess(H(process_), 1);
+    dead_.store(true);
+}
+
+void __stdcall Connection::EventThread(PTP_CALLBACK_INSTANCE instance, void* self) {
+    Connection* c = static_cast<Connection*>(self);
+    c->threadId_.store(GetCurrentThreadId());
+    CallbackMayRunLong(instance);
+    try {
+        c->DeliverEvents();
+    } catch (...) {
+        c->MarkDead();  // cannot happen: the host's callback is guarded
+    }
+    {
+        std::lock_guard<std::mutex> guard(c->deliveryLock_);
+        c->deliveryEnded_ = true;
+    }
+    c->delivered_.notify_all();
+    // The owner gave up waiting (a host callback outlasted it): the connection
+    // is ours to delete, and the module is pinned.
+    if (c->handoff_.exchange(kThreadDone) == kOwnerGone) {
+        delete c;
+        return;
+    }
+    SetEventWhenCallbackReturns(instance, H(c->parked_));
+}
+
+void Connection::Dispose(Connection* c) {
+    if (c->StopEventThread()) delete c;
+}
+
+// True when the event thread has ended its work (or never ran); false when it
+// still runs a host callback and will delete the connection itself.
+bool Connection::StopEventThread() {
+    if (process_ && !dead_.load()) TerminateProcess(H(process_), 1);
+    if (!eventThreadStarted_) return true;
+    stopping_.store(true);
+    SetEvent(H(stop_));
+    if (threadId_.load() == GetCurrentThreadId()) {
+        // The last reference was dropped inside the host's callback: the thread
+        // deletes the connection when the callback has returned.
+        handoff_.store(kOwnerGone);
+        return false;
+    }
+    if (WaitForSingleObject(H(parked_), kThreadStopMs) != WAIT_OBJECT_0) {
+        if (handoff_.exchange(kOwnerGone) == kBothHere) {
+            // A host callback still runs: never kill it, never unmap its code.
+            PinThisModule();
+            return false;
+        }
+        WaitForSingleObject(H(parked_), kThreadStopMs);  // it has just finished
+    }
+    return true;
+}
+
+Connection::~Connection() {
     if (channel_) UnmapViewOfFile(channel_);
-    for (void** h : {&section_, &process_, &job_, &thread_, &bridgeProcess_, &ready_, &eventsPosted_, &ringSpace_,
+    // When the event thread deletes the connection, the pool sets nothing: `parked_` goes too.
+    for (void** h : {&section_, &process_, &helperThread_, &job_, &ready_, &eventsPosted_, &ringSpace_,
                      &stop_, &parked_, &slotFreed_})
         CloseIf(*h);
     for (uint32_t i = 0; i < kSlotCount; ++i) {
@@ -188,16 +289,22 @@ bool Connection::WaitSlot(uint32_t index) {
     return true;
 }
 
-// A free slot for the calling thread, or kSlotCount when the helper has died.
-uint32_t Connection::ClaimSlot() {
+// A free slot of the lane for the calling thread, or kSlotCount when the
+// helper has died or none came free within kSlotClaimMs.
+uint32_t Connection::ClaimSlot(Lane lane) {
+    const DWORD started = GetTickCount();
     for (;;) {
         if (dead_.load()) return kSlotCount;
-        for (uint32_t i = 0; i < kSlotCount; ++i) {
+        for (uint32_t i = kLaneFirst[lane]; i < kLaneFirst[lane + 1]; ++i) {
             bool held = false;
             if (slotHeld_[i].compare_exchange_strong(held, true)) {
                 channel_->slots[i].state.store(kSlotClaimed);
                 return i;
             }
+        }
+        if (GetTickCount() - started >= kSlotClaimMs) {
+            NoteRefusal("bridge", "call", "no slot came free in time");
+            return kSlotCount;
         }
         ++slotWaiters_;
         HANDLE waits[2] = {H(slotFreed_), H(process_)};
@@ -213,7 +320,7 @@ void Connection::ReleaseSlot(uint32_t index) {
 }
 
 bool Connection::SendRaw(const std::vector<uint8_t>& message, std::vector<uint8_t>& answer) {
-    const uint32_t index = ClaimSlot();
+    const uint32_t index = ClaimSlot(kLaneGeneral);
     if (index == kSlotCount) return false;
     ChannelSlot& slot = channel_->slots[index];
     memcpy(slot.message, message.data(), message.size() < kMessageCapacity ? message.size() : kMessageCapacity);
@@ -228,7 +335,7 @@ bool Connection::SendRaw(const std::vector<uint8_t>& message, std::vector<uint8_
 }
 
 bool Connection::Call(const Request& request, const std::function<void(const Response&)>& use) {
-    const uint32_t index = ClaimSlot();
+    const uint32_t index = ClaimSlot(LaneOf(request.op));
     if (index == kSlotCount) return false;
     ChannelSlot& slot = channel_->slots[index];
     if (EncodeRequest(request, slot.message, kMessageCapacity) == 0) {  // the exports keep every request within the capacity
@@ -260,16 +367,24 @@ bool Connection::DeliverPending() {
         NoteRefusal("bridge", "events", "write count beyond the ring");
         return false;
     }
-    while (read != written) {
+    while (read != written && !stopping_.load()) {
         const EventEntry entry = channel_->ring[read % kEventRingSize];
         channel_->eventsRead.store(++read);
         if (channel_->writerWaiting.load()) SetEvent(H(ringSpace_));
         if (entry.message != KAL_MSG_BEGIN && entry.message != KAL_MSG_END) {
             NoteRefusal("bridge", "event", "unknown message");
         } else if (KalSynthCallback callback = HostCallback.load()) {
-            eventRecord = KalSynthEvent{entry.message, entry.mark, entry.reserved1, entry.reserved2};
+            // A record of its own for each call, valid until it returns, as the header says.
+            KalSynthEvent eventRecord{entry.message, entry.mark, entry.reserved1, entry.reserved2};
             DeliveringEventPostedAt.store(entry.postedAt);
-            callback(&eventRecord);
+            // The host's exception ends at this boundary, as in the driver.
+            hostCallbackThread.store(GetCurrentThreadId());
+            try {
+                callback(&eventRecord);
+            } catch (...) {
+                NoteRefusal("bridge", "event", "the host's callback threw");
+            }
+            hostCallbackThread.store(0);
         }
         {
             std::lock_guard<std::mutex> guard(deliveryLock_);
@@ -301,12 +416,6 @@ void Connection::DeliverEvents() {
             break;
         }
     }
-    {
-        std::lock_guard<std::mutex> guard(deliveryLock_);
-        deliveryEnded_ = true;
-    }
-    delivered_.notify_all();
-    SetEvent(H(parked_));
 }
 
 void Connection::WaitForDelivery(uint32_t count) {
@@ -318,6 +427,49 @@ void Connection::WaitForDelivery(uint32_t count) {
                                  [&] { return deliveryEnded_ || deliveredCount_ != before; }))
             return;  // no progress: a host callback that does not return
     }
+}
+
+int32_t Connection::Synchronize() {
+    std::unique_lock<std::mutex> guard(synchronizeLock_);
+    // A request already under way may have found the driver idle before this
+    // caller queued its last text: only one that begins later answers for it.
+    const uint64_t needed = roundsStarted_ + 1;
+    while (roundsAnswered_ < needed) {
+        if (roundRunning_) {
+            synchronized_.wait(guard);
+            continue;
+        }
+        roundRunning_ = true;
+        const uint64_t round = ++roundsStarted_;
+        guard.unlock();
+        Request request;
+        request.op = Op::Synchronize;
+        int32_t result = 0;
+        uint32_t written = 0;
+        bool answered = false;
+        try {
+            answered = Call(request, [&](const Response& response) {
+                result = response.result;
+                written = response.eventsWritten;
+            });
+        } catch (...) {
+        }
+        guard.lock();
+        roundRunning_ = false;
+        roundsAnswered_ = round;
+        roundAnswered_ = answered;
+        roundResult_ = result;
+        roundEventsWritten_ = written;
+        synchronized_.notify_all();
+    }
+    const bool answered = roundAnswered_;
+    const int32_t result = answered ? roundResult_ : 0;
+    const uint32_t written = roundEventsWritten_;
+    guard.unlock();
+    // The driver has returned after its callback took the last end; the host
+    // hears it on the bridge's thread.
+    if (answered) WaitForDelivery(written);
+    return result;
 }
 
 void Connection::Quit() {

@@ -1,7 +1,9 @@
 // One helper process and the channel to it, as the bridge sees them: started
 // by Start, used by any number of host threads through Call, told to unload
-// the driver and end by Quit. The last reference stops the event thread and
-// ends a helper that still runs.
+// the driver and end by Quit. The last reference ends a helper that still runs
+// and stops the event thread; no thread is ever terminated: when a host
+// callback outlasts the bounded wait, the event thread finishes it, disposes of
+// the connection itself, and the module stays in memory (pinned) for it.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -16,6 +18,8 @@
 #include "bridge/message.h"
 #include "kal_drv.h"
 
+struct _TP_CALLBACK_INSTANCE;  // the thread pool's, from windows.h
+
 namespace bridge {
 
 // Bounds of the bridge's waits; every other wait also waits on the helper's process.
@@ -23,21 +27,33 @@ constexpr uint32_t kHelperStartMs = 30000;   // a cold Wine start of a 32-bit pr
 constexpr uint32_t kHelperQuitMs = 5000;     // the driver's unload ends its engine first
 constexpr uint32_t kThreadStopMs = 2000;     // the event thread, busy in a host callback at worst
 constexpr uint32_t kSlotWaitMs = 100;        // a caller waiting for a free slot looks again this often
+// The longest a caller waits for a slot of its lane; then it answers as with
+// no engine. Every call the driver serves is bounded (kal_Terminate, the
+// longest, by about 7 s), so only a wedged helper makes a lane wait this long.
+constexpr uint32_t kSlotClaimMs = 30000;
 constexpr uint32_t kDeliveryStallMs = 1000;  // Synchronize: a host callback that does not return
+// kal_Synchronize, kal_Terminate and kal_Initialize from inside the host's
+// callback: the header forbids them there, and they return this at once.
+constexpr int32_t kForbiddenInCallback = -1;
 
 // The host's synth callback and the one record every event is passed in.
 extern std::atomic<KalSynthCallback> HostCallback;
 // The helper's performance counter when the driver sent the event the host's
 // callback is being given (system-wide counter), for the bench's latency figure.
 extern std::atomic<int64_t> DeliveringEventPostedAt;
-// Set while the DLL is being unloaded under the loader lock (no thread can end normally).
-extern std::atomic<bool> UnloadingUnderLoaderLock;
+// True once the module has pinned itself for an event thread still in a host callback.
+bool BridgePinned();
+// True on the bridge's event thread while it runs the host's callback.
+bool InsideHostCallback();
+// The lane a call travels in (see bridge/channel.h).
+Lane LaneOf(Op op);
 
 class Connection {
 public:
     // Starts kal_host32.exe from `folder` and waits until it has loaded the
     // driver (or failed to). Null on failure, with `error` saying why.
-    static std::shared_ptr<Connection> Start(const std::string& folder, std::string& error);
+    // `folder` ends with a backslash.
+    static std::shared_ptr<Connection> Start(const std::wstring& folder, std::string& error);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -50,6 +66,12 @@ public:
     // Waits until the host's callback has returned for `count` events, or the
     // helper has gone and its events are delivered, or a callback stalls.
     void WaitForDelivery(uint32_t count);
+    // kal_Synchronize: the host threads that wait share one request in the
+    // Synchronize lane; each returns after a request that began after it
+    // arrived has been answered, and the host's callback has heard its events.
+    int32_t Synchronize();
+    // The driver's identification text, asked for once at the start.
+    const char* info() const { return info_; }
     bool alive() const { return !dead_.load(); }
     // Tells the helper to unload the driver and waits for it to end (bounded).
     void Quit();
@@ -62,11 +84,24 @@ public:
 
 private:
     Connection() = default;
+    // The steps of Start.
+    bool CreateChannel(std::string& error);
+    bool StartHelper(const std::wstring& folder, std::string& error);
+    bool HandChannelToHelper(std::string& error);
+    bool WaitUntilReady(std::string& error);
+    bool StartEventThread(std::string& error);
+    void AskInfo();
+    void Abandon();
+    // The last reference: stops the event thread and deletes the connection,
+    // or leaves that to the event thread when a host callback outlasts the wait.
+    static void Dispose(Connection* connection);
+    bool StopEventThread();
+    static void __stdcall EventThread(::_TP_CALLBACK_INSTANCE* instance, void* self);
     void DeliverEvents();
     bool DeliverPending();
     void MarkDead();
     bool WaitSlot(uint32_t index);
-    uint32_t ClaimSlot();
+    uint32_t ClaimSlot(Lane lane);
     void ReleaseSlot(uint32_t index);
 
     // Constant after Start.
@@ -74,15 +109,16 @@ private:
     void* section_ = nullptr;
     void* process_ = nullptr;
     void* job_ = nullptr;
-    void* thread_ = nullptr;
-    void* bridgeProcess_ = nullptr;
+    bool eventThreadStarted_ = false;
+    std::atomic<unsigned long> threadId_{0};  // the pool thread that runs the event thread
+    void* helperThread_ = nullptr;  // until the helper has its handles and runs
     void* ready_ = nullptr;
     void* eventsPosted_ = nullptr;
     void* ringSpace_ = nullptr;
     void* request_[kSlotCount] = {};
     void* response_[kSlotCount] = {};
     void* stop_ = nullptr;      // the event thread ends
-    void* parked_ = nullptr;    // the event thread has ended its work
+    void* parked_ = nullptr;    // the event thread has ended its work and runs no more code here
     void* slotFreed_ = nullptr;
     // Private copies of the answers, one per slot, used by the slot's holder only.
     struct Answer {
@@ -95,10 +131,24 @@ private:
     // section, so that a peer writing the slots' states cannot hand one slot
     // to two callers.
     std::atomic<bool> slotHeld_[kSlotCount] = {};
+    char info_[kInfoTextLimit + 1] = {};
+    // Who is left with the connection when the event thread's stop outlasts its
+    // wait: the first of the two to arrive leaves the deleting to the other.
+    enum Handoff : uint32_t { kBothHere = 0, kThreadDone, kOwnerGone };
+    std::atomic<uint32_t> handoff_{kBothHere};
     uint32_t eventsRead_ = 0;  // the event thread's own count; the section's copy is for the helper
     std::atomic<bool> dead_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<uint32_t> slotWaiters_{0};
+    // Synchronize's shared requests.
+    std::mutex synchronizeLock_;
+    std::condition_variable synchronized_;
+    uint64_t roundsStarted_ = 0;    // guarded by synchronizeLock_
+    uint64_t roundsAnswered_ = 0;   // guarded by synchronizeLock_
+    bool roundRunning_ = false;     // guarded by synchronizeLock_
+    bool roundAnswered_ = false;    // the last round's request was answered; guarded
+    int32_t roundResult_ = 0;       // guarded by synchronizeLock_
+    uint32_t roundEventsWritten_ = 0;  // guarded by synchronizeLock_
     // Written by the event thread; Synchronize waits on it.
     std::mutex deliveryLock_;
     std::condition_variable delivered_;

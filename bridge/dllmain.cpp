@@ -1,16 +1,33 @@
 #include <windows.h>
 
+#include "bridge/boundary.h"
+#include "bridge/connection.h"
 #include "bridge/operations.h"
+
+// The statically linked C++ runtime's emergency exception pool (about 70 KB),
+// allocated when the DLL loads; freed here, or every load/unload leaks it.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
 
 // Loading starts nothing: the helper starts with the first export, outside the loader lock.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         DisableThreadLibraryCalls(module);
-        bridge::BridgeAttach(module);
+        bridge::Guarded(0, [&] {
+            bridge::BridgeAttach(module);
+            return 0;
+        });
         break;
     case DLL_PROCESS_DETACH:
-        bridge::BridgeDetach(reserved != nullptr);
+        bridge::Guarded(0, [&] {
+            bridge::BridgeDetach(reserved != nullptr);
+            return 0;
+        });
+        // Not at process exit (nothing is given back then), and not while the
+        // event thread may still run a host callback (the module is pinned then).
+        if (!reserved && !bridge::BridgePinned()) __gnu_cxx::__freeres();
         break;
     default:
         break;

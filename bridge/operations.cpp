@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <atomic>
 #include <cwchar>
 #include <memory>
 #include <mutex>
@@ -20,7 +21,7 @@ namespace {
 std::mutex helperLock;
 std::shared_ptr<Connection> helper;
 bool started = false;  // the first export starts a helper; after its death only kal_Initialize does
-std::string bridgeFolder;
+std::wstring bridgeFolder;
 
 std::shared_ptr<Connection> StartLocked() {
     std::string error;
@@ -58,9 +59,7 @@ int32_t Simple(Op op, int32_t fallback, int32_t a0 = 0, int32_t a1 = 0, int32_t 
     return ResultOf(request, fallback);
 }
 
-TextField Narrow(const char* text, uint32_t limit) { return NarrowField(text, limit); }
-
-TextField Wide(const wchar_t* text, uint32_t unitLimit) {
+TextField FieldFromWide(const wchar_t* text, uint32_t unitLimit) {
     TextField field;
     if (!text) return field;
     field.present = true;
@@ -81,7 +80,10 @@ std::mutex voicesLock;
 MirroredVoice voices[kVoiceCapacity];
 KalVoiceDescriptor* voiceList[kVoiceCapacity + 1];
 KalVoiceDescriptor noVoice;  // GetCurrentVoice with no engine: an empty catalogue's first descriptor
+// The driver's identification text, kept from the first helper that gave it
+// (it never changes): kal_Info answers from here without a call.
 char infoText[kInfoTextLimit + 1];
+std::atomic<bool> infoKnown{false};
 
 const char* Copy(const TextField& text, char* out) {
     if (!text.present) return nullptr;
@@ -126,9 +128,9 @@ Request FilterRequest(Op op, const KalVoiceFilter* filter) {
     request.args[0] = 1;
     request.args[1] = filter->gender | (filter->age << 8);
     request.args[2] = filter->genderHigh;
-    request.texts[0] = Narrow(filter->language, kNarrowTextLimit);
-    request.texts[1] = Narrow(filter->name, kNarrowTextLimit);
-    request.texts[2] = Narrow(filter->identifier, kNarrowTextLimit);
+    request.texts[0] = NarrowField(filter->language, kNarrowTextLimit);
+    request.texts[1] = NarrowField(filter->name, kNarrowTextLimit);
+    request.texts[2] = NarrowField(filter->identifier, kNarrowTextLimit);
     return request;
 }
 
@@ -155,10 +157,18 @@ void ForwardCallbackState(const std::shared_ptr<Connection>& connection) {
 }  // namespace
 
 void BridgeAttach(void* module) {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(static_cast<HMODULE>(module), path, MAX_PATH);
-    std::string file(path, n < MAX_PATH ? n : 0);
-    bridgeFolder = file.substr(0, file.find_last_of('\\') + 1);
+    // A folder of any length: the buffer grows until the name fits.
+    std::wstring file(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(module), &file[0], static_cast<DWORD>(file.size()));
+        if (n == 0) file.clear();
+        if (n < file.size()) {
+            file.resize(n);
+            break;
+        }
+        file.resize(file.size() * 2);
+    }
+    bridgeFolder = file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
 void BridgeDetach(bool processEnding) {
@@ -168,13 +178,12 @@ void BridgeDetach(bool processEnding) {
         std::lock_guard<std::mutex> guard(helperLock);
         connection.swap(helper);
     }
-    UnloadingUnderLoaderLock.store(true);
     if (connection) connection->Quit();
     connection.reset();
-    UnloadingUnderLoaderLock.store(false);
 }
 
 int BridgeInitialize() {
+    if (InsideHostCallback()) return kForbiddenInCallback;  // it would close the engine the event came from
     std::shared_ptr<Connection> connection;
     bool fresh = false;
     {
@@ -196,15 +205,19 @@ int BridgeInitialize() {
     return result;
 }
 
-int BridgeTerminate() { return Simple(Op::Terminate, 0); }
+int BridgeTerminate() {
+    if (InsideHostCallback()) return kForbiddenInCallback;
+    return Simple(Op::Terminate, 0);
+}
 
 const char* BridgeInfo() {
-    Request request;
-    request.op = Op::Info;
-    Call(request, [](const Response& response) {
-        std::lock_guard<std::mutex> guard(voicesLock);
-        Copy(response.text, infoText);
-    });
+    if (infoKnown.load()) return infoText;
+    std::shared_ptr<Connection> connection = Helper();
+    std::lock_guard<std::mutex> guard(voicesLock);
+    if (!infoKnown.load() && connection && connection->info()[0]) {
+        memcpy(infoText, connection->info(), strnlen(connection->info(), kInfoTextLimit));
+        infoKnown.store(true);
+    }
     return infoText;
 }
 
@@ -223,7 +236,7 @@ int BridgeSynth(const wchar_t* text, int mark) {
     Request request;
     request.op = Op::Synth;
     request.args[0] = mark;
-    request.texts[0] = Wide(text, kWideTextLimit);
+    request.texts[0] = FieldFromWide(text, kWideTextLimit);
     return ResultOf(request);
 }
 
@@ -234,10 +247,10 @@ int BridgeSynthMark(const char* text, const char* marker, int mark) {
     if (text) {
         const size_t textSize = strlen(text), markerSize = marker ? strlen(marker) : 0;
         const SynthMarkCut cut = CutSynthMark(text, textSize, marker ? marker : "", markerSize);
-        request.texts[0] = Narrow(text, cut.textSize);
-        if (marker && !cut.dropMarker) request.texts[1] = Narrow(marker, cut.markerSize);
+        request.texts[0] = NarrowField(text, cut.textSize);
+        if (marker && !cut.dropMarker) request.texts[1] = NarrowField(marker, cut.markerSize);
     } else {
-        request.texts[1] = Narrow(marker, kNarrowTextLimit);
+        request.texts[1] = NarrowField(marker, kNarrowTextLimit);
     }
     return ResultOf(request);
 }
@@ -245,7 +258,7 @@ int BridgeSynthMark(const char* text, const char* marker, int mark) {
 int BridgeKey(const char* text) {
     Request request;
     request.op = Op::Key;
-    request.texts[0] = Narrow(text, kKeyTextLimit);
+    request.texts[0] = NarrowField(text, kKeyTextLimit);
     return ResultOf(request);
 }
 
@@ -254,17 +267,19 @@ int BridgeSetParameter(int parameter, int value, int relative) {
     return Simple(Op::SetParameter, 0, parameter, value, relative);
 }
 
-int BridgeGetParameter(int parameter, int current) {
+int BridgeParameterWithoutEngine(int parameter, int current) {
     // Without an engine the driver's rate and volume are 0, the defaults 50 and 100.
-    const int32_t fallback = parameter == KAL_PARAM_RATE ? (current ? 0 : 50)
-                             : parameter == KAL_PARAM_VOLUME ? (current ? 0 : 100) : 50;
-    return Simple(Op::GetParameter, fallback, parameter, current);
+    return parameter == KAL_PARAM_RATE ? (current ? 0 : 50) : parameter == KAL_PARAM_VOLUME ? (current ? 0 : 100) : 50;
+}
+
+int BridgeGetParameter(int parameter, int current) {
+    return Simple(Op::GetParameter, BridgeParameterWithoutEngine(parameter, current), parameter, current);
 }
 
 int BridgeSetPunctuationList(const wchar_t* list) {
     Request request;
     request.op = Op::SetPunctuationList;
-    request.texts[0] = Wide(list, kNarrowTextLimit / sizeof(wchar_t));
+    request.texts[0] = FieldFromWide(list, kNarrowTextLimit / sizeof(wchar_t));
     return ResultOf(request);
 }
 
@@ -288,7 +303,7 @@ KalVoiceDescriptor** BridgeListVoices(KalVoiceFilter* filter) {
 int BridgeSetVoiceByName(const char* text) {
     Request request;
     request.op = Op::SetVoiceByName;
-    request.texts[0] = Narrow(text, kNarrowTextLimit);
+    request.texts[0] = NarrowField(text, kNarrowTextLimit);
     return ResultOf(request);
 }
 
@@ -319,25 +334,18 @@ int BridgeStop() { return Simple(Op::Stop, 0); }
 int BridgeIsPlaying() { return Simple(Op::IsPlaying, 0); }
 
 int BridgeSynchronize() {
+    // On the bridge's event thread it would wait for the callback it runs in.
+    if (InsideHostCallback()) return kForbiddenInCallback;
     std::shared_ptr<Connection> connection = Helper();
-    if (!connection) return 0;
-    Request request;
-    request.op = Op::Synchronize;
-    int32_t result = 0;
-    uint32_t written = 0;
-    bool answered = connection->Call(request, [&](const Response& response) {
-        result = response.result;
-        written = response.eventsWritten;
-    });
-    // The driver has returned after its callback took the last end; the host
-    // hears it on the bridge's thread.
-    if (answered) connection->WaitForDelivery(written);
-    return result;
+    return connection ? connection->Synchronize() : 0;
 }
 
-void* BridgeHelperProcess() {
-    std::lock_guard<std::mutex> guard(helperLock);
-    return helper && helper->alive() ? helper->process() : nullptr;
+KalVoiceDescriptor** BridgeNoVoices() {
+    static KalVoiceDescriptor* none[1] = {nullptr};
+    return none;
 }
+
+KalVoiceDescriptor* BridgeNoVoice() { return &noVoice; }
+const char* BridgeNoInfo() { return infoText; }
 
 }  // namespace bridge

@@ -35,7 +35,10 @@ int BridgeStop();
 int BridgeIsPlaying();
 int BridgeSynchronize();
 
-// For tests: the helper's process handle (null when none runs).
-void* BridgeHelperProcess();
+// What the exports answer when a call throws: the driver's answers without an engine.
+int BridgeParameterWithoutEngine(int parameter, int current);
+KalVoiceDescriptor** BridgeNoVoices();
+KalVoiceDescriptor* BridgeNoVoice();
+const char* BridgeNoInfo();
 
 }  // namespace bridge

@@ -2,19 +2,16 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 namespace bridge {
 namespace {
-std::atomic<uint32_t> refusals{0};
-
 // The folder of the module holding this code, with a trailing backslash.
 bool OwnFolder(char* out, DWORD size) {
     HMODULE self = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&refusals), &self))
+                            reinterpret_cast<LPCSTR>(&NoteRefusal), &self))
         return false;
     DWORD n = GetModuleFileNameA(self, out, size);
     if (n == 0 || n >= size) return false;
@@ -26,7 +23,6 @@ bool OwnFolder(char* out, DWORD size) {
 }  // namespace
 
 void NoteRefusal(const char* who, const char* what, const char* reason) {
-    refusals.fetch_add(1);
     char folder[MAX_PATH], path[MAX_PATH + 16], line[512];
     if (!OwnFolder(folder, MAX_PATH)) return;
     snprintf(path, sizeof path, "%skal.ini", folder);
@@ -40,7 +36,5 @@ void NoteRefusal(const char* who, const char* what, const char* reason) {
     WriteFile(file, line, static_cast<DWORD>(n < static_cast<int>(sizeof line) ? n : sizeof line - 1), &written, nullptr);
     CloseHandle(file);
 }
-
-uint32_t RefusalCount() { return refusals.load(); }
 
 }  // namespace bridge

@@ -10,5 +10,4 @@
 namespace bridge {
 // who: "bridge" or "helper"; reason: the decoder's reason.
 void NoteRefusal(const char* who, const char* what, const char* reason);
-uint32_t RefusalCount();
 }  // namespace bridge

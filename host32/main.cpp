@@ -3,9 +3,13 @@
 // are), serves the bridge's requests from the shared section whose handle it
 // inherits, and forwards the driver's synth events into the section's ring.
 //
-// Command line: kal_host32.exe SECTION, the inherited section handle in decimal.
-// Nothing else can reach it: the section and its events are unnamed and only
-// inherited, and every request is checked before it is followed.
+// Command line: kal_host32.exe PROCESS SECTION FOLDER: the bridge's process id,
+// the section's handle value in the bridge (both decimal), and the rest of the
+// line the host's current folder, of any length. The helper takes the section
+// from the bridge at once and keeps no access to the bridge's process; the
+// bridge duplicates the section's events into the helper before it runs.
+// Nothing else can reach them: they are unnamed and never inheritable, and
+// every request is checked before it is followed.
 #include <windows.h>
 
 #include <cstdio>
@@ -17,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/boundary.h"
 #include "bridge/channel.h"
 #include "bridge/message.h"
 #include "bridge/refusals.h"
@@ -32,6 +37,7 @@ constexpr int kExitQuit = 0;
 constexpr int kExitBadCommandLine = 2;
 constexpr int kExitBadSection = 3;
 constexpr int kExitNoDriver = 4;
+constexpr int kExitThrew = 5;
 // How long an event waits for room in a full ring before it is dropped (the
 // bridge delivers it on its own thread; a host callback this slow has stalled).
 constexpr DWORD kRingFullWaitMs = 2000;
@@ -42,12 +48,11 @@ KalApi driver;
 HANDLE quitNow = nullptr;
 std::atomic<bool> unloadDriver{false};  // a Quit request, not the host's end
 std::mutex ringLock;  // the driver may call back from more than one thread
-uint32_t droppedEvents = 0;
 
 HANDLE Handle(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
 
 // The driver's synth callback: the event goes into the ring, in order.
-int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
+int ForwardEventUnguarded(const KalSynthEvent* event) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     std::lock_guard<std::mutex> guard(ringLock);
@@ -64,10 +69,7 @@ int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
             if (WaitForMultipleObjects(2, waits, FALSE, kRingFullWaitMs - spent) != WAIT_OBJECT_0) break;
         }
         channel->writerWaiting.store(0);
-        if (!hasRoom()) {
-            ++droppedEvents;
-            return 0;
-        }
+        if (!hasRoom()) return 0;  // dropped: the host's callback has stalled
     }
     channel->ring[written % kEventRingSize] = EventEntry{event->message, event->mark, event->reserved1, event->reserved2,
                                                                   now.QuadPart};
@@ -76,22 +78,24 @@ int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
     return 0;
 }
 
+int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
+    return Guarded(0, [&] { return ForwardEventUnguarded(event); });
+}
+
 // A copy of a text out of the private request, writable (the driver may write
 // a filter's language back into it).
-char* Narrow(const TextField& text) {
+char* NarrowTextOf(const TextField& text) {
     return text.present ? const_cast<char*>(static_cast<const char*>(text.data)) : nullptr;
 }
-const wchar_t* Wide(const TextField& text) {
+const wchar_t* WideTextOf(const TextField& text) {
     return text.present ? static_cast<const wchar_t*>(text.data) : nullptr;
 }
 
-TextField Field(const char* text, uint32_t limit) { return NarrowField(text, limit); }
-
 void DescribeVoice(const KalVoiceDescriptor* voice, VoiceRecord& record) {
     record.address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(voice));
-    record.name = Field(voice->name, kVoiceTextLimit);
-    record.language = Field(voice->language, kVoiceTextLimit);
-    record.identifier = Field(voice->identifier, kVoiceTextLimit);
+    record.name = NarrowField(voice->name, kVoiceTextLimit);
+    record.language = NarrowField(voice->language, kVoiceTextLimit);
+    record.identifier = NarrowField(voice->identifier, kVoiceTextLimit);
     record.gender = voice->gender;
     record.age = voice->age;
     record.genderHigh = voice->genderHigh;
@@ -103,9 +107,9 @@ void Serve(const Request& request, Response& response) {
     KalVoiceFilter filter{};
     const bool withFilter = request.args[0] == 1;
     if (request.op == Op::ListVoices || request.op == Op::SetVoiceByProperties) {
-        filter.language = Narrow(request.texts[0]);
-        filter.name = Narrow(request.texts[1]);
-        filter.identifier = Narrow(request.texts[2]);
+        filter.language = NarrowTextOf(request.texts[0]);
+        filter.name = NarrowTextOf(request.texts[1]);
+        filter.identifier = NarrowTextOf(request.texts[2]);
         filter.gender = static_cast<unsigned char>(request.args[1] & 0xFF);
         filter.age = static_cast<unsigned char>(request.args[1] >> 8);
         filter.genderHigh = static_cast<unsigned short>(request.args[2]);
@@ -114,18 +118,18 @@ void Serve(const Request& request, Response& response) {
     switch (request.op) {
     case Op::Initialize: response.result = driver.Initialize(); break;
     case Op::Terminate: response.result = driver.Terminate(); break;
-    case Op::Info: response.text = Field(driver.Info(), kInfoTextLimit); break;
+    case Op::Info: response.text = NarrowField(driver.Info(), kInfoTextLimit); break;
     case Op::SetSynthCallback: driver.SetSynthCallback(a[0] ? ForwardEvent : nullptr); break;
     case Op::SetUriCallback: driver.SetUriCallback(a[0] ? &dummyUri : nullptr); break;
-    case Op::Synth: response.result = driver.Synth(Wide(request.texts[0]), a[0]); break;
+    case Op::Synth: response.result = driver.Synth(WideTextOf(request.texts[0]), a[0]); break;
     case Op::SynthMark:
-        response.result = driver.SynthMark(Narrow(request.texts[0]), Narrow(request.texts[1]), a[0]);
+        response.result = driver.SynthMark(NarrowTextOf(request.texts[0]), NarrowTextOf(request.texts[1]), a[0]);
         break;
-    case Op::Key: response.result = driver.Key(Narrow(request.texts[0])); break;
+    case Op::Key: response.result = driver.Key(NarrowTextOf(request.texts[0])); break;
     case Op::Char: response.result = driver.Char(a[0]); break;
     case Op::SetParameter: response.result = driver.SetParameter(a[0], a[1], a[2]); break;
     case Op::GetParameter: response.result = driver.GetParameter(a[0], a[1]); break;
-    case Op::SetPunctuationList: response.result = driver.SetPunctuationList(Wide(request.texts[0])); break;
+    case Op::SetPunctuationList: response.result = driver.SetPunctuationList(WideTextOf(request.texts[0])); break;
     case Op::ListVoices: {
         KalVoiceDescriptor** list = driver.ListVoices(withFilter ? &filter : nullptr);
         uint32_t n = 0;
@@ -133,7 +137,7 @@ void Serve(const Request& request, Response& response) {
         response.voiceCount = n;
         break;
     }
-    case Op::SetVoiceByName: response.result = driver.SetVoiceByName(Narrow(request.texts[0])); break;
+    case Op::SetVoiceByName: response.result = driver.SetVoiceByName(NarrowTextOf(request.texts[0])); break;
     case Op::SetVoiceByProperties: response.result = driver.SetVoiceByProperties(withFilter ? &filter : nullptr); break;
     case Op::GetCurrentVoice:
         if (KalVoiceDescriptor* voice = driver.GetCurrentVoice()) {
@@ -151,7 +155,7 @@ void Serve(const Request& request, Response& response) {
         break;
     }
     if (withFilter && filter.language && (request.op == Op::ListVoices || request.op == Op::SetVoiceByProperties))
-        response.text = Field(filter.language, kNarrowTextLimit);
+        response.text = NarrowField(filter.language, kNarrowTextLimit);
     response.eventsWritten = channel->eventsWritten.load();
 }
 
@@ -183,7 +187,17 @@ void ServeSlot(uint32_t index) {
         *response = Response();
         if (DecodeRequest(message.data(), size, request, &why)) {
             response->op = request.op;
-            Serve(request, *response);
+            // What the serving throws ends here: the bridge gets a refusal and
+            // answers as without an engine; the slot serves on.
+            if (!Guarded(false, [&] {
+                    Serve(request, *response);
+                    return true;
+                })) {
+                *response = Response();
+                response->op = request.op;
+                response->status = kRefused;
+                NoteRefusal("helper", "request", "serving it threw");
+            }
         } else {
             uint32_t op = 0;
             if (size >= 8) memcpy(&op, message.data() + 4, 4);
@@ -205,11 +219,69 @@ void ServeSlot(uint32_t index) {
     }
 }
 
-bool MapChannel(const char* argument) {
-    char* end = nullptr;
-    const unsigned long long value = strtoull(argument, &end, 10);
-    if (!end || *end || value == 0 || value > 0xFFFFFFFFull) return false;
-    void* view = MapViewOfFile(Handle(static_cast<uint32_t>(value)), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
+// A decimal number of the command line, and the text after it.
+bool NextNumber(const wchar_t*& at, uint32_t& value) {
+    while (*at == L' ') ++at;
+    wchar_t* end = nullptr;
+    const unsigned long long number = wcstoull(at, &end, 10);
+    if (end == at || (*end && *end != L' ') || number == 0 || number > 0xFFFFFFFFull) return false;
+    value = static_cast<uint32_t>(number);
+    at = end;
+    return true;
+}
+
+// The command line after the program's name.
+const wchar_t* Arguments() {
+    const wchar_t* at = GetCommandLineW();
+    if (*at == L'"') {
+        at = wcschr(at + 1, L'"');
+        return at ? at + 1 : L"";
+    }
+    while (*at && *at != L' ') ++at;
+    return at;
+}
+
+// The section, taken from the bridge's process; no access to that process stays.
+HANDLE TakeSection(uint32_t bridgeId, uint32_t sectionValue) {
+    HANDLE bridgeProcess = OpenProcess(PROCESS_DUP_HANDLE, FALSE, bridgeId);
+    if (!bridgeProcess) return nullptr;
+    HANDLE section = nullptr;
+    if (!DuplicateHandle(bridgeProcess, Handle(sectionValue), GetCurrentProcess(), &section,
+                         FILE_MAP_READ | FILE_MAP_WRITE, FALSE, 0))
+        section = nullptr;
+    CloseHandle(bridgeProcess);
+    return section;
+}
+
+// The helper starts in its own folder; it works in the host's, as the driver
+// would in-process, when that folder can be a current folder here (its short
+// form when the long one is too long).
+void EnterHostFolder(const wchar_t* folder) {
+    while (*folder == L' ') ++folder;
+    if (!*folder || SetCurrentDirectoryW(folder)) return;
+    std::wstring longForm = folder;
+    if (longForm.compare(0, 4, L"\\\\?\\") != 0) longForm = L"\\\\?\\" + longForm;
+    const DWORD size = GetShortPathNameW(longForm.c_str(), nullptr, 0);
+    if (size == 0) return;
+    std::wstring shortForm(size, L'\0');
+    shortForm.resize(GetShortPathNameW(longForm.c_str(), &shortForm[0], size));
+    if (shortForm.compare(0, 4, L"\\\\?\\") == 0) shortForm.erase(0, 4);
+    SetCurrentDirectoryW(shortForm.c_str());
+}
+
+// A slot that cannot serve (its buffers could not be allocated) ends the
+// helper: the bridge sees it end rather than wait for an answer.
+void ServeSlotGuarded(uint32_t index) {
+    if (!Guarded(false, [&] {
+            ServeSlot(index);
+            return true;
+        }))
+        SetEvent(quitNow);
+}
+
+bool MapChannel(HANDLE section) {
+    if (!section) return false;
+    void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
     if (!view) return false;
     MEMORY_BASIC_INFORMATION info;
     if (VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeof(Channel)) return false;
@@ -227,13 +299,14 @@ std::string OwnFolder() {
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run() {
     // No error boxes: a helper that cannot go on ends, and the bridge notices.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    if (argc != 2) return kExitBadCommandLine;
-    if (!MapChannel(argv[1])) return kExitBadSection;
+    const wchar_t* arguments = Arguments();
+    uint32_t bridgeId = 0, sectionValue = 0;
+    if (!NextNumber(arguments, bridgeId) || !NextNumber(arguments, sectionValue)) return kExitBadCommandLine;
+    if (!MapChannel(TakeSection(bridgeId, sectionValue))) return kExitBadSection;
+    EnterHostFolder(arguments);
     quitNow = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::string error;
     if (!quitNow || !driver.Load(OwnFolder() + "kal_drv.dll", error)) {
@@ -243,13 +316,19 @@ int main(int argc, char** argv) {
     }
     channel->helperState.store(kHelperReady);
     SetEvent(Handle(handles.ready));
-    for (uint32_t i = 0; i < kSlotCount; ++i) std::thread(ServeSlot, i).detach();
+    for (uint32_t i = 0; i < kSlotCount; ++i) std::thread(ServeSlotGuarded, i).detach();
     HANDLE waits[2] = {quitNow, Handle(handles.bridgeProcess)};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 && unloadDriver.load()) {
         // The bridge is being unloaded: the driver is unloaded as a host would.
         driver.Unload();
     }
+    return kExitQuit;
+}
+
+}  // namespace
+
+int main() {
     // Ending the process (not returning through the C runtime's exit) keeps the
     // serving threads from running on while the process is taken down.
-    ExitProcess(kExitQuit);
+    ExitProcess(static_cast<UINT>(Guarded(kExitThrew, [] { return Run(); })));
 }

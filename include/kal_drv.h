@@ -7,7 +7,15 @@
  * kal_char16: wchar_t on Windows, a 16-bit type in a native build of the core.
  *
  * 64-bit hosts load kal_drv64.dll instead: the same exports and records (with
- * 64-bit pointers), served by the 32-bit driver in a helper process.
+ * 64-bit pointers), served by the 32-bit driver in a helper process. Through it
+ * each call also waits for its round trip to the helper (about a microsecond
+ * when both sides are awake, a wake-up of a few hundred microseconds when not),
+ * and the first call, or a kal_Initialize that replaces a helper that died,
+ * waits for the helper's start (at most 30 s). Calls travel in lanes that do
+ * not wait for each other: kal_IsPlaying and kal_GetParameter wait only for
+ * each other's round trips, never for a text's hand-over, a stop or a wait;
+ * kal_Info is answered in the bridge. A call that finds its lane's four slots
+ * busy waits at most 30 s for one, then answers as without an engine.
  */
 #ifndef KAL_DRV_H
 #define KAL_DRV_H

@@ -51,15 +51,20 @@ TEST(HelperImage, WithoutTheBridgesSectionItEndsAndLoadsNoDriver) {
     CopyFileTo(BuildPath("driver/kal_drv.dll"), folder + "kal_drv.dll");
     CopyFileTo(BuildPath("simengine/nalvoapi.dll"), folder + "nalvoapi.dll");
     WriteFileText(folder + "kal.ini", "[Default]\r\nDEBUG=4\r\n");
+    const std::string self = std::to_string(GetCurrentProcessId());
     struct Row {
-        const char* arguments;
+        std::string arguments;
         long exitCode;
     } rows[] = {
-        {"", 2},                 // no section named
-        {"1 2", 2},              // more than one argument
-        {"x12", 3},              // not a number
-        {"4", 3},                // a handle value that is no section here
-        {"99999999999", 3},      // beyond 32 bits
+        {"", 2},                     // no process named
+        {self, 2},                   // no section named
+        {"x12 4", 2},                // not a number
+        {self + " 4x", 2},           // not a number either
+        {"99999999999 4", 2},        // beyond 32 bits
+        {"0 4", 2},                  // no process
+        {self + " 4", 3},            // a handle value that is no section there
+        {self + " 99999999999", 2},  // beyond 32 bits
+        {"4294967295 4 C:\\", 3},   // a process that cannot be opened
     };
     for (const Row& row : rows) EXPECT_EQ(row.exitCode, RunHelper(folder, row.arguments)) << "'" << row.arguments << "'";
     // The driver was never loaded: it would have started a protocol.

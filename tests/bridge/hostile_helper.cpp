@@ -56,8 +56,15 @@ uint32_t Malformed(uint32_t n, uint32_t op, uint8_t* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
-    void* view = MapViewOfFile(Handle(static_cast<uint32_t>(strtoul(argv[1], nullptr, 10))), FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (argc < 3) return 2;
+    // The section is taken from the bridge as kal_host32.exe takes it.
+    HANDLE bridgeProcess = OpenProcess(PROCESS_DUP_HANDLE, FALSE, strtoul(argv[1], nullptr, 10));
+    HANDLE section = nullptr;
+    if (!bridgeProcess || !DuplicateHandle(bridgeProcess, Handle(static_cast<uint32_t>(strtoul(argv[2], nullptr, 10))),
+                                           GetCurrentProcess(), &section, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return 3;
+    CloseHandle(bridgeProcess);
+    void* view = MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     if (!view) return 3;
     Channel* channel = static_cast<Channel*>(view);
     const ChannelHandles handles = channel->handles;
@@ -76,21 +83,28 @@ int main(int argc, char** argv) {
     channel->helperState.store(kHelperReady);
     SetEvent(Handle(handles.ready));
     uint32_t answered = 0;
+    HANDLE waits[kSlotCount + 1];
+    for (uint32_t i = 0; i < kSlotCount; ++i) waits[i] = Handle(handles.request[i]);
+    waits[kSlotCount] = Handle(handles.bridgeProcess);
     for (;;) {
-        // Slot 0 only: the tests call from one thread.
-        ChannelSlot& slot = channel->slots[0];
-        slot.serverSleeping.store(1);
-        if (slot.state.load() != kSlotRequest) {
-            HANDLE waits[2] = {Handle(handles.request[0]), Handle(handles.bridgeProcess)};
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
-            if (slot.state.load() != kSlotRequest) continue;
+        // Every lane's slots; the tests call from one thread, so one request at a time.
+        uint32_t index = kSlotCount;
+        for (uint32_t i = 0; i < kSlotCount && index == kSlotCount; ++i) {
+            channel->slots[i].serverSleeping.store(1);
+            if (channel->slots[i].state.load() == kSlotRequest) index = i;
         }
+        if (index == kSlotCount) {
+            const DWORD woke = WaitForMultipleObjects(kSlotCount + 1, waits, FALSE, INFINITE);
+            if (woke >= WAIT_OBJECT_0 + kSlotCount) return 0;
+            continue;
+        }
+        ChannelSlot& slot = channel->slots[index];
         slot.serverSleeping.store(0);
         uint32_t op;
         memcpy(&op, slot.message + 4, 4);
         Malformed(answered++, op, slot.message);
         slot.state.store(kSlotResponse);
-        SetEvent(Handle(handles.response[0]));
+        SetEvent(Handle(handles.response[index]));
         if (op == static_cast<uint32_t>(Op::Quit)) return 0;  // a bridge that unloads waits for this only so long
         if (ring && answered == 1) {
             channel->eventsWritten.store(channel->eventsRead.load() + 5 * kEventRingSize);

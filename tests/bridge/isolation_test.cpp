@@ -160,7 +160,7 @@ TEST(Isolation, ARingClaimingMoreEventsThanItHoldsEndsTheHelper) {
 TEST(Isolation, TheHelperRefusesMalformedRequestsAndServesTheNext) {
     Host host("hostile-requests", kKalIni, kFastEngine);
     std::string error;
-    std::shared_ptr<bridge::Connection> helper = bridge::Connection::Start(host.folder, error);
+    std::shared_ptr<bridge::Connection> helper = bridge::Connection::Start(std::wstring(host.folder.begin(), host.folder.end()), error);
     ASSERT_NE(nullptr, helper) << error;
     struct Row {
         const char* label;
