@@ -1,0 +1,128 @@
+// WAV files: one growing file whose header is brought up to date after each
+// text (so it is a valid file at every text's end), or one file per text,
+// "<name>-0001.wav" and on.
+#include <cstdio>
+#include <cstring>
+
+#include "espeakengine/output.h"
+
+namespace {
+constexpr uint32_t kHeaderBytes = 44;
+
+void Put32(unsigned char* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+void Put16(unsigned char* at, uint16_t value) {
+    at[0] = static_cast<unsigned char>(value);
+    at[1] = static_cast<unsigned char>(value >> 8);
+}
+
+class WavOutput : public AudioOutput {
+public:
+    WavOutput(const std::string& path, WavMode mode) : path_(path), mode_(mode) {}
+    ~WavOutput() override { Close(); }
+
+    bool Open(int sampleRate, std::string& error) override {
+        rate_ = static_cast<uint32_t>(sampleRate);
+        if (mode_ == WavMode::PerText) {
+            // Checked now, so a folder that cannot be written fails the start-up.
+            if (!StartFile(FileName(1), error)) return false;
+            fclose(file_);
+            file_ = nullptr;
+            remove(FileName(1).c_str());
+            return true;
+        }
+        return StartFile(path_, error);
+    }
+
+    bool Write(const int16_t* samples, int count) override {
+        if (!file_ && mode_ == WavMode::PerText) {
+            std::string error;
+            if (!StartFile(FileName(++texts_), error)) return false;
+        }
+        if (!file_) return false;
+        const size_t written = fwrite(samples, sizeof *samples, static_cast<size_t>(count), file_);
+        dataBytes_ += static_cast<uint32_t>(written * sizeof *samples);
+        // Readers (a test, a player) see the samples as they come.
+        fflush(file_);
+        return written == static_cast<size_t>(count);
+    }
+
+    void EndText(bool) override {
+        if (!file_) return;
+        WriteHeader();
+        if (mode_ == WavMode::PerText) {
+            fclose(file_);
+            file_ = nullptr;
+        }
+    }
+
+    void Close() override {
+        if (!file_) return;
+        WriteHeader();
+        fclose(file_);
+        file_ = nullptr;
+    }
+
+private:
+    std::string FileName(unsigned number) const {
+        std::string base = path_;
+        if (base.size() > 4 && base.compare(base.size() - 4, 4, ".wav") == 0) base.resize(base.size() - 4);
+        char suffix[16];
+        snprintf(suffix, sizeof suffix, "-%04u.wav", number);
+        return base + suffix;
+    }
+
+    bool StartFile(const std::string& name, std::string& error) {
+        file_ = fopen(name.c_str(), "wb+");
+        if (!file_) {
+            error = "cannot write the WAV file " + name;
+            return false;
+        }
+        dataBytes_ = 0;
+        WriteHeader();
+        return true;
+    }
+
+    void WriteHeader() {
+        unsigned char header[kHeaderBytes];
+        memcpy(header, "RIFF", 4);
+        Put32(header + 4, 36 + dataBytes_);
+        memcpy(header + 8, "WAVEfmt ", 8);
+        Put32(header + 16, 16);
+        Put16(header + 20, 1);  // PCM
+        Put16(header + 22, 1);  // mono
+        Put32(header + 24, rate_);
+        Put32(header + 28, rate_ * 2);
+        Put16(header + 32, 2);
+        Put16(header + 34, 16);
+        memcpy(header + 36, "data", 4);
+        Put32(header + 40, dataBytes_);
+        const long end = ftell(file_);
+        fseek(file_, 0, SEEK_SET);
+        fwrite(header, 1, sizeof header, file_);
+        fseek(file_, end > static_cast<long>(kHeaderBytes) ? end : static_cast<long>(kHeaderBytes), SEEK_SET);
+        fflush(file_);
+    }
+
+    std::string path_;
+    WavMode mode_;
+    FILE* file_ = nullptr;
+    uint32_t rate_ = 22050;
+    uint32_t dataBytes_ = 0;
+    unsigned texts_ = 0;
+};
+
+class NoOutput : public AudioOutput {
+public:
+    bool Open(int, std::string&) override { return true; }
+    bool Write(const int16_t*, int) override { return true; }
+    void EndText(bool) override {}
+    void Close() override {}
+};
+}  // namespace
+
+std::unique_ptr<AudioOutput> MakeWavOutput(const std::string& path, WavMode mode) {
+    return std::unique_ptr<AudioOutput>(new WavOutput(path, mode));
+}
+std::unique_ptr<AudioOutput> MakeNoOutput() { return std::unique_ptr<AudioOutput>(new NoOutput()); }
