@@ -38,6 +38,13 @@ bool Take(EngineConfig& config, const std::string& key, const std::string& value
         }
     } else if (key == "pulse") {
         config.pulse = value;
+    } else if (key == "pace") {
+        if (value == "fast") config.realtime = false;
+        else if (value == "realtime") config.realtime = true;
+        else {
+            error = "pace must be fast or realtime, not '" + value + "'";
+            return false;
+        }
     } else if (key == "pitch") {
         char* end = nullptr;
         const long pitch = strtol(value.c_str(), &end, 10);
@@ -73,7 +80,8 @@ bool ReadEngineConfig(const char* folder, EngineConfig& config, std::string& err
         const char* key;
     } environment[] = {{"KAL_ESPEAK_DATA", "data"},       {"KAL_ESPEAK_OUTPUT", "output"},
                        {"KAL_ESPEAK_WAV", "wav"},         {"KAL_ESPEAK_WAVMODE", "wavmode"},
-                       {"KAL_ESPEAK_PULSE", "pulse"},     {"KAL_ESPEAK_PITCH", "pitch"}};
+                       {"KAL_ESPEAK_PULSE", "pulse"},     {"KAL_ESPEAK_PITCH", "pitch"},
+                       {"KAL_ESPEAK_PACE", "pace"}};
     for (const auto& entry : environment)
         if (const char* value = getenv(entry.variable))
             if (!Take(config, entry.key, value, error)) return false;

@@ -7,6 +7,9 @@
 //   wavmode   append (one growing file) or pertext            KAL_ESPEAK_WAVMODE
 //   pulse     PulseAudio server ("" = the default one)        KAL_ESPEAK_PULSE
 //   pitch     0..100, eSpeak's pitch (default 50)             KAL_ESPEAK_PITCH
+//   pace      fast, or realtime: the WAV file grows as fast as a sound card
+//             would play it (stop and pause then act as on live audio)
+//                                                             KAL_ESPEAK_PACE
 #pragma once
 #include <string>
 
@@ -21,6 +24,7 @@ struct EngineConfig {
     WavMode wavMode = WavMode::Append;
     std::string pulse;
     int pitch = 50;
+    bool realtime = false;
 };
 
 #define ESPEAK_ENGINE_CONFIG_FILE "espeakengine.ini"

@@ -20,6 +20,6 @@ public:
     virtual void Close() = 0;
 };
 
-std::unique_ptr<AudioOutput> MakeWavOutput(const std::string& path, WavMode mode);
+std::unique_ptr<AudioOutput> MakeWavOutput(const std::string& path, WavMode mode, bool realtime);
 std::unique_ptr<AudioOutput> MakePulseOutput(const std::string& server);
 std::unique_ptr<AudioOutput> MakeNoOutput();

@@ -123,7 +123,7 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     espeak_SetSynthCallback(OnSamples);
     espeak_SetParameter(espeakPITCH, EspeakPitch(config.pitch), 0);
     switch (config.output) {
-    case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode); break;
+    case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode, config.realtime); break;
     case OutputKind::Pulse: output = MakePulseOutput(config.pulse); break;
     case OutputKind::None: output = MakeNoOutput(); break;
     }

@@ -1,13 +1,18 @@
 // WAV files: one growing file whose header is brought up to date after each
 // text (so it is a valid file at every text's end), or one file per text,
 // "<name>-0001.wav" and on.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "espeakengine/output.h"
 
 namespace {
 constexpr uint32_t kHeaderBytes = 44;
+// Paced like a sound card, the file runs this far ahead of the clock at most,
+// as a card's buffer holds that much before it plays it.
+constexpr auto kPaceLead = std::chrono::milliseconds(20);
 
 void Put32(unsigned char* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
@@ -19,7 +24,7 @@ void Put16(unsigned char* at, uint16_t value) {
 
 class WavOutput : public AudioOutput {
 public:
-    WavOutput(const std::string& path, WavMode mode) : path_(path), mode_(mode) {}
+    WavOutput(const std::string& path, WavMode mode, bool realtime) : path_(path), mode_(mode), realtime_(realtime) {}
     ~WavOutput() override { Close(); }
 
     bool Open(int sampleRate, std::string& error) override {
@@ -41,6 +46,7 @@ public:
             if (!StartFile(FileName(++texts_), error)) return false;
         }
         if (!file_) return false;
+        if (realtime_) Pace(count);
         const size_t written = fwrite(samples, sizeof *samples, static_cast<size_t>(count), file_);
         dataBytes_ += static_cast<uint32_t>(written * sizeof *samples);
         // Readers (a test, a player) see the samples as they come.
@@ -49,6 +55,7 @@ public:
     }
 
     void EndText(bool) override {
+        paced_ = 0;
         if (!file_) return;
         WriteHeader();
         if (mode_ == WavMode::PerText) {
@@ -65,6 +72,20 @@ public:
     }
 
 private:
+    // Waits until the samples before these would have been played. A text
+    // that was held (a pause) starts a new schedule rather than catching up.
+    void Pace(int count) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto due = paceStart_ + std::chrono::microseconds(paced_ * 1000000 / rate_) - kPaceLead;
+        if (paced_ == 0 || now > due + kPaceLead) {
+            paceStart_ = now;
+            paced_ = 0;
+        } else if (due > now) {
+            std::this_thread::sleep_until(due);
+        }
+        paced_ += static_cast<uint64_t>(count);
+    }
+
     std::string FileName(unsigned number) const {
         std::string base = path_;
         if (base.size() > 4 && base.compare(base.size() - 4, 4, ".wav") == 0) base.resize(base.size() - 4);
@@ -111,6 +132,9 @@ private:
     uint32_t rate_ = 22050;
     uint32_t dataBytes_ = 0;
     unsigned texts_ = 0;
+    bool realtime_;
+    std::chrono::steady_clock::time_point paceStart_;
+    uint64_t paced_ = 0;  // samples of this schedule
 };
 
 class NoOutput : public AudioOutput {
@@ -122,7 +146,7 @@ public:
 };
 }  // namespace
 
-std::unique_ptr<AudioOutput> MakeWavOutput(const std::string& path, WavMode mode) {
-    return std::unique_ptr<AudioOutput>(new WavOutput(path, mode));
+std::unique_ptr<AudioOutput> MakeWavOutput(const std::string& path, WavMode mode, bool realtime) {
+    return std::unique_ptr<AudioOutput>(new WavOutput(path, mode, realtime));
 }
 std::unique_ptr<AudioOutput> MakeNoOutput() { return std::unique_ptr<AudioOutput>(new NoOutput()); }
