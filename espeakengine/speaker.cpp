@@ -52,6 +52,15 @@ SpeakerTextProbe textProbe = nullptr;
 std::thread worker;
 std::thread::id workerId;
 
+// eSpeak NG is started once in a process and never terminated: its terminate
+// can hang for ever joining the library's own thread (seen with 1.51 after a
+// terminate and a new start), and the library must not be unloaded while that
+// thread runs, so this engine library stays loaded once loaded (-z nodelete).
+// Touched by one worker at a time: SpeakerStart joins the last before it starts
+// the next.
+int espeakSampleRate = 0;  // 0: not started yet
+std::string espeakData;    // the data folder it was started on
+
 // Worker-only: the text being spoken and whether its begin was sent.
 uint64_t speakingJob = 0;
 bool begun = false;
@@ -113,13 +122,22 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
         detail = "no eSpeak NG data in " + config.data + " (phontab missing)";
         return kErrNoData;
     }
-    // Without DONT_EXIT the library ends the whole process when its data is bad.
-    const int sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBlockMs, config.data.c_str(),
-                                             espeakINITIALIZE_DONT_EXIT);
-    if (sampleRate <= 0) {
-        detail = "eSpeak NG could not start on the data in " + config.data;
+    if (espeakSampleRate == 0) {
+        // Without DONT_EXIT the library ends the whole process when its data is bad.
+        const int sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBlockMs, config.data.c_str(),
+                                                 espeakINITIALIZE_DONT_EXIT);
+        if (sampleRate <= 0) {
+            detail = "eSpeak NG could not start on the data in " + config.data;
+            return kErrEspeakInit;
+        }
+        espeakSampleRate = sampleRate;
+        espeakData = config.data;
+    } else if (config.data != espeakData) {
+        detail = "eSpeak NG runs on the data in " + espeakData + " in this process; another folder needs a new process";
         return kErrEspeakInit;
     }
+    const int sampleRate = espeakSampleRate;
+    // Set at every start: whoever called the library meanwhile may have set another.
     espeak_SetSynthCallback(OnSamples);
     espeak_SetParameter(espeakPITCH, EspeakPitch(config.pitch), 0);
     switch (config.output) {
@@ -129,7 +147,6 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     }
     if (!output->Open(sampleRate, detail)) {
         output.reset();
-        espeak_Terminate();
         return kErrOutput;
     }
     return kEngineOk;
@@ -205,7 +222,6 @@ void Work(EngineConfig config) {
     guard.unlock();
     output->Close();
     output.reset();
-    espeak_Terminate();
     guard.lock();
     running = false;
     finished = true;

@@ -79,8 +79,11 @@ Audio ReadRaw(const std::string& path, uint32_t rate) {
 
 void EspeakTest::SetUp() {
     DriverTest::SetUp();
-    CopyFileTo(BuildPath(ESPEAK_ENGINE_FILE), folder + "nalvoapi.so");
     CopyFileTo(BuildPath(ESPEAK_PRODUCT_INI), folder + "kal.ini");
+    // Every test loads the one engine file of the build: a copy per folder
+    // would be another library to the system, and eSpeak NG, which all copies
+    // share, is started once in a process.
+    SetProfile("Default", "Api", ESPEAK_ENGINE_FROM_TEST_FOLDER);
     wavPath = folder + "out.wav";
     Configure({});
     std::lock_guard<std::mutex> guard(recordLock);

@@ -55,6 +55,7 @@ protected:
     bool shortened = false;
 };
 
-// The engine file below the native build tree, and the product kal.ini.
-#define ESPEAK_ENGINE_FILE "product/nalvoapi.so"
+// The product kal.ini below the native build tree, and the engine seen from a
+// test's folder (<build>/tests/scratch/<name>/), as kal.ini's Api names it.
 #define ESPEAK_PRODUCT_INI "product/kal.ini"
+#define ESPEAK_ENGINE_FROM_TEST_FOLDER "..\\..\\..\\product\\nalvoapi.so"
