@@ -1,6 +1,6 @@
 // WAV files: one growing file whose header is brought up to date after each
-// text (so it is a valid file at every text's end), or one file per text,
-// "<name>-0001.wav" and on.
+// text (so it is a valid file at every text's end; a later start appends to
+// a file of the same format), or one file per text, "<name>-0001.wav" and on.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +37,7 @@ public:
             remove(FileName(1).c_str());
             return true;
         }
+        if (ContinueFile(path_)) return true;
         return StartFile(path_, error);
     }
 
@@ -92,6 +93,31 @@ private:
         char suffix[16];
         snprintf(suffix, sizeof suffix, "-%04u.wav", number);
         return base + suffix;
+    }
+
+    // Opens an existing file of this engine's format for appending.
+    bool ContinueFile(const std::string& name) {
+        file_ = fopen(name.c_str(), "rb+");
+        if (!file_) return false;
+        unsigned char header[kHeaderBytes];
+        const bool read = fread(header, 1, sizeof header, file_) == sizeof header;
+        auto get32 = [&](int at) {
+            return static_cast<uint32_t>(header[at] | header[at + 1] << 8 | header[at + 2] << 16) |
+                   static_cast<uint32_t>(header[at + 3]) << 24;
+        };
+        fseek(file_, 0, SEEK_END);
+        const long size = ftell(file_);
+        if (!read || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVEfmt ", 8) != 0 ||
+            memcmp(header + 36, "data", 4) != 0 || get32(24) != rate_ || header[22] != 1 || header[34] != 16 ||
+            size < static_cast<long>(kHeaderBytes)) {
+            fclose(file_);
+            file_ = nullptr;
+            return false;
+        }
+        // Whole samples only: a half-written one is overwritten.
+        dataBytes_ = static_cast<uint32_t>(size - kHeaderBytes) & ~1u;
+        fseek(file_, static_cast<long>(kHeaderBytes + dataBytes_), SEEK_SET);
+        return true;
     }
 
     bool StartFile(const std::string& name, std::string& error) {

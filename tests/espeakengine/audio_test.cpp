@@ -145,3 +145,29 @@ TEST_F(AudioTest, TheDictionaryReplacesWordsBeforeTheyAreSpoken) {
     EXPECT_EQ("Guten Abend, Kalender und Kalender, Tagung.", texts.back());
 }
 }  // namespace
+
+namespace {
+TEST_F(AudioTest, ALaterStartAppendsToTheWavFileAndPerTextModeWritesOneFileEach) {
+    ASSERT_TRUE(Start());
+    const Audio first = SpeakOne("Deutsch", T16("Erster Start."));
+    kal_Terminate();
+    ASSERT_NE(-1, kal_Initialize());
+    const Audio second = SpeakOne("Deutsch", T16("Zweiter Start."));
+    EXPECT_GT(second.Seconds(), kShortestSentenceSeconds / 2) << "the second start appended";
+    EXPECT_NEAR(first.Seconds() + second.Seconds(), ReadWav(wavPath).Seconds(), 0.001);
+    kal_Terminate();
+
+    Configure({"wavmode=pertext"});
+    ASSERT_NE(-1, kal_Initialize());
+    kal_SetVoiceByName("Deutsch");
+    kal_Synth(T16("Eins."), 1);
+    kal_Synchronize();
+    kal_Synth(T16("Zwei."), 2);
+    kal_Synchronize();
+    const Audio one = ReadWav(folder + "out-0001.wav"), two = ReadWav(folder + "out-0002.wav");
+    EXPECT_GT(one.Seconds(), 0.2);
+    EXPECT_GT(two.Seconds(), 0.2);
+    EXPECT_NE(one.samples, two.samples);
+    EXPECT_FALSE(FileExists(folder + "out-0003.wav"));
+}
+}  // namespace

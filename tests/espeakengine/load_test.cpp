@@ -23,7 +23,7 @@
 #include "support/text16.h"
 
 namespace {
-constexpr int kDefaultTexts = 400;  // every text is real synthesis
+constexpr int kDefaultTexts = 1000;  // every text is real synthesis
 // Texts a host thread may have queued but not yet seen reach the engine (the
 // driver's ring has sixteen slots).
 constexpr int kWindow = 3;
