@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's configuration: espeakengine.ini in the folder the driver names
 // at start-up, then environment variables, which win. Lines "key=value";
 // '#' or ';' start a comment line.

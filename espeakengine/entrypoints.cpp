@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The thirty entry points of the engine contract over eSpeak NG. Each checks
 // its arguments and hands the work to the speaker (speaker.cpp); none waits
 // for speech.

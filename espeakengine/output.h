@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the samples go: the engine's one seam to files and audio servers.
 // 16-bit mono samples at the rate eSpeak NG produces (22050 Hz). All calls come
 // from the engine's worker thread.

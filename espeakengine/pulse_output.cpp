@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A live stream to a PulseAudio server through libpulse-simple. The server's
 // buffer is kept short, so a stop or a pause is heard at once and a write
 // waits at most about that long.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's worker: one thread that owns every eSpeak NG call (the library
 // is one global state and not thread-safe), and the state the entry points
 // share with it. Entry points only record and queue; the worker synthesises,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts the driver hands over: 8-bit, in the voice's code page (Windows-1252
 // for the engine's voices, see kal.ini), and the engine's own word replacements.
 #pragma once

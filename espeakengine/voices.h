@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's languages and voices, and how the driver's settings map onto
 // eSpeak NG's ranges. Pure tables and arithmetic: no eSpeak call here.
 #pragma once

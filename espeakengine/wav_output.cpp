@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAV files: one growing file whose header is brought up to date after each
 // text (so it is a valid file at every text's end; a later start appends to
 // a file of the same format), or one file per text, "<name>-0001.wav" and on.
