@@ -1,7 +1,8 @@
 // What kalsay needs from the system it runs on, and nothing else: its own
-// folder, its arguments as UTF-16 units, the console, the profile write that
-// sets the driver's protocol level, and loading a library. host_win32.cpp and
-// host_posix.cpp implement it; the rest of kalsay is one source for both.
+// folder, its arguments as UTF-16 units, the console and the profile write that
+// sets the driver's protocol level (loading the driver: library.h).
+// host_win32.cpp and host_posix.cpp implement it; the rest of kalsay is one
+// source for both.
 #pragma once
 #include <string>
 #include <vector>
@@ -16,8 +17,3 @@ void HostPrepareConsole();
 bool HostInputIsTerminal();
 // Sets one key of an initialization file, as the driver reads it.
 bool HostWriteProfileString(const char* section, const char* key, const char* value, const std::string& file);
-
-// A loaded library: null when it could not be loaded (error says why).
-void* HostLoadLibrary(const std::string& path, std::string& error);
-void* HostLibraryEntry(void* library, const char* name);
-void HostFreeLibrary(void* library);

@@ -137,21 +137,6 @@ bool HostWriteProfileString(const char* section, const char* key, const char* va
     return static_cast<bool>(out);
 }
 
-void* HostLoadLibrary(const std::string& path, std::string& error) {
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        const char* reason = dlerror();
-        error = "cannot load " + path + " (" + (reason ? reason : "unknown reason") + ")";
-    }
-    return library;
-}
-
-void* HostLibraryEntry(void* library, const char* name) { return dlsym(library, name); }
-
-void HostFreeLibrary(void* library) {
-    if (library) dlclose(library);
-}
-
 std::string ToCodePage(const std::wstring& text, unsigned codePage) {
     std::string out;
     for (size_t at = 0; at < text.size(); ++at) {

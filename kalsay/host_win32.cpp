@@ -32,20 +32,6 @@ bool HostWriteProfileString(const char* section, const char* key, const char* va
     return WritePrivateProfileStringA(section, key, value, file.c_str()) != 0;
 }
 
-void* HostLoadLibrary(const std::string& path, std::string& error) {
-    HMODULE module = LoadLibraryA(path.c_str());
-    if (!module) error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
-    return reinterpret_cast<void*>(module);
-}
-
-void* HostLibraryEntry(void* library, const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
-void HostFreeLibrary(void* library) {
-    if (library) FreeLibrary(static_cast<HMODULE>(library));
-}
-
 std::string ToCodePage(const std::wstring& text, unsigned codePage) {
     if (text.empty()) return std::string();
     int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);

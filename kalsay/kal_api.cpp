@@ -1,6 +1,6 @@
 #include "kalsay/kal_api.h"
 
-#include "kalsay/host.h"
+#include "kalsay/library.h"
 
 namespace {
 template <typename Fn>
