@@ -140,7 +140,6 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     const int sampleRate = espeakSampleRate;
     // Set at every start: whoever called the library meanwhile may have set another.
     espeak_SetSynthCallback(OnSamples);
-    espeak_SetParameter(espeakPITCH, EspeakPitch(config.pitch), 0);
     switch (config.output) {
     case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode, config.realtime); break;
     case OutputKind::Pulse: output = MakePulseOutput(config.pulse); break;
@@ -158,12 +157,13 @@ struct Applied {
     int language = -1, voice = -1, rate = -1, volume = -1;
 };
 
-void Apply(Applied& applied, int wantLanguage, int wantVoice, int wantRate, int wantVolume) {
+void Apply(Applied& applied, int wantLanguage, int wantVoice, int wantRate, int wantVolume, int pitch) {
     if (wantLanguage != applied.language || wantVoice != applied.voice) {
         espeak_SetVoiceByName(EspeakVoiceName(wantLanguage, wantVoice).c_str());
         applied.language = wantLanguage;
         applied.voice = wantVoice;
-        applied.rate = applied.volume = -1;  // a voice brings its own rate and volume
+        applied.rate = applied.volume = -1;  // a voice brings its own rate, volume and pitch
+        espeak_SetParameter(espeakPITCH, EspeakPitch(pitch), 0);
     }
     if (wantRate != applied.rate) espeak_SetParameter(espeakRATE, EspeakRate(wantRate), 0);
     if (wantVolume != applied.volume) espeak_SetParameter(espeakVOLUME, EspeakVolume(wantVolume), 0);
@@ -196,7 +196,7 @@ void Work(EngineConfig config) {
         guard.unlock();
 
         begun = false;
-        Apply(applied, wantLanguage, wantVoice, wantRate, wantVolume);
+        Apply(applied, wantLanguage, wantVoice, wantRate, wantVolume, config.pitch);
         espeak_Synth(job.text.c_str(), job.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
 
         guard.lock();

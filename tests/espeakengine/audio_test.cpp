@@ -171,3 +171,4 @@ TEST_F(AudioTest, ALaterStartAppendsToTheWavFileAndPerTextModeWritesOneFileEach)
     EXPECT_FALSE(FileExists(folder + "out-0003.wav"));
 }
 }  // namespace
+
