@@ -77,7 +77,7 @@ native=$product/product
 rm -f "$native/espeak.wav" "$native/kal.pro"
 step "The native kalsay speaks through eSpeak NG into a WAV file (output=wav in
     espeakengine.ini)" \
-     "--voice Deutsch \"Guten Tag.\" \"Hier spricht der Treiber mit eSpeak NG.\" --voice ... (native)"
+     "--voice Deutsch \"Guten Tag.\" \"Hier spricht ...\", then --voice \"English f2\" --rate 60 \"And now ...\" (native)"
 "$native/kalsay" --voice Deutsch "Guten Tag." "Hier spricht der Treiber durch eSpeak NG, auf Linux."
 "$native/kalsay" --voice "English f2" --rate 60 "And now in English, a little faster."
 wav=$native/espeak.wav
