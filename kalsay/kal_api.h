@@ -1,8 +1,6 @@
 // The driver's twenty exports, bound at run time the way a screen reader's
-// speech layer binds them: LoadLibraryA from a folder, GetProcAddress by name.
+// speech layer binds them: the library loaded from a folder, each export by name.
 #pragma once
-#include <windows.h>
-
 #include <string>
 
 #include "kal_drv.h"
@@ -32,10 +30,10 @@ struct KalApi {
     // Loads the DLL at path and binds every export; on failure nothing stays
     // loaded and error says why.
     bool Load(const std::string& path, std::string& error);
-    // FreeLibrary: the driver shuts its engine down in its process detach.
+    // Frees the library: the driver shuts its engine down in its process detach.
     void Unload();
     bool loaded() const { return module_ != nullptr; }
 
 private:
-    HMODULE module_ = nullptr;
+    void* module_ = nullptr;
 };

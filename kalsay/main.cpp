@@ -1,9 +1,7 @@
-// kalsay: a command-line host for kal_drv.dll. It loads the driver at run time
-// from its own folder, as a screen reader's speech layer does, speaks texts
-// with marks and prints the driver's begin and end events as they arrive.
-#include <windows.h>
-#include <shellapi.h>
-
+// kalsay: a command-line host for kal_drv.dll (and natively libkal_drv.so). It
+// loads the driver at run time from its own folder, as a screen reader's speech
+// layer does, speaks texts with marks and prints the driver's begin and end
+// events as they arrive. What differs between the systems is in host.h.
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "kalsay/cli.h"
+#include "kalsay/host.h"
 #include "kalsay/kal_api.h"
 #include "kalsay/text.h"
 
@@ -90,23 +89,6 @@ void ForgetOpenText() {
     counts.ends = counts.begins;
 }
 
-std::string OwnFolder() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
-std::vector<std::wstring> Arguments() {
-    std::vector<std::wstring> args;
-    int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!argv) return args;
-    for (int i = 1; i < count; ++i) args.push_back(argv[i]);
-    LocalFree(argv);
-    return args;
-}
-
 class Session {
 public:
     Session(KalApi& api) : api_(api) {}
@@ -161,7 +143,9 @@ public:
     void Speak(const std::wstring& text) {
         const int mark = nextMark_++;
         PrintLine(Format("speak mark=%d: %s", mark, Utf8(text).c_str()));
-        api_.Synth(text.c_str(), mark);
+        // The driver takes UTF-16 units (wchar_t on Windows, a 16-bit type natively).
+        const std::basic_string<kal_char16> units(text.begin(), text.end());
+        api_.Synth(units.c_str(), mark);
     }
 
     void Wait() {
@@ -190,7 +174,7 @@ public:
 
 private:
     void ReadCommands() {
-        const bool echo = GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR;
+        const bool echo = !HostInputIsTerminal();
         PrintLine(kInteractiveHelp);
         std::string line;
         while (ReadLine(line)) {
@@ -205,7 +189,7 @@ private:
             case CommandKind::Empty: break;
             case CommandKind::Stop: Stop(); break;
             case CommandKind::Pause: Pause(); break;
-            case CommandKind::Voice: SelectVoice(ToCodePage(FromInputLine(command.argument), CP_ACP)); break;
+            case CommandKind::Voice: SelectVoice(ToCodePage(FromInputLine(command.argument), kAnsiCodePage)); break;
             case CommandKind::Rate: SetParameter(KAL_PARAM_RATE, command.number); break;
             case CommandKind::Volume: SetParameter(KAL_PARAM_VOLUME, command.number); break;
             case CommandKind::List: ListVoices(); break;
@@ -260,11 +244,11 @@ void ShowProtocol(const std::string& path) {
 
 }  // namespace
 
-int main() {
-    SetConsoleOutputCP(CP_UTF8);
+int main(int argc, char** argv) {
+    HostPrepareConsole();
     Options options;
     std::string error;
-    if (!ParseOptions(Arguments(), options, error)) {
+    if (!ParseOptions(HostArguments(argc, argv), options, error)) {
         fprintf(stderr, "kalsay: %s\n%s", error.c_str(), kUsage);
         return 2;
     }
@@ -273,10 +257,10 @@ int main() {
         return 0;
     }
 
-    const std::string folder = OwnFolder();
+    const std::string folder = HostOwnFolder();
     // The driver reads its protocol level once, while it is being loaded.
     if (options.debug >= 0)
-        WritePrivateProfileStringA("Default", "DEBUG", std::to_string(options.debug).c_str(), (folder + "kal.ini").c_str());
+        HostWriteProfileString("Default", "DEBUG", std::to_string(options.debug).c_str(), folder + "kal.ini");
 
     KalApi api;
     if (!api.Load(folder + KALSAY_DRIVER_FILE, error)) {
@@ -295,8 +279,8 @@ int main() {
         Session session(api);
         if (options.list) session.ListVoices();
         // Selecting a voice reloads rate and volume from kal.ini, so it goes first.
-        if (!options.voice.empty()) session.SelectVoice(ToCodePage(options.voice, CP_ACP));
-        if (!options.language.empty()) session.SelectLanguage(ToCodePage(options.language, CP_ACP));
+        if (!options.voice.empty()) session.SelectVoice(ToCodePage(options.voice, kAnsiCodePage));
+        if (!options.language.empty()) session.SelectLanguage(ToCodePage(options.language, kAnsiCodePage));
         if (options.rate >= 0) session.SetParameter(KAL_PARAM_RATE, options.rate);
         if (options.volume >= 0) session.SetParameter(KAL_PARAM_VOLUME, options.volume);
         for (const std::wstring& text : options.texts) session.Speak(text);

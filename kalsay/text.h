@@ -1,7 +1,13 @@
 // Text conversions between the host's world (UTF-16, UTF-8 terminals) and the
 // driver's 8-bit texts (voice names from kal.ini are in the ANSI code page).
+// Implemented beside the system seam (host_win32.cpp, host_posix.cpp); a
+// wstring holds UTF-16 code units on both.
 #pragma once
 #include <string>
+
+// The system's ANSI code page (Windows-1252 natively), and UTF-8.
+constexpr unsigned kAnsiCodePage = 0;
+constexpr unsigned kUtf8CodePage = 65001;
 
 std::string ToCodePage(const std::wstring& text, unsigned codePage);
 std::wstring FromCodePage(const std::string& text, unsigned codePage);

@@ -2,7 +2,9 @@
 # The kit in one run: builds, then drives kal_drv.dll with kalsay under Wine,
 # beside the simulated engine: lists the voices, speaks three texts with marks,
 # interrupts one, and shows the events and the driver's protocol (DEBUG 4);
-# then a 64-bit kalsay speaks through the bridge, kal_drv64.dll.
+# then a 64-bit kalsay speaks through the bridge, kal_drv64.dll; last the
+# native driver speaks through eSpeak NG into a WAV file (and to a PulseAudio
+# server where one answers), with its length and level.
 source "$(dirname "$0")/lib.sh"
 kal_setup
 # Only what the demo runs: the tests are built by scripts/test.sh.
@@ -55,4 +57,31 @@ step "A 64-bit kalsay through kal_drv64.dll: the same voices, texts and events,
 kalsay64 --list --voice Anna --rate 25 "Der erste Text." "Der zweite Text." "Der dritte Text."
 if command -v file >/dev/null; then
   file "$demo64/kalsay.exe" "$demo64/kal_drv64.dll" "$demo64/kal_host32.exe" "$demo64/kal_drv.dll" | sed "s|$demo64/||"
+fi
+
+# The driver as a native product on this Linux machine, speaking through the
+# eSpeak NG engine (espeakengine/): libkal_drv.so, nalvoapi.so, kalsay, kal.ini
+# and espeakengine.ini side by side, as in a host's program folder. The speech
+# goes into a WAV file, measured with sox; where a PulseAudio server answers,
+# it is played there too.
+product=${NATIVE_PRODUCT_DIR:-$root/build-native/product}
+NATIVE_PRODUCT_DIR=$product bash "$root/scripts/build-native.sh" >/dev/null
+native=$product/product
+rm -f "$native/espeak.wav" "$native/kal.pro"
+step "The native kalsay speaks through eSpeak NG into a WAV file (output=wav in
+    espeakengine.ini)" \
+     "--voice Deutsch \"Guten Tag.\" \"Hier spricht ...\", then --voice \"English f2\" --rate 60 \"And now ...\" (native)"
+"$native/kalsay" --voice Deutsch "Guten Tag." "Hier spricht der Treiber durch eSpeak NG, auf Linux."
+"$native/kalsay" --voice "English f2" --rate 60 "And now in English, a little faster."
+wav=$native/espeak.wav
+seconds=$(soxi -D "$wav")
+rms=$(sox "$wav" -n stat 2>&1 | sed -n 's/^RMS *amplitude: *//p')
+peak=$(sox "$wav" -n stat 2>&1 | sed -n 's/^Maximum amplitude: *//p')
+printf 'speech: %s, %.2f s, RMS level %s, peak %s (full scale 1.0)\n' "$wav" "$seconds" "$rms" "$peak"
+# A live server: the user's session, or PULSE_SERVER; pactl answers only when one runs.
+if command -v pactl >/dev/null && timeout 5 pactl info >/dev/null 2>&1; then
+  step "A PulseAudio server answers: the same texts, played live (output=pulse)" "--voice Deutsch ... (KAL_ESPEAK_OUTPUT=pulse)"
+  KAL_ESPEAK_OUTPUT=pulse "$native/kalsay" --voice Deutsch "Guten Tag." "Hier spricht der Treiber durch eSpeak NG, auf Linux." || true
+else
+  echo "no PulseAudio server answers here: the WAV file is the demo's speech (play it with: play $wav)"
 fi

@@ -6,6 +6,9 @@
 #     (default 30), starting from its seed corpus; an input that breaks the
 #     driver lands in tests/fuzz/<target>/crashers/ and is replayed by the unit
 #     tests from then on.
+#   - the driver with the eSpeak NG engine (kal_espeak_tests: real audio, a
+#     PulseAudio server of its own, the load rows against the real engine)
+#     under both, ThreadSanitizer included.
 # Prints the stress counts, then "N passed, M failed" last; exits non-zero on
 # any failure or sanitizer report.
 #
@@ -48,11 +51,12 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # Every race is printed; the run then exits with 66.
 export TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1
 
-for config in address thread; do
-  exe=$build/$config/tests/kal_unit_tests
+for run in address/kal_unit_tests thread/kal_unit_tests address/kal_espeak_tests thread/kal_espeak_tests; do
+  config=${run%%/*}
+  exe=$build/$config/tests/${run#*/}
   [ -x "$exe" ] || continue
   started=$(now)
-  out=$log/unit-$config.txt
+  out=$log/${run#*/}-$config.txt
   (cd "$build/$config/tests" && timeout 1800 "$exe" >"$out" 2>&1)
   code=$?
   seconds=$(( $(now) - started ))
@@ -61,16 +65,16 @@ for config in address thread; do
   reports=$(reports_in "$out")
   passed=$((passed + ${ok:-0}))
   failed=$((failed + bad))
-  echo "sanitize: unit tests under $config: ${ok:-0} passed, $bad failed, $reports sanitizer reports, exit $code, $seconds s"
+  echo "sanitize: ${run#*/} under $config: ${ok:-0} passed, $bad failed, $reports sanitizer reports, exit $code, $seconds s"
   grep '^\[  FAILED  \] [A-Za-z].*(' "$out" | sed "s/^/  $config /"
   grep -E '^(stress-row|cycles|fault matrix|replayed):' "$out" | sed "s/^/  $config /"
   if [ "$reports" -gt 0 ]; then
-    note_failure "$reports sanitizer reports in the unit tests under $config (see $out)"
+    note_failure "$reports sanitizer reports in ${run#*/} under $config (see $out)"
     # The first frames of each report; the whole reports are in the log.
     grep -E -A3 "ERROR: AddressSanitizer|runtime error:|WARNING: ThreadSanitizer" "$out" |
       grep -E "ERROR|runtime error|WARNING|^ +#[0-2] |(Read|Write|Previous).* at " | cut -c1-200 | head -n 60
   elif [ "$code" -ne 0 ] && [ "$bad" -eq 0 ]; then
-    note_failure "unit tests under $config exited with $code (see $out)"
+    note_failure "${run#*/} under $config exited with $code (see $out)"
   fi
 done
 
@@ -100,7 +104,7 @@ echo "sanitize: fuzz executions in all: $fuzz_total"
 rm -rf /dev/shm/kal-fuzz-* 2>/dev/null
 
 # The load tests' rows of both builds, added up.
-cat "$log"/unit-*.txt 2>/dev/null | awk '
+cat "$log"/kal_*_tests-*.txt 2>/dev/null | awk '
   /^stress-row:/ {
     for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] in sum || kv[2] ~ /^[0-9]+$/) sum[kv[1]] += kv[2] }
   }

@@ -1,6 +1,36 @@
+// kalsay's system seam on Windows, and its text conversions.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "kalsay/host.h"
 #include "kalsay/text.h"
 
-#include <windows.h>
+static_assert(sizeof(wchar_t) == 2, "arguments are UTF-16 code units");
+
+std::string HostOwnFolder() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+std::vector<std::wstring> HostArguments(int, char**) {
+    std::vector<std::wstring> args;
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!argv) return args;
+    for (int i = 1; i < count; ++i) args.push_back(argv[i]);
+    LocalFree(argv);
+    return args;
+}
+
+void HostPrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
+
+bool HostInputIsTerminal() { return GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR; }
+
+bool HostWriteProfileString(const char* section, const char* key, const char* value, const std::string& file) {
+    return WritePrivateProfileStringA(section, key, value, file.c_str()) != 0;
+}
 
 std::string ToCodePage(const std::wstring& text, unsigned codePage) {
     if (text.empty()) return std::string();

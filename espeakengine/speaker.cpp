@@ -1,0 +1,398 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "espeakengine/speaker.h"
+
+#include <espeak-ng/speak_lib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+
+#include "espeakengine/output.h"
+#include "espeakengine/voices.h"
+
+namespace {
+// eSpeak NG hands samples over in blocks of this length: short, so that a stop
+// or pause takes effect within one block.
+constexpr int kBlockMs = 20;
+// How long a caller waits for the worker to start or end (eSpeak NG loads its
+// data in a few milliseconds; a worker that takes this long is stuck).
+constexpr auto kWorkerLimit = std::chrono::seconds(10);
+// A paused text checks this often whether it was stopped meanwhile.
+constexpr auto kPauseCheck = std::chrono::milliseconds(50);
+
+struct Job {
+    uint64_t id;
+    std::string text;
+};
+
+// guarded by lock: everything in this block.
+std::mutex lock;
+std::condition_variable wake;      // the worker: work, quit, resume
+std::condition_variable answered;  // callers of start and end
+std::deque<Job> jobs;
+std::string pendingText;
+uint64_t lastJob = 0;
+uint64_t activeJob = 0;  // 0: nothing being spoken
+uint64_t cutJob = 0;     // the text a stop cut, until the worker let go of it
+bool paused = false;
+bool quitting = false;
+bool running = false;     // the worker has started eSpeak NG
+bool finished = true;     // the worker has returned
+int32_t startResult = kEngineOk;
+std::string startDetail;
+int language = 0, voice = 0, rate = 50, volume = 100;
+EngineNotifyFn notify = nullptr;
+SpeakerSampleProbe sampleProbe = nullptr;
+SpeakerTextProbe textProbe = nullptr;
+
+std::thread worker;
+std::thread::id workerId;
+
+// eSpeak NG is started once in a process and never terminated: its terminate
+// can hang for ever joining the library's own thread (seen with 1.51 after a
+// terminate and a new start), and the library must not be unloaded while that
+// thread runs, so this engine library stays loaded once loaded (-z nodelete).
+// Touched by one worker at a time: SpeakerStart joins the last before it starts
+// the next.
+int espeakSampleRate = 0;  // 0: not started yet
+std::string espeakData;    // the data folder it was started on
+
+// Worker-only: the text being spoken and whether its begin was sent.
+uint64_t speakingJob = 0;
+bool begun = false;
+std::unique_ptr<AudioOutput> output;
+
+// The library's unload (at the latest, the process's end) ends the worker
+// before the records above go away: a driver that never closed the engine
+// must not leave a thread speaking into freed memory.
+struct EndAtUnload {
+    ~EndAtUnload();
+} endAtUnload;
+
+void Send(uint32_t code) {
+    EngineNotifyFn target;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        target = notify;
+    }
+    if (!target) return;
+    EngineMessage message{code, 0, nullptr};
+    target(0, 0, nullptr, &message);
+}
+
+bool Cut(uint64_t job) { return cutJob == job || quitting; }
+
+// eSpeak NG's synth callback, on the worker inside espeak_Synth. Returning 1
+// cancels the synthesis at once: the library's own cancel does not cut a
+// synchronous synthesis and blocks for hundreds of milliseconds.
+int OnSamples(short* samples, int count, espeak_EVENT*) {
+    if (!samples) return 0;  // the synthesis is complete
+    SpeakerSampleProbe probe;
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        // Paused: no sample leaves until a resume, or a stop cuts the text.
+        while (paused && !Cut(speakingJob)) wake.wait_for(guard, kPauseCheck);
+        if (Cut(speakingJob)) return 1;
+        probe = sampleProbe;
+    }
+    if (count <= 0) return 0;
+    if (!begun) {
+        begun = true;
+        Send(kMsgBeginProcess);
+    }
+    output->Write(samples, count);
+    if (probe) probe(samples, count);
+    return 0;
+}
+
+bool HasData(const std::string& folder) {
+    struct stat info;
+    return stat((folder + "/phontab").c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// On the worker: eSpeak NG and the output, or why not.
+int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
+    // eSpeak NG quietly falls back to its built-in folder when the one given
+    // holds no data: the folder is checked here, so the configured one is used.
+    if (!HasData(config.data)) {
+        detail = "no eSpeak NG data in " + config.data + " (phontab missing)";
+        return kErrNoData;
+    }
+    if (espeakSampleRate == 0) {
+        // Without DONT_EXIT the library ends the whole process when its data is bad.
+        const int sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBlockMs, config.data.c_str(),
+                                                 espeakINITIALIZE_DONT_EXIT);
+        if (sampleRate <= 0) {
+            detail = "eSpeak NG could not start on the data in " + config.data;
+            return kErrEspeakInit;
+        }
+        espeakSampleRate = sampleRate;
+        espeakData = config.data;
+    } else if (config.data != espeakData) {
+        detail = "eSpeak NG runs on the data in " + espeakData + " in this process; another folder needs a new process";
+        return kErrEspeakInit;
+    }
+    const int sampleRate = espeakSampleRate;
+    // Set at every start: whoever called the library meanwhile may have set another.
+    espeak_SetSynthCallback(OnSamples);
+    switch (config.output) {
+    case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode, config.realtime); break;
+    case OutputKind::Pulse: output = MakePulseOutput(config.pulse); break;
+    case OutputKind::None: output = MakeNoOutput(); break;
+    }
+    if (!output->Open(sampleRate, detail)) {
+        output.reset();
+        return kErrOutput;
+    }
+    return kEngineOk;
+}
+
+// The settings eSpeak NG has now; -1: not yet set.
+struct Applied {
+    int language = -1, voice = -1, rate = -1, volume = -1;
+};
+
+void Apply(Applied& applied, int wantLanguage, int wantVoice, int wantRate, int wantVolume, int pitch) {
+    if (wantLanguage != applied.language || wantVoice != applied.voice) {
+        espeak_SetVoiceByName(EspeakVoiceName(wantLanguage, wantVoice).c_str());
+        applied.language = wantLanguage;
+        applied.voice = wantVoice;
+        applied.rate = applied.volume = -1;  // a voice brings its own rate, volume and pitch
+        espeak_SetParameter(espeakPITCH, EspeakPitch(pitch), 0);
+    }
+    if (wantRate != applied.rate) espeak_SetParameter(espeakRATE, EspeakRate(wantRate), 0);
+    if (wantVolume != applied.volume) espeak_SetParameter(espeakVOLUME, EspeakVolume(wantVolume), 0);
+    applied.rate = wantRate;
+    applied.volume = wantVolume;
+}
+
+void Work(EngineConfig config) {
+    std::string detail;
+    const int32_t result = StartOnWorker(config, detail);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        startResult = result;
+        startDetail = detail;
+        running = result == kEngineOk;
+        if (!running) finished = true;
+    }
+    answered.notify_all();
+    if (result != kEngineOk) return;
+
+    Applied applied;
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        wake.wait(guard, [] { return quitting || !jobs.empty(); });
+        if (quitting) break;
+        Job job = std::move(jobs.front());
+        jobs.pop_front();
+        activeJob = speakingJob = job.id;
+        const int wantLanguage = language, wantVoice = voice, wantRate = rate, wantVolume = volume;
+        guard.unlock();
+
+        begun = false;
+        Apply(applied, wantLanguage, wantVoice, wantRate, wantVolume, config.pitch);
+        espeak_Synth(job.text.c_str(), job.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
+
+        guard.lock();
+        const bool cut = Cut(job.id);
+        if (!cut) activeJob = 0;
+        guard.unlock();
+        output->EndText(cut);
+        guard.lock();
+        if (cut) {
+            // The stop sent its own notification; the engine is idle once the
+            // worker has let go of the text.
+            if (activeJob == job.id) activeJob = 0;
+            continue;
+        }
+        guard.unlock();
+        // A text without a sample (an empty one) still begins before it ends.
+        if (!begun) Send(kMsgBeginProcess);
+        // The engine counts as idle here: the driver hands over its next text
+        // from inside this notification.
+        Send(kMsgEndProcess);
+        guard.lock();
+    }
+    activeJob = 0;
+    guard.unlock();
+    output->Close();
+    output.reset();
+    guard.lock();
+    running = false;
+    finished = true;
+    guard.unlock();
+    answered.notify_all();
+}
+}  // namespace
+
+EndAtUnload::~EndAtUnload() { SpeakerEnd(); }
+
+const char* EngineErrorText(uint32_t code) {
+    switch (code) {
+    case kEngineOk: return "no error";
+    case kErrNotStarted: return "the engine has not been started";
+    case kErrNoData: return "eSpeak NG's data folder is missing or empty";
+    case kErrEspeakInit: return "eSpeak NG could not start on its data";
+    case kErrOutput: return "the audio output cannot be opened";
+    case kErrBusy: return "the engine is still speaking";
+    case kErrUnknownLanguage: return "unknown language";
+    case kErrUnknownVoice: return "unknown voice";
+    case kErrDictionary: return "the dictionary holds no replacement";
+    case kErrConfig: return "espeakengine.ini or an environment variable holds a bad value";
+    case kErrWorker: return "the engine's thread did not answer";
+    case kErrArgument: return "a missing or bad argument";
+    default: return "unknown error";
+    }
+}
+
+int32_t SpeakerStart(const EngineConfig& config, std::string& detail) {
+    std::unique_lock<std::mutex> guard(lock);
+    if (running) return kEngineOk;
+    if (!finished) {
+        detail = "the previous engine thread has not ended";
+        return kErrWorker;
+    }
+    if (worker.joinable()) worker.join();
+    quitting = false;
+    finished = false;
+    paused = false;
+    jobs.clear();
+    activeJob = cutJob = 0;
+    language = voice = 0;
+    rate = 50;
+    volume = 100;
+    startResult = kErrWorker;
+    worker = std::thread(Work, config);
+    workerId = worker.get_id();
+    if (!answered.wait_for(guard, kWorkerLimit, [] { return running || finished; })) {
+        detail = "the engine's thread did not start eSpeak NG in time";
+        quitting = true;
+        return kErrWorker;
+    }
+    detail = startDetail;
+    if (startResult != kEngineOk) {
+        guard.unlock();
+        worker.join();
+    }
+    return startResult;
+}
+
+void SpeakerEnd() {
+    std::unique_lock<std::mutex> guard(lock);
+    if (!worker.joinable()) return;
+    quitting = true;
+    paused = false;
+    jobs.clear();
+    wake.notify_all();
+    if (std::this_thread::get_id() == workerId) {
+        // Ended from inside a notification: the worker ends by itself after it.
+        worker.detach();
+        return;
+    }
+    if (answered.wait_for(guard, kWorkerLimit, [] { return finished; })) {
+        guard.unlock();
+        worker.join();
+    } else {
+        worker.detach();  // a stuck output: the process goes on without it
+    }
+}
+
+void SpeakerSetNotify(EngineNotifyFn target) {
+    std::lock_guard<std::mutex> guard(lock);
+    notify = target;
+}
+
+void SpeakerSetText(std::string text) {
+    std::lock_guard<std::mutex> guard(lock);
+    pendingText = std::move(text);
+}
+
+int32_t SpeakerSpeak() {
+    SpeakerTextProbe probe;
+    std::string given;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!running || quitting) return kErrNotStarted;
+        if (activeJob != 0 || !jobs.empty()) return kErrBusy;
+        jobs.push_back(Job{++lastJob, pendingText});
+        probe = textProbe;
+        if (probe) given = pendingText;
+    }
+    wake.notify_all();
+    if (probe) probe(given.c_str());
+    return kEngineOk;
+}
+
+void SpeakerStop() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const bool queued = !jobs.empty();
+        jobs.clear();
+        if (activeJob == 0) {
+            if (!queued) return;
+        } else {
+            cutJob = activeJob;
+        }
+        paused = false;
+    }
+    wake.notify_all();
+    Send(kMsgStop);
+}
+
+void SpeakerPause() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (activeJob == 0 || cutJob == activeJob || paused) return;
+        paused = true;
+    }
+    Send(kMsgPause);
+}
+
+void SpeakerResume() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!paused) return;
+        paused = false;
+    }
+    wake.notify_all();
+    Send(kMsgResume);
+}
+
+bool SpeakerBusy() {
+    std::lock_guard<std::mutex> guard(lock);
+    return activeJob != 0 || !jobs.empty();
+}
+
+void SpeakerSetLanguage(int value) {
+    std::lock_guard<std::mutex> guard(lock);
+    language = value;
+    voice = 0;
+}
+int SpeakerLanguage() {
+    std::lock_guard<std::mutex> guard(lock);
+    return language;
+}
+void SpeakerSetVoice(int value) {
+    std::lock_guard<std::mutex> guard(lock);
+    voice = value;
+}
+void SpeakerSetRate(int value) {
+    std::lock_guard<std::mutex> guard(lock);
+    rate = value;
+}
+void SpeakerSetVolume(int value) {
+    std::lock_guard<std::mutex> guard(lock);
+    volume = value;
+}
+
+void SpeakerSetProbes(SpeakerSampleProbe samples, SpeakerTextProbe texts) {
+    std::lock_guard<std::mutex> guard(lock);
+    sampleProbe = samples;
+    textProbe = texts;
+}
