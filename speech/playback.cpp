@@ -88,6 +88,10 @@ void ShutdownEngine() {
 
 int32_t PlaybackStop() {
     LogWrite(LOG_HOST, "Cancel");
+    // A text queued before the stop is dropped; one queued while it runs is
+    // started when it is over (HandOversHeld), whatever notification the engine
+    // sends or leaves out.
+    HandOversHeld held;
     // Cleared first, so the end notification the stop brings finds nothing to start.
     QueueClear();
     StopEngine();

@@ -56,9 +56,25 @@ bool QueueMayBeBusy();
 bool QueueHandingOver();
 
 // Shut-down: no new hand-over starts and the one in progress (on another thread)
-// is waited for, at most kHandOverWaitMs. QueueResumeHandOvers undoes it.
+// is waited for, at most kHandOverWaitMs. QueueResumeHandOvers undoes it. They
+// nest: hand-overs start again once every suspension is undone.
 void QueueSuspendHandOvers();
 void QueueResumeHandOvers();
+
+// For its scope no text is handed to the engine (a stop or a voice change is
+// under way); at its end the texts queued meanwhile are handed over, at once if
+// the engine is idle: a stopped engine may never send the end notification
+// they were waiting for.
+class HandOversHeld {
+public:
+    HandOversHeld() { QueueSuspendHandOvers(); }
+    ~HandOversHeld() {
+        QueueResumeHandOvers();
+        QueueNext(HandOverBy::Host);
+    }
+    HandOversHeld(const HandOversHeld&) = delete;
+    HandOversHeld& operator=(const HandOversHeld&) = delete;
+};
 
 // The longest a thread waits for another thread's hand-over to finish. A
 // hand-over is a few engine calls; this bound only matters for an engine that

@@ -34,6 +34,8 @@ const char* PrepareFilter(VoiceFilter* filter) {
 }
 
 int32_t Select(int32_t chosen) {
+    // The selection stops speech; texts waiting then start in the new voice.
+    HandOversHeld held;
     SetVoice(Voices.records[chosen].voiceId);
     CurrentCodePage = Voices.records[chosen].codePage;
     return 0;
