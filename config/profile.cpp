@@ -194,6 +194,30 @@ void ProfileBatchEnd() {
     ReleaseBatch();
 }
 
+namespace {
+constexpr size_t kLongestPlainKey = 255;
+bool BreaksProfileLine(char c) { return c != '\0' && strchr("\r\n=[]", c) != nullptr; }
+}  // namespace
+
+bool ProfileIsPlainKey(const char* text) {
+    if (text[0] == ';') return false;
+    for (size_t n = 0; text[n]; ++n) {
+        if (n >= kLongestPlainKey || BreaksProfileLine(text[n])) return false;
+    }
+    return true;
+}
+
+void ProfileMakePlainKey(char* text) {
+    if (text[0] == ';') text[0] = '_';
+    for (size_t n = 0; text[n]; ++n) {
+        if (n >= kLongestPlainKey) {
+            text[n] = '\0';
+            break;
+        }
+        if (BreaksProfileLine(text[n])) text[n] = '_';
+    }
+}
+
 int32_t ProfileHasKey(const char* key, const char* section) {
     char value[kPresenceBufferSize];
     // Only the count matters: a longer value still counts as present.
