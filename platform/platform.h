@@ -16,6 +16,13 @@ uint32_t PlatformOwnModuleFileName(char* out, uint32_t size);
 // terminator) is returned, so a caller can ask again with enough room.
 uint32_t PlatformGetCurrentFolder(char* out, uint32_t size);
 bool PlatformSetCurrentFolder(const char* folder);
+// The current folder whatever its length (the ANSI call above fails beyond 259
+// characters), kept in the platform's own form, and set back from it.
+std::string PlatformSaveCurrentFolder();
+bool PlatformRestoreCurrentFolder(const std::string& saved);
+// Keeps the driver's own module in memory until the process ends: for an
+// unload while a thread that could not be waited for is still inside it.
+void PlatformPinOwnModule();
 
 // --- Engine library ---------------------------------------------------------
 // Existence test: the file can be opened (and is closed again).

@@ -70,6 +70,21 @@ uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {
 
 bool PlatformSetCurrentFolder(const char* folder) { return chdir(NativePath(folder).c_str()) == 0; }
 
+std::string PlatformSaveCurrentFolder() {
+    char* whole = getcwd(nullptr, 0);
+    std::string folder = whole ? whole : "";
+    free(whole);
+    return folder;
+}
+
+bool PlatformRestoreCurrentFolder(const std::string& saved) { return !saved.empty() && chdir(saved.c_str()) == 0; }
+
+void PlatformPinOwnModule() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&PlatformPinOwnModule), &info) && info.dli_fname)
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 bool PlatformFileExists(const char* path) {
     int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
