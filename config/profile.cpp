@@ -40,12 +40,12 @@ bool ReadWholeFile(std::string& bytes, bool& exists) {
     PlatformFile file = PlatformFileOpenRead(ProfilePath);
     exists = file != nullptr;
     if (!file) return false;
-    const uint32_t size = PlatformFileSize(file);
+    const uint64_t size = PlatformFileSize(file);
     bool ok = size <= kBatchFileLimit;
     if (ok && size > 0) {
-        bytes.resize(size);
+        bytes.resize(static_cast<size_t>(size));
         uint32_t read = 0;
-        ok = PlatformFileRead(file, &bytes[0], size, &read) && read == size;
+        ok = PlatformFileRead(file, &bytes[0], static_cast<uint32_t>(size), &read) && read == size;
     }
     PlatformFileClose(file);
     return ok;

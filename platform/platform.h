@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "kal_drv.h"
 
@@ -51,7 +52,8 @@ bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool 
 // Whole-file reading, for the pronunciation dictionary.
 typedef void* PlatformFile;  // null: not open
 PlatformFile PlatformFileOpenRead(const char* path);
-uint32_t PlatformFileSize(PlatformFile file);
+// The whole size, also of 4 GiB and more; UINT64_MAX when it cannot be read.
+uint64_t PlatformFileSize(PlatformFile file);
 // One read of length bytes; bytesRead receives the count. Returns non-zero on success.
 int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead);
 void PlatformFileClose(PlatformFile file);

@@ -332,10 +332,10 @@ PlatformFile PlatformFileOpenRead(const char* path) {
     return static_cast<PlatformFile>(fopen(NativePath(path).c_str(), "rb"));
 }
 
-uint32_t PlatformFileSize(PlatformFile file) {
+uint64_t PlatformFileSize(PlatformFile file) {
     struct stat info;
-    if (fstat(fileno(static_cast<FILE*>(file)), &info) != 0) return 0xFFFFFFFFu;
-    return static_cast<uint32_t>(info.st_size);
+    if (fstat(fileno(static_cast<FILE*>(file)), &info) != 0) return UINT64_MAX;
+    return static_cast<uint64_t>(info.st_size);
 }
 
 int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead) {

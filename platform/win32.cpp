@@ -107,7 +107,11 @@ PlatformFile PlatformFileOpenRead(const char* path) {
     return h == INVALID_HANDLE_VALUE ? nullptr : static_cast<PlatformFile>(h);
 }
 
-uint32_t PlatformFileSize(PlatformFile file) { return GetFileSize(static_cast<HANDLE>(file), nullptr); }
+uint64_t PlatformFileSize(PlatformFile file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(static_cast<HANDLE>(file), &size)) return UINT64_MAX;
+    return static_cast<uint64_t>(size.QuadPart);
+}
 
 int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead) {
     DWORD n = 0;
