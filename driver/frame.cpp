@@ -45,4 +45,6 @@ void ProcessDetach(bool processEnding) {
     }
     ReleaseEngineLibrary();
     LogClose();
+    // No thread is inside the driver any more: the runtime's TLS indexes go back.
+    PlatformFreeRuntimeTlsIndexes();
 }

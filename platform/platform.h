@@ -24,6 +24,14 @@ bool PlatformRestoreCurrentFolder(const std::string& saved);
 // Keeps the driver's own module in memory until the process ends: for an
 // unload while a thread that could not be waited for is still inside it.
 void PlatformPinOwnModule();
+// The static thread runtime linked into the module takes a system TLS index the
+// first time it is used after each load and never gives it back; a host that
+// loads and unloads the driver some hundred times runs out of them and ends.
+// Every index taken through this module's import of the system's TLS call is
+// noted (from before the first constructor), and given back by this call at an
+// unload that leaves no thread inside the module, with the runtime's record of
+// the calling thread (which would outlive the module).
+void PlatformFreeRuntimeTlsIndexes();
 
 // --- Engine library ---------------------------------------------------------
 // Existence test: the file can be opened (and is closed again).

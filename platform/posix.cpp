@@ -79,6 +79,9 @@ std::string PlatformSaveCurrentFolder() {
 
 bool PlatformRestoreCurrentFolder(const std::string& saved) { return !saved.empty() && chdir(saved.c_str()) == 0; }
 
+// The system's thread runtime is shared here: nothing of it stays behind an unload.
+void PlatformFreeRuntimeTlsIndexes() {}
+
 void PlatformPinOwnModule() {
     Dl_info info;
     if (dladdr(reinterpret_cast<void*>(&PlatformPinOwnModule), &info) && info.dli_fname)

@@ -1,4 +1,5 @@
 #include "simengine/journal.h"
+#include "platform/platform.h"
 #include "simengine/state.h"
 
 namespace sim {
@@ -46,6 +47,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
         journalClose();
         if (ticksLow != TLS_OUT_OF_INDEXES) TlsFree(ticksLow);
         if (ticksHigh != TLS_OUT_OF_INDEXES) TlsFree(ticksHigh);
+        PlatformFreeRuntimeTlsIndexes();  // the static thread runtime's index
     }
     return TRUE;
 }
