@@ -14,8 +14,10 @@
 
 namespace {
 // Longer than every bounded wait of the driver's unload together.
-constexpr DWORD kSlowCallbackMs = 3000;
+constexpr DWORD kSlowCallbackMs = 6000;
 constexpr DWORD kEventLimitMs = 10000;
+// Time for a crash of the engine's thread to end the process before the checks.
+constexpr DWORD kAfterReturnMs = 3000;
 
 std::atomic<bool> entered{false}, returned{false};
 int KAL_CDECL SlowCallback(const KalSynthEvent* event) {
@@ -53,7 +55,7 @@ bool WaitFor(const std::atomic<bool>& flag) {
     if (!WaitFor(entered)) end(false, "the callback was never called");
     host.Unload();
     if (!WaitFor(returned)) end(false, "the callback never returned");
-    Sleep(500);  // the engine's thread is back in the engine, or the process is gone
+    Sleep(kAfterReturnMs);  // the engine's thread is back in the engine, or the process is gone
     const std::string line = "ERR:: Benachrichtigung laeuft noch: Treiber und Sprachausgabe bleiben geladen";
     end(LinesStartingWith(ReadLines(host.folder + "kal.pro"), line).size() == 1, "no line saying the driver stays");
 }
