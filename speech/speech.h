@@ -70,10 +70,14 @@ public:
     HandOversHeld() { QueueSuspendHandOvers(); }
     ~HandOversHeld() {
         QueueResumeHandOvers();
-        QueueNext(HandOverBy::Host);
+        if (handOver_) QueueNext(HandOverBy::Host);
     }
+    void LeaveQueuedTextsWaiting() { handOver_ = false; }
     HandOversHeld(const HandOversHeld&) = delete;
     HandOversHeld& operator=(const HandOversHeld&) = delete;
+
+private:
+    bool handOver_ = true;
 };
 
 // The longest a thread waits for another thread's hand-over to finish. A
@@ -121,7 +125,8 @@ bool NotificationRunningHere();
 bool DriverIsBusy();
 void PauseOrResume();
 // Stops speech and waits (bounded) for the engine to report idle; PlaybackState
-// is Idle afterwards. -1 when not initialised.
+// is Idle afterwards. 0 when the engine reported idle, 1 when it was still busy
+// after every poll, -1 when not initialised.
 int32_t StopEngine();
 // Stop, wait for idle (bounded), let running notifications finish (bounded),
 // then unload the dictionary, close, uninitialise. Afterwards the host's callback

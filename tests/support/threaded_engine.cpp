@@ -14,6 +14,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include "platform/platform.h"
 #define ENGINE_EXPORT extern "C" __declspec(dllexport)
 #else
 #define ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -153,8 +155,16 @@ void StopThreads() {
 // go rather than ending the process.
 struct ThreadsAtUnload {
     ~ThreadsAtUnload() {
+        const bool threadsLeft = firstThread.joinable() || secondThread.joinable();
         if (firstThread.joinable()) firstThread.detach();
         if (secondThread.joinable()) secondThread.detach();
+#if defined(_WIN32)
+        // The static thread runtime's TLS index goes back, unless threads let go still use it:
+        // the tests load this library thousands of times in one process.
+        if (!threadsLeft) PlatformFreeRuntimeTlsIndexes();
+#else
+        (void)threadsLeft;
+#endif
     }
 } threadsAtUnload;
 
