@@ -5,10 +5,6 @@
 // engine texts that would add lines to kal.ini. The threaded engine library
 // plays the engine.
 #define KAL_BUILDING_DRIVER  // the exports are linked into the test, not imported
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -62,12 +58,7 @@ bool AnyPending() {
 // Ends a row's child process at once. Under Wine a process that ends while the
 // engine library's threads wait on their conditions can hang in the library's
 // detach, and a held thread may still be inside the driver: no detach runs.
-[[noreturn]] void EndChild(int code) {
-#if defined(_WIN32)
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
-#endif
-    std::_Exit(code);
-}
+[[noreturn]] void EndChild(int code) { EndProcessAtOnce(code); }
 
 std::string HostText(int thread, int sequence) { return "h" + std::to_string(thread) + "n" + std::to_string(sequence); }
 
