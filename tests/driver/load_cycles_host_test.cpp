@@ -1,7 +1,8 @@
 // A host that loads the driver, speaks one text and frees it again, over and
-// over (as a screen reader does when the user switches synthesizers): what the
-// process holds stays flat: TLS indexes are checked, handles and memory printed; KAL_LOAD_CYCLES sets the count
-// (the 10,000 by hand; the default keeps the run short).
+// over (as a screen reader does when the user switches synthesizers): the TLS
+// indexes the process has left stay flat; handles and memory are printed.
+// KAL_LOAD_CYCLES sets the count (the 10,000 by hand; the default keeps
+// the run short).
 #include <windows.h>
 
 #include <gtest/gtest.h>
