@@ -35,6 +35,14 @@ int32_t ProfileGetInt(const char* key, int32_t* out, int32_t fallback, const cha
 int32_t ProfileGetString(const char* key, char* out, uint32_t outSize, const char* fallback,
                          const char* section);
 
+// Texts from outside (the host's, the engine's) become profile names only when
+// they cannot change the file's structure: no line break, bracket or equals
+// sign, no leading ';', shorter than 256 characters.
+bool ProfileIsPlainKey(const char* text);
+// Makes text such a name in place: each of those characters becomes '_' (a
+// leading ';' too); a text of 256 characters or more is cut to 255.
+void ProfileMakePlainKey(char* text);
+
 // A start-up reads hundreds of entries and writes their defaults; the system
 // parses (and rewrites) the whole file for each. Between Begin and End, the
 // calls above made on the calling thread are answered from one parse of the

@@ -52,12 +52,12 @@ bool ReadWholeFile(std::string& bytes, bool& exists) {
     PlatformFile file = PlatformFileOpenRead(profilePath);
     exists = file != nullptr;
     if (!file) return false;
-    const uint32_t size = PlatformFileSize(file);
+    const uint64_t size = PlatformFileSize(file);
     bool ok = size <= kBatchFileLimit;
     if (ok && size > 0) {
-        bytes.resize(size);
+        bytes.resize(static_cast<size_t>(size));
         uint32_t read = 0;
-        ok = PlatformFileRead(file, &bytes[0], size, &read) && read == size;
+        ok = PlatformFileRead(file, &bytes[0], static_cast<uint32_t>(size), &read) && read == size;
     }
     PlatformFileClose(file);
     return ok;
@@ -204,6 +204,30 @@ void ProfileBatchEnd() {
         ReplayWrites();  // the file is as the batch found it: the writes one by one give the same
     }
     ReleaseBatch();
+}
+
+namespace {
+constexpr size_t kLongestPlainKey = 255;
+bool BreaksProfileLine(char c) { return c != '\0' && strchr("\r\n=[]", c) != nullptr; }
+}  // namespace
+
+bool ProfileIsPlainKey(const char* text) {
+    if (text[0] == ';') return false;
+    for (size_t n = 0; text[n]; ++n) {
+        if (n >= kLongestPlainKey || BreaksProfileLine(text[n])) return false;
+    }
+    return true;
+}
+
+void ProfileMakePlainKey(char* text) {
+    if (text[0] == ';') text[0] = '_';
+    for (size_t n = 0; text[n]; ++n) {
+        if (n >= kLongestPlainKey) {
+            text[n] = '\0';
+            break;
+        }
+        if (BreaksProfileLine(text[n])) text[n] = '_';
+    }
 }
 
 int32_t ProfileHasKey(const char* key, const char* section) {

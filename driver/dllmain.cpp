@@ -4,7 +4,12 @@
 extern "C" int __stdcall DllMain(void*, unsigned long reason, void* reserved) {
     switch (reason) {
     case 1:  // process attach
-        ProcessAttach();
+        // Inside the host's LoadLibrary: nothing thrown may pass (the engine's
+        // calls are guarded one by one; this catches the rest).
+        try {
+            ProcessAttach();
+        } catch (...) {
+        }
         break;
     case 0:  // process detach
         ProcessDetach(reserved != nullptr);

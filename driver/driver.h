@@ -9,18 +9,23 @@
 // parameters, stop and pause), so that calls from several host threads give the
 // results of the same calls one after another. Recursive on one thread. The wait
 // is bounded by kHostCallWaitMs, the longest such call's own work (a shut-down);
-// on the engine's notification thread it does not wait at all.
+// a call that could not pass within it must not run (passed() is false, and the
+// protocol says so). On the engine's notification thread it does not wait at all.
 class HostCallGate {
 public:
     HostCallGate();
     ~HostCallGate();
+    bool passed() const { return passed_; }
     HostCallGate(const HostCallGate&) = delete;
     HostCallGate& operator=(const HostCallGate&) = delete;
 
 private:
     bool entered_ = false;
+    bool passed_ = false;
 };
 constexpr uint32_t kHostCallWaitMs = 10000;
+// The gate's bound in use: kHostCallWaitMs; the tests shorten it.
+extern uint32_t HostCallWaitMs;
 
 // Static text naming the driver, ending with the build stamp.
 extern const char* const IdentificationString;

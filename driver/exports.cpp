@@ -21,19 +21,37 @@ Result HostCall(Result fallback, Operation operation) {
     }
 }
 
+// fallback is also the result of a call refused at the gate.
 template <typename Result, typename Operation>
 Result GatedHostCall(Result fallback, Operation operation) {
     return HostCall(fallback, [&] {
         HostCallGate gate;
+        if (!gate.passed()) return fallback;
         return operation();
     });
+}
+
+// The calls the synth callback must not make. Inside a notification they would
+// wait for the callback itself (kal_Synchronize) or close the engine under its
+// own thread (kal_Terminate, kal_Initialize): refused at once with refusal.
+template <typename Result, typename Operation>
+Result NotInsideNotification(const char* name, Result refusal, Operation operation) {
+    if (NotificationRunningHere()) {
+        LogWrite(LOG_ERR, "Aufruf im Callback nicht erlaubt:", name);
+        return refusal;
+    }
+    return operation();
 }
 }  // namespace
 
 extern "C" {
 
-int KAL_CDECL kal_Initialize(void) { return GatedHostCall(-1, [] { return LifecycleInitialize(); }); }
-int KAL_CDECL kal_Terminate(void) { return GatedHostCall(0, [] { return LifecycleTerminate(); }); }
+int KAL_CDECL kal_Initialize(void) {
+    return NotInsideNotification("kal_Initialize", -1, [] { return GatedHostCall(-1, [] { return LifecycleInitialize(); }); });
+}
+int KAL_CDECL kal_Terminate(void) {
+    return NotInsideNotification("kal_Terminate", -1, [] { return GatedHostCall(-1, [] { return LifecycleTerminate(); }); });
+}
 const char* KAL_CDECL kal_Info(void) { return IdentificationString; }
 
 int KAL_CDECL kal_SetSynthCallback(KalSynthCallback callback) {
@@ -85,6 +103,8 @@ KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void) {
 int KAL_CDECL kal_Pause(int value) { return GatedHostCall(0, [&] { return PlaybackPause(value); }); }
 int KAL_CDECL kal_Stop(void) { return GatedHostCall(0, [] { return PlaybackStop(); }); }
 int KAL_CDECL kal_IsPlaying(void) { return HostCall(0, [] { return PlaybackIsPlaying(); }); }
-int KAL_CDECL kal_Synchronize(void) { return HostCall(0, [] { return PlaybackSynchronize(); }); }
+int KAL_CDECL kal_Synchronize(void) {
+    return NotInsideNotification("kal_Synchronize", -1, [] { return HostCall(0, [] { return PlaybackSynchronize(); }); });
+}
 
 }  // extern "C"

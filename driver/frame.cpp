@@ -38,7 +38,17 @@ void ProcessDetach(bool processEnding) {
     }
     LogWrite(LOG_DLL, "DLL_PROCESS_DETACH");
     ShutdownEngine();
-    if (Engine.engineLibrary) WaitForOtherNotifications(kNotificationDrainMs);
+    if (Engine.engineLibrary && !WaitForOtherNotifications(kNotificationDrainMs)) {
+        // A notification (the host's callback, most likely) still runs on an
+        // engine thread, which will return through this driver into the engine:
+        // neither may be unmapped under it. Both stay in memory until the process ends.
+        LogWrite(LOG_ERR, "Benachrichtigung laeuft noch: Treiber und Sprachausgabe bleiben geladen");
+        PlatformPinOwnModule();
+        LogClose();
+        return;
+    }
     ReleaseEngineLibrary();
     LogClose();
+    // No thread is inside the driver any more: the runtime's TLS indexes go back.
+    PlatformFreeRuntimeTlsIndexes();
 }

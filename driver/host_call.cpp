@@ -3,6 +3,7 @@
 // operations; a thread that finds it taken waits on a condition.
 #include <atomic>
 
+#include "config/config.h"
 #include "driver/driver.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
@@ -25,16 +26,24 @@ bool TryTake(uint32_t self) {
 }
 }  // namespace
 
+uint32_t HostCallWaitMs = kHostCallWaitMs;
+
 HostCallGate::HostCallGate() {
     const uint32_t self = PlatformCurrentThreadId();
     if (gateOwner.load() == self || TryTake(self)) {
         ++gateDepth;
         entered_ = true;
+        passed_ = true;
         return;
     }
     // On the engine's notification thread (the host's callback calling back in) the
     // gate's holder may be waiting for this very notification: never wait there.
-    if (NotificationRunningHere()) return;
+    // The calls the callback may make pass; those it must not make are refused
+    // before they come here.
+    if (NotificationRunningHere()) {
+        passed_ = true;
+        return;
+    }
     PlatformLockGuard guard(gateLock);
     ++gateWaiters;
     const uint32_t started = PlatformTickCount();
@@ -42,13 +51,17 @@ HostCallGate::HostCallGate() {
         if (TryTake(self)) {
             gateDepth = 1;
             entered_ = true;
+            passed_ = true;
             break;
         }
         const uint32_t waited = PlatformTickCount() - started;
-        if (waited >= kHostCallWaitMs) break;  // go on unserialised rather than hold the host
-        PlatformConditionWait(&gateFree, &gateLock, kHostCallWaitMs - waited);
+        // Never on unserialised: a start-up overlapping a shut-down calls the engine
+        // through entry points that are being unbound. The call fails instead.
+        if (waited >= HostCallWaitMs) break;
+        PlatformConditionWait(&gateFree, &gateLock, HostCallWaitMs - waited);
     }
     --gateWaiters;
+    if (!passed_) LogWrite(LOG_ERR, "Aufruf abgewiesen: ein anderer Aufruf des Hosts haelt den Treiber zu lange");
 }
 
 HostCallGate::~HostCallGate() {

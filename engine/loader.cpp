@@ -17,7 +17,8 @@ int32_t LoadSpeech(const char* path) {
         return -1;
     }
     // The host's current folder is given back whatever its length.
-    std::vector<char> savedFolder(256);
+    const std::string hostFolder = PlatformSaveCurrentFolder();
+    std::vector<char> savedFolder(256);  // for the protocol
     const uint32_t needed = PlatformGetCurrentFolder(savedFolder.data(), static_cast<uint32_t>(savedFolder.size()));
     if (needed >= savedFolder.size()) {
         savedFolder.assign(needed + 1, '\0');
@@ -33,7 +34,7 @@ int32_t LoadSpeech(const char* path) {
     PlatformSetLastError(0);
     Engine.engineLibrary = PlatformLoadLibrary(path);
     uint32_t error = PlatformGetLastError();
-    PlatformSetCurrentFolder(savedFolder.data());
+    PlatformRestoreCurrentFolder(hostFolder);
     if (!Engine.engineLibrary) {
         LogWriteDetail(LOG_ERR, "Fehlercode:", "%04X", static_cast<unsigned>(error));
         return -1;

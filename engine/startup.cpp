@@ -12,10 +12,26 @@ enum class StartupUndo { Nothing, UninitializeClass, CloseInstanceAndUninitializ
 
 int32_t FailStartup(const char* line, StartupUndo undo) {
     LogWrite(LOG_ENGINE, line);
+    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     if (undo == StartupUndo::CloseInstanceAndUninitializeClass)
-        Engine.api.close(Engine.instanceHandle.first, Engine.instanceHandle.second);
-    if (undo != StartupUndo::Nothing) Engine.api.unInitialize(Engine.classHandle.first, Engine.classHandle.second);
+        GuardedEngineCall("ft_ttsClose failed EX:", [&] { Engine.api.close(i0, i1); });
+    if (undo != StartupUndo::Nothing)
+        GuardedEngineCall("ft_ttsUnInitialize failed EX:",
+                          [&] { Engine.api.unInitialize(Engine.classHandle.first, Engine.classHandle.second); });
     return -1;
+}
+
+// The result a start-up call that threw counts as: a failure like any other,
+// so the start-up undoes what it did and names the step.
+constexpr int32_t kStartupCallThrew = -1;
+
+// One engine call of the start-up. Start-up runs inside the host's LoadLibrary
+// too, so nothing the engine throws may pass: exLine is written and the call fails.
+template <typename Call>
+int32_t StartupCall(const char* exLine, Call call) {
+    int32_t result = kStartupCallThrew;
+    if (!GuardedEngineCall(exLine, [&] { result = call(); })) return kStartupCallThrew;
+    return result;
 }
 
 int32_t ClampCount(int32_t count, int32_t capacity) {
@@ -38,7 +54,8 @@ int32_t BeginEngineSession(EngineNotifyFn notify) {
     snprintf(Engine.engineFolder, sizeof Engine.engineFolder, "%s", ModuleFolder);
     LogWrite(LOG_ENGINE, "init NALVO.", Engine.engineFolder);
     const EngineApi& e = Engine.api;
-    Engine.lastResult = e.initialize(Engine.engineFolder, &Engine.classHandle);
+    Engine.lastResult = StartupCall("ft_ttsInitialize failed EX:",
+                                    [&] { return e.initialize(Engine.engineFolder, &Engine.classHandle); });
     if (Engine.lastResult != 0) return FailStartup("init NALVO failed.", StartupUndo::Nothing);
     const uint32_t c0 = Engine.classHandle.first, c1 = Engine.classHandle.second;
 
@@ -48,7 +65,8 @@ int32_t BeginEngineSession(EngineNotifyFn notify) {
     int32_t capacity = ClampCount(Engine.engineCount, kEngineListCapacity);
     if (capacity == 0) capacity = kEngineListCapacity;
     Engine.engineCount = capacity;
-    Engine.lastResult = e.getEngineList(c0, c1, 1, Engine.engines, &Engine.engineCount);
+    Engine.lastResult = StartupCall("ft_ttsGetEngineList failed EX:",
+                                    [&] { return e.getEngineList(c0, c1, 1, Engine.engines, &Engine.engineCount); });
     Engine.engineCount = ClampCount(Engine.engineCount, capacity);
     if (Engine.lastResult != 0 || Engine.engineCount == 0)
         return FailStartup("GetEngineList failed.", StartupUndo::UninitializeClass);
@@ -58,16 +76,20 @@ int32_t BeginEngineSession(EngineNotifyFn notify) {
         LogWrite(LOG_ENGINE, "Engine", text);
     }
 
-    Engine.lastResult = e.open(c0, c1, &Engine.engines[0], &Engine.instanceHandle, 0);
+    Engine.lastResult = StartupCall("ft_ttsOpen failed EX:",
+                                    [&] { return e.open(c0, c1, &Engine.engines[0], &Engine.instanceHandle, 0); });
     if (Engine.lastResult != 0) return FailStartup("ttsOpen failed.", StartupUndo::UninitializeClass);
 
     Engine.outDevice = OutDeviceRecord{0, notify};
-    Engine.lastResult = e.setOutDevice(Engine.instanceHandle.first, Engine.instanceHandle.second,
-                                       &Engine.outDevice);
+    Engine.lastResult = StartupCall("ft_ttsSetOutDevice failed EX:", [&] {
+        return e.setOutDevice(Engine.instanceHandle.first, Engine.instanceHandle.second, &Engine.outDevice);
+    });
     if (Engine.lastResult != 0) return FailStartup("ttsSetOutDevice failed.", StartupUndo::CloseInstanceAndUninitializeClass);
 
     Engine.languageCount = kLanguageListCapacity;
-    Engine.lastResult = e.getLanguageList(c0, c1, &Engine.engines[0], Engine.languages, &Engine.languageCount);
+    Engine.lastResult = StartupCall("ft_ttsGetLanguageList failed EX:", [&] {
+        return e.getLanguageList(c0, c1, &Engine.engines[0], Engine.languages, &Engine.languageCount);
+    });
     Engine.languageCount = ClampCount(Engine.languageCount, kLanguageListCapacity);
     if (Engine.lastResult != 0 || Engine.languageCount == 0)
         return FailStartup("ttsGetLanguageList failed.", StartupUndo::CloseInstanceAndUninitializeClass);
@@ -82,8 +104,12 @@ void CompleteEngineSession() {
 
 int32_t RequestVoiceList(int32_t language) {
     int32_t voiceCount = kVoiceListCapacity;
-    Engine.api.getVoiceList(Engine.classHandle.first, Engine.classHandle.second, &Engine.engines[0],
-                            &Engine.languages[language], Engine.voiceInfo, &voiceCount);
+    // A list call that threw offers no voices.
+    if (!GuardedEngineCall("ft_ttsGetVoiceList failed EX:", [&] {
+            Engine.api.getVoiceList(Engine.classHandle.first, Engine.classHandle.second, &Engine.engines[0],
+                                    &Engine.languages[language], Engine.voiceInfo, &voiceCount);
+        }))
+        return 0;
     // Only the low 16 bits count; never more than the list holds.
     return ClampCount(static_cast<uint16_t>(voiceCount), kVoiceListCapacity);
 }

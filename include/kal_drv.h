@@ -72,7 +72,8 @@ typedef struct KalSynthEvent {
  * host may call kal_Synth, kal_Synth_Mark, kal_Key, kal_Char, kal_IsPlaying,
  * kal_GetParameter, kal_Info, kal_Stop and kal_Pause; it must not call
  * kal_Synchronize (which would wait for the callback itself), kal_Terminate or
- * kal_Initialize (which close the engine whose thread it runs on). */
+ * kal_Initialize (which close the engine whose thread it runs on): called from
+ * inside the callback, these three return -1 at once and do nothing else. */
 typedef int(KAL_CDECL* KalSynthCallback)(const KalSynthEvent* event);
 
 /* One voice as the driver describes it. The driver owns these records and their
@@ -132,14 +133,20 @@ typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == 16 ? 1 : -1
  * that overlap give the results of the same calls made one after another. A call
  * waits for another only for that call's own bounded work (a text being handed
  * to the engine, at most 2 s for an engine that hangs; a stop's polls; a start-up
- * or shut-down). Nothing the engine throws reaches the host. */
+ * or shut-down). Nothing the engine throws reaches the host. A call that changes
+ * the engine session (start-up, shut-down, voices, parameters, stop, pause) and
+ * finds another such call still running after 10 s is refused: it does nothing
+ * and returns its failure result (-1 for kal_Initialize and kal_Terminate, 0 for
+ * the others, kal_ListVoices the list as it stands). */
 
 /* Starts the engine again if its start at load failed (the engine starts when the
  * DLL is loaded). Returns the sample rate in Hz, or -1 when the engine could not
  * be started (see kal.pro). Blocks for a start-up: the engine's own time, plus
- * at most 1 s for notifications still running after a kal_Terminate. */
+ * at most 1 s for notifications still running after a kal_Terminate. An engine
+ * that fails or throws during its start-up gives -1; the call may be repeated. */
 KAL_API int KAL_CDECL kal_Initialize(void);
-/* Drops every queued text and shuts the engine down; always 0. Blocks at most
+/* Drops every queued text and shuts the engine down; 0 (-1 only when refused,
+ * see above and KalSynthCallback). Blocks at most
  * about 7 s with an engine that never reports idle (0.5 s of stop polls, 3 s of
  * idle polls, 1 s for running notifications, 2 s for a hand-over); when it
  * returns the synth callback is not called again until the next kal_Initialize. */

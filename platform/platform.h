@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "kal_drv.h"
 
@@ -16,6 +17,21 @@ uint32_t PlatformOwnModuleFileName(char* out, uint32_t size);
 // terminator) is returned, so a caller can ask again with enough room.
 uint32_t PlatformGetCurrentFolder(char* out, uint32_t size);
 bool PlatformSetCurrentFolder(const char* folder);
+// The current folder whatever its length (the ANSI call above fails beyond 259
+// characters), kept in the platform's own form, and set back from it.
+std::string PlatformSaveCurrentFolder();
+bool PlatformRestoreCurrentFolder(const std::string& saved);
+// Keeps the driver's own module in memory until the process ends: for an
+// unload while a thread that could not be waited for is still inside it.
+void PlatformPinOwnModule();
+// The static thread runtime linked into the module takes a system TLS index the
+// first time it is used after each load and never gives it back; a host that
+// loads and unloads the driver some hundred times runs out of them and ends.
+// Every index taken through this module's import of the system's TLS call is
+// noted (from before the first constructor), and given back by this call at an
+// unload that leaves no thread inside the module, with the runtime's record of
+// the calling thread (which would outlive the module).
+void PlatformFreeRuntimeTlsIndexes();
 
 // --- Engine library ---------------------------------------------------------
 // Existence test: the file can be opened (and is closed again).
@@ -44,7 +60,8 @@ bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool 
 // Whole-file reading, for the pronunciation dictionary.
 typedef void* PlatformFile;  // null: not open
 PlatformFile PlatformFileOpenRead(const char* path);
-uint32_t PlatformFileSize(PlatformFile file);
+// The whole size, also of 4 GiB and more; UINT64_MAX when it cannot be read.
+uint64_t PlatformFileSize(PlatformFile file);
 // One read of length bytes; bytesRead receives the count. Returns non-zero on success.
 int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead);
 void PlatformFileClose(PlatformFile file);

@@ -74,6 +74,24 @@ uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {
 
 bool PlatformSetCurrentFolder(const char* folder) { return chdir(NativePath(folder).c_str()) == 0; }
 
+std::string PlatformSaveCurrentFolder() {
+    char* whole = getcwd(nullptr, 0);
+    std::string folder = whole ? whole : "";
+    free(whole);
+    return folder;
+}
+
+bool PlatformRestoreCurrentFolder(const std::string& saved) { return !saved.empty() && chdir(saved.c_str()) == 0; }
+
+// The system's thread runtime is shared here: nothing of it stays behind an unload.
+void PlatformFreeRuntimeTlsIndexes() {}
+
+void PlatformPinOwnModule() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&PlatformPinOwnModule), &info) && info.dli_fname)
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 bool PlatformFileExists(const char* path) {
     int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -177,10 +195,10 @@ PlatformFile PlatformFileOpenRead(const char* path) {
     return static_cast<PlatformFile>(fopen(NativePath(path).c_str(), "rb"));
 }
 
-uint32_t PlatformFileSize(PlatformFile file) {
+uint64_t PlatformFileSize(PlatformFile file) {
     struct stat info;
-    if (fstat(fileno(static_cast<FILE*>(file)), &info) != 0) return 0xFFFFFFFFu;
-    return static_cast<uint32_t>(info.st_size);
+    if (fstat(fileno(static_cast<FILE*>(file)), &info) != 0) return UINT64_MAX;
+    return static_cast<uint64_t>(info.st_size);
 }
 
 int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead) {

@@ -25,6 +25,34 @@ uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {
 
 bool PlatformSetCurrentFolder(const char* folder) { return SetCurrentDirectoryA(folder) != 0; }
 
+// Kept as UTF-16 units in the string's bytes.
+std::string PlatformSaveCurrentFolder() {
+    std::wstring folder(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), &folder[0]);
+        if (n == 0) return std::string();
+        if (n < folder.size()) {
+            folder.resize(n);
+            break;
+        }
+        folder.resize(n);  // n is the size needed, terminator included
+    }
+    return std::string(reinterpret_cast<const char*>(folder.data()), folder.size() * sizeof(wchar_t));
+}
+
+bool PlatformRestoreCurrentFolder(const std::string& saved) {
+    if (saved.empty()) return false;
+    std::wstring folder(saved.size() / sizeof(wchar_t), L'\0');
+    memcpy(&folder[0], saved.data(), folder.size() * sizeof(wchar_t));
+    return SetCurrentDirectoryW(folder.c_str()) != 0;
+}
+
+void PlatformPinOwnModule() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&PlatformPinOwnModule), &self);
+}
+
 bool PlatformFileExists(const char* path) {
     OFSTRUCT info;
     return OpenFile(path, &info, OF_EXIST) != HFILE_ERROR;
@@ -79,7 +107,11 @@ PlatformFile PlatformFileOpenRead(const char* path) {
     return h == INVALID_HANDLE_VALUE ? nullptr : static_cast<PlatformFile>(h);
 }
 
-uint32_t PlatformFileSize(PlatformFile file) { return GetFileSize(static_cast<HANDLE>(file), nullptr); }
+uint64_t PlatformFileSize(PlatformFile file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(static_cast<HANDLE>(file), &size)) return UINT64_MAX;
+    return static_cast<uint64_t>(size.QuadPart);
+}
 
 int32_t PlatformFileRead(PlatformFile file, void* buffer, uint32_t length, uint32_t* bytesRead) {
     DWORD n = 0;

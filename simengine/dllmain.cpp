@@ -1,10 +1,28 @@
 #include "simengine/journal.h"
+#include "platform/platform.h"
 #include "simengine/state.h"
 
 namespace sim {
 Engine g;
-thread_local LONGLONG threadEngineTicks;
+
+namespace {
+DWORD ticksLow = TLS_OUT_OF_INDEXES, ticksHigh = TLS_OUT_OF_INDEXES;  // set at load
 }
+
+LONGLONG ThreadEngineTicks() {
+    if (ticksLow == TLS_OUT_OF_INDEXES || ticksHigh == TLS_OUT_OF_INDEXES) return 0;
+    const ULONGLONG low = reinterpret_cast<ULONG_PTR>(TlsGetValue(ticksLow)) & 0xFFFFFFFFu;
+    const ULONGLONG high = reinterpret_cast<ULONG_PTR>(TlsGetValue(ticksHigh)) & 0xFFFFFFFFu;
+    return static_cast<LONGLONG>(high << 32 | low);
+}
+
+void AddThreadEngineTicks(LONGLONG ticks) {
+    if (ticksLow == TLS_OUT_OF_INDEXES || ticksHigh == TLS_OUT_OF_INDEXES) return;
+    const ULONGLONG sum = static_cast<ULONGLONG>(ThreadEngineTicks() + ticks);
+    TlsSetValue(ticksLow, reinterpret_cast<void*>(static_cast<ULONG_PTR>(sum & 0xFFFFFFFFu)));
+    TlsSetValue(ticksHigh, reinterpret_cast<void*>(static_cast<ULONG_PTR>(sum >> 32)));
+}
+}  // namespace sim
 
 using namespace sim;
 
@@ -12,6 +30,8 @@ using namespace sim;
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(module);
+        ticksLow = TlsAlloc();
+        ticksHigh = TlsAlloc();
         g.module = module;
         char path[MAX_PATH * 2] = {};
         DWORD n = GetModuleFileNameA(module, path, sizeof path);
@@ -25,6 +45,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
         // FreeLibrary: no worker is left (each pins the DLL). At process exit
         // (reserved set) other threads died anywhere, so touch nothing.
         journalClose();
+        if (ticksLow != TLS_OUT_OF_INDEXES) TlsFree(ticksLow);
+        if (ticksHigh != TLS_OUT_OF_INDEXES) TlsFree(ticksHigh);
+        PlatformFreeRuntimeTlsIndexes();  // the static thread runtime's index
     }
     return TRUE;
 }

@@ -210,7 +210,7 @@ int32_t ENGINE_CALL ssft_ttsResume(uint32_t i0, uint32_t i1) {
 }
 
 int32_t ENGINE_CALL ssft_ttsSpeak(uint32_t i0, uint32_t i1, int32_t) {
-    const LONGLONG entry = clockNow(), before = threadEngineTicks;
+    const LONGLONG entry = clockNow(), before = ThreadEngineTicks();
     Guard guard;
     g.lastSpeakEntry = entry;
     g.speakerTicksAtEntry = before;
@@ -342,7 +342,7 @@ int32_t ENGINE_CALL sim_Reload() {
 void ENGINE_CALL sim_Clock(int64_t* out) {
     // No Guard: its time would count as the caller's engine time.
     AcquireSRWLockExclusive(&g.lock);
-    out[0] = threadEngineTicks;
+    out[0] = ThreadEngineTicks();
     out[1] = g.lastSpeakEntry;
     out[2] = g.speakerTicksAtEntry;
     ReleaseSRWLockExclusive(&g.lock);

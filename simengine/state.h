@@ -73,8 +73,12 @@ extern Engine g;
 
 // For the driver's benchmark: time spent inside the engine's entry points by the
 // calling thread (QueryPerformanceCounter ticks), so that a measured hand-over
-// can have the engine's own share taken off. Each thread counts only its own.
-extern thread_local LONGLONG threadEngineTicks;
+// can have the engine's own share taken off. Each thread counts only its own, in
+// two system TLS slots (low and high word) taken at load and given back at
+// unload: the runtime's thread_local would take a TLS index at every load and
+// never give it back, and hosts load and unload the engine with the driver.
+LONGLONG ThreadEngineTicks();
+void AddThreadEngineTicks(LONGLONG ticks);
 inline LONGLONG clockNow() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
@@ -88,7 +92,7 @@ public:
     Guard() : entered_(clockNow()) { lock(); }
     ~Guard() {
         if (held_) unlock();
-        threadEngineTicks += clockNow() - entered_;
+        AddThreadEngineTicks(clockNow() - entered_);
     }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;

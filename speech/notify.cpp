@@ -13,10 +13,35 @@ namespace {
 // The engine's output-buffer size the driver announces for code 8.
 constexpr uint32_t kOutputBufferSize = 10000;
 
-// Notifications being handled now, on any thread, and on this thread. The
-// shut-down waits for the others before it closes the engine.
+// Notifications being handled now, on any thread. The shut-down waits for the
+// others before it closes the engine.
 std::atomic<int32_t> notificationsRunning{0};
-thread_local int32_t notificationsHere = 0;
+
+// The threads inside a notification, with how deep on each: a slot holds a
+// thread id (0: free) and its depth. No thread-local variable: the runtime's
+// thread-local support takes a system TLS index at each load of the driver and
+// never gives it back, which ends a host that loads and unloads the driver
+// often. Threads inside notifications at once are few (an engine's one or two);
+// one that finds every slot taken is not counted as inside (kNotifyingThreadSlots
+// is far above what an engine uses).
+constexpr int kNotifyingThreadSlots = 64;
+struct NotifyingThread {
+    std::atomic<uint32_t> thread{0};
+    std::atomic<int32_t> depth{0};  // written only by that thread
+};
+NotifyingThread notifyingThreads[kNotifyingThreadSlots];
+
+NotifyingThread* FindNotifyingThread(uint32_t self) {
+    for (NotifyingThread& slot : notifyingThreads)
+        if (slot.thread.load() == self) return &slot;
+    return nullptr;
+}
+
+int32_t NotificationsHere() {
+    const NotifyingThread* slot = FindNotifyingThread(PlatformCurrentThreadId());
+    return slot ? slot->depth.load() : 0;
+}
+
 // Whether notifications may call the host: from a successful start-up until the
 // shut-down begins.
 std::atomic<bool> openToHost{true};
@@ -25,14 +50,23 @@ class NotificationScope {
 public:
     NotificationScope() {
         ++notificationsRunning;
-        ++notificationsHere;
+        const uint32_t self = PlatformCurrentThreadId();
+        slot_ = FindNotifyingThread(self);
+        for (int i = 0; !slot_ && i < kNotifyingThreadSlots; ++i) {
+            uint32_t none = 0;
+            if (notifyingThreads[i].thread.compare_exchange_strong(none, self)) slot_ = &notifyingThreads[i];
+        }
+        if (slot_) ++slot_->depth;
     }
     ~NotificationScope() {
-        --notificationsHere;
+        if (slot_ && --slot_->depth == 0) slot_->thread = 0;
         --notificationsRunning;
     }
     NotificationScope(const NotificationScope&) = delete;
     NotificationScope& operator=(const NotificationScope&) = delete;
+
+private:
+    NotifyingThread* slot_;
 };
 
 void LogNotify(const char* detail) { LogWrite(LOG_ENGINE, "CbOutNotify", detail); }
@@ -140,7 +174,7 @@ int32_t ENGINE_CALL CbOutNotify(uint32_t, uint32_t, FILE* stream, const EngineMe
 bool WaitForOtherNotifications(uint32_t limitMs) {
     const uint32_t started = PlatformTickCount();
     for (;;) {
-        if (notificationsRunning.load() <= notificationsHere) return true;
+        if (notificationsRunning.load() <= NotificationsHere()) return true;
         if (PlatformTickCount() - started >= limitMs) return false;
         PlatformSleep(1);
     }
@@ -148,4 +182,4 @@ bool WaitForOtherNotifications(uint32_t limitMs) {
 
 void NotificationsOpenToHost(bool open) { openToHost = open; }
 
-bool NotificationRunningHere() { return notificationsHere > 0; }
+bool NotificationRunningHere() { return NotificationsHere() > 0; }

@@ -51,15 +51,16 @@ int32_t StopEngine() {
         state = PlaybackState.load();
     }
     if (state == kSpeaking) EngineStop();
+    int32_t status = 0;
     for (int poll = 0; poll < kStopPolls; ++poll) {
         PlatformSleep(StopPollWaitMs);
-        const int32_t status = EngineInstanceStatus();
+        status = EngineInstanceStatus();
         if (status == 0) break;
         LogWriteDetail(LOG_ERR, "Status nach Stop:", "%d", static_cast<int>(status));
         EngineStop();
     }
     PlaybackState = kIdle;
-    return 0;
+    return status == 0 ? 0 : 1;
 }
 
 void ShutdownEngine() {
@@ -88,9 +89,15 @@ void ShutdownEngine() {
 
 int32_t PlaybackStop() {
     LogWrite(LOG_HOST, "Cancel");
+    // A text queued before the stop is dropped; one queued while it runs is
+    // started when it is over (HandOversHeld), whatever notification the engine
+    // sends or leaves out.
+    HandOversHeld held;
     // Cleared first, so the end notification the stop brings finds nothing to start.
     QueueClear();
-    StopEngine();
+    // An engine still busy after every poll would drop a text handed to it: what
+    // was queued meanwhile waits for the host's next call, as before.
+    if (StopEngine() == 1) held.LeaveQueuedTextsWaiting();
     if (DriverIsBusy()) LogWrite(LOG_HOST, "Hier stimmt etwas nicht!");
     return 0;
 }

@@ -20,7 +20,10 @@
 //    leaves nextRequested; the handing thread then takes one more text unless a
 //    waiting thread will, so no text waits while the engine is idle.
 //  - The wait after a start (SpeakStartWaitMs) is spent after the hand-over.
-//  - The shut-down suspends hand-overs and waits for the one in progress.
+//  - A stop, a voice change and the shut-down hold hand-overs (they may nest,
+//    from another thread or from inside the host's callback) and wait for the
+//    one in progress; when the hold ends its thread hands over what was queued
+//    meanwhile, since the stopped text's end notification may never come.
 // The engine reads a copy made for its hand-over, so neither a stop nor a new
 // text in the same slot changes the text while the engine speaks it.
 #include <cassert>
@@ -45,7 +48,7 @@ HandOverBy handOverBy;       // who started it, while handOverThread is set
 int32_t handOverDepth;       // hand-overs nested in it on that thread, itself included
 int32_t handOverWaiters;     // threads waiting in QueueNext for it to end
 bool nextRequested;          // someone could not hand over: take one more text
-bool handOversSuspended;     // shut-down in progress: no new hand-over
+int32_t handOverHolds;       // stops, voice changes, shut-downs in progress: no new hand-over
 PlatformCondition handOverDone;
 // guarded by QueueLock while filled; the engine reads it until its text ends.
 // Two, used in turn, so a new take never rewrites the text the engine read last.
@@ -193,7 +196,7 @@ void QueueNext(HandOverBy by) {
     const uint32_t self = PlatformCurrentThreadId();
     PlatformLockGuard guard(QueueLock);
     for (;;) {
-        if (Queue.pendingCount == 0 || handOversSuspended) return;
+        if (Queue.pendingCount == 0 || handOverHolds > 0) return;
         if (handOverThread != 0 && handOverThread != self) {
             ++handOverWaiters;
             const bool over = WaitForOtherHandOver(self);
@@ -232,11 +235,11 @@ void QueueNext(HandOverBy by) {
 
 void QueueSuspendHandOvers() {
     PlatformLockGuard guard(QueueLock);
-    handOversSuspended = true;
+    ++handOverHolds;
     WaitForOtherHandOver(PlatformCurrentThreadId());
 }
 
 void QueueResumeHandOvers() {
     PlatformLockGuard guard(QueueLock);
-    handOversSuspended = false;
+    if (handOverHolds > 0) --handOverHolds;
 }

@@ -56,9 +56,29 @@ bool QueueMayBeBusy();
 bool QueueHandingOver();
 
 // Shut-down: no new hand-over starts and the one in progress (on another thread)
-// is waited for, at most kHandOverWaitMs. QueueResumeHandOvers undoes it.
+// is waited for, at most kHandOverWaitMs. QueueResumeHandOvers undoes it. They
+// nest: hand-overs start again once every suspension is undone.
 void QueueSuspendHandOvers();
 void QueueResumeHandOvers();
+
+// For its scope no text is handed to the engine (a stop or a voice change is
+// under way); at its end the texts queued meanwhile are handed over, at once if
+// the engine is idle: a stopped engine may never send the end notification
+// they were waiting for.
+class HandOversHeld {
+public:
+    HandOversHeld() { QueueSuspendHandOvers(); }
+    ~HandOversHeld() {
+        QueueResumeHandOvers();
+        if (handOver_) QueueNext(HandOverBy::Host);
+    }
+    void LeaveQueuedTextsWaiting() { handOver_ = false; }
+    HandOversHeld(const HandOversHeld&) = delete;
+    HandOversHeld& operator=(const HandOversHeld&) = delete;
+
+private:
+    bool handOver_ = true;
+};
 
 // The longest a thread waits for another thread's hand-over to finish. A
 // hand-over is a few engine calls; this bound only matters for an engine that
@@ -105,7 +125,8 @@ bool NotificationRunningHere();
 bool DriverIsBusy();
 void PauseOrResume();
 // Stops speech and waits (bounded) for the engine to report idle; PlaybackState
-// is Idle afterwards. -1 when not initialised.
+// is Idle afterwards. 0 when the engine reported idle, 1 when it was still busy
+// after every poll, -1 when not initialised.
 int32_t StopEngine();
 // Stop, wait for idle (bounded), let running notifications finish (bounded),
 // then unload the dictionary, close, uninitialise. Afterwards the host's callback

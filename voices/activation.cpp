@@ -14,6 +14,8 @@ namespace {
 // The values the engine is always sent with its parameters 512 and 2048.
 constexpr int32_t kParam512Value = 10491;
 constexpr int32_t kParam2048Value = 15;
+// The largest dictionary the engine's load call can be given.
+constexpr uint64_t kLargestDictionary = UINT32_MAX;
 
 // The two select failures differ only in their text and the detail's lead.
 void LogSelectFailure(const char* line, const char* lead, int32_t result, int32_t status) {
@@ -105,7 +107,14 @@ void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber) {
         LogWrite(LOG_ENGINE, "Fehler beim oeffnen des DCB-Files", DictionaryPath);
         return;
     }
-    const uint32_t size = PlatformFileSize(file);
+    const uint64_t wholeSize = PlatformFileSize(file);
+    // The engine takes a 32-bit size: a larger file would reach it cut.
+    if (wholeSize > kLargestDictionary) {
+        LogWrite(LOG_ENGINE, "Dictionary zu gross", DictionaryPath);
+        PlatformFileClose(file);
+        return;
+    }
+    const uint32_t size = static_cast<uint32_t>(wholeSize);
     // One byte at least, so an empty file still gets a buffer and reaches the engine.
     void* data = malloc(size ? size : 1);
     if (!data) {

@@ -1,16 +1,42 @@
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "config/config.h"
 #include "engine/engine.h"
+#include "platform/platform.h"
 #include "voices/voices.h"
 
 VoiceCatalogue Voices;
 int32_t CurrentVoiceId;
 
+namespace {
+// The texts the descriptors point to. A host may keep a descriptor and read it
+// while another thread starts the engine again, so a text is never rewritten
+// nor freed while the driver is loaded: each distinct text is kept once, and a
+// descriptor changes by one pointer store. guarded by keptTextsLock.
+PlatformLock keptTextsLock;
+std::set<std::string> keptTexts;
+
+const char* KeptText(const char* text) {
+    PlatformLockGuard guard(keptTextsLock);
+    return keptTexts.insert(text).first->c_str();
+}
+
+// One store a reader on another thread sees whole, old or new.
+template <typename Field>
+void Publish(Field& field, Field value) {
+    __atomic_store_n(&field, value, __ATOMIC_RELEASE);
+}
+}  // namespace
+
 void VoiceCatalogueClear() {
     ForgetFullVoiceList();
-    memset(&Voices, 0, sizeof Voices);
+    // The descriptors stay as they are: a host may still read one it kept. Each
+    // is rewritten, field by field, when its voice is registered again.
+    memset(Voices.records, 0, sizeof Voices.records);
+    Voices.catalogueCount = 0;
 }
 
 void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage) {
@@ -29,19 +55,20 @@ void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, in
     snprintf(code, sizeof code, "%04d", static_cast<int>(languageNumber));
     snprintf(record.languageCode, sizeof record.languageCode, "%s", code);
     snprintf(record.identifier, sizeof record.identifier, "%s-%s", code, record.name);
-    descriptor.name = record.name;
-    descriptor.language = record.languageCode;
+    Publish(descriptor.name, KeptText(record.name));
+    Publish(descriptor.language, KeptText(record.languageCode));
 
     int32_t gender = 0;
-    ProfileGetInt(name, &gender, 0, "Gender");
+    // The name may come from the engine: only a plain one becomes a key.
+    if (ProfileIsPlainKey(name)) ProfileGetInt(name, &gender, 0, "Gender");
     const uint32_t value = static_cast<uint32_t>(gender);
-    // Stored little-endian over the last four bytes; the age then replaces the second.
-    descriptor.gender = static_cast<uint8_t>(value);
-    descriptor.age = static_cast<uint8_t>(value >> 8);
-    descriptor.genderHigh = static_cast<uint16_t>(value >> 16);
+    // Stored little-endian over the last four bytes, with the age (always 32)
+    // in place of the second.
+    Publish(descriptor.gender, static_cast<uint8_t>(value));
+    Publish(descriptor.age, static_cast<uint8_t>(32));
+    Publish(descriptor.genderHigh, static_cast<uint16_t>(value >> 16));
     Voices.catalogueCount = n + 1;
-    descriptor.age = 32;
-    descriptor.identifier = record.identifier;
+    Publish(descriptor.identifier, KeptText(record.identifier));
 }
 
 namespace {

@@ -34,6 +34,8 @@ const char* PrepareFilter(VoiceFilter* filter) {
 }
 
 int32_t Select(int32_t chosen) {
+    // The selection stops speech; texts waiting then start in the new voice.
+    HandOversHeld held;
     SetVoice(Voices.records[chosen].voiceId);
     CurrentCodePage = Voices.records[chosen].codePage;
     return 0;
@@ -49,27 +51,14 @@ int32_t IsDigitString(const char* text, int32_t limit) {
     return 1;
 }
 
-// A host text can serve as a profile key only when writing it cannot change the
-// profile's structure: no line break, no '=' or brackets, no leading ';' (a
-// comment), and no longer than a key the driver reads.
-static bool IsPlainProfileKey(const char* text) {
-    constexpr size_t kLongestKey = 255;
-    if (text[0] == ';') return false;
-    size_t n = 0;
-    for (; text[n]; ++n) {
-        if (n >= kLongestKey) return false;
-        if (strchr("\r\n=[]", text[n])) return false;
-    }
-    return true;
-}
-
 const char* TranslateLanguage(VoiceFilter* filter) {
     if (!filter->language) return nullptr;
     const char* language = filter->language;
     LogWrite(LOG_HOST, "Language:", language);
     if (IsDigitString(language, 256)) return language;
-    // Never written into the profile: matched as the host gave it.
-    if (!IsPlainProfileKey(language)) return language;
+    // A host text that is no plain profile key is never written into the
+    // profile: matched as the host gave it.
+    if (!ProfileIsPlainKey(language)) return language;
     ProfileGetString(language, translatedLanguage, sizeof translatedLanguage, "0049", "L-Trans");
     // The host's buffer is known only to hold its own text: the translation
     // replaces it when it fits there, and is matched with in any case.

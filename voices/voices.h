@@ -24,7 +24,9 @@ typedef KalVoiceFilter VoiceFilter;
 constexpr int kCatalogueCapacity = 200;
 
 // Written by the start-up (process attach, kal_Initialize); read by the host's
-// calls. The descriptors' texts never change once registered.
+// calls. The records are the driver's own; the descriptors are the host's to
+// keep: their texts are never rewritten or freed (a restart stores pointers to
+// the new texts), so a host reading one meanwhile sees old or new values, whole.
 struct VoiceCatalogue {
     VoiceRecord records[kCatalogueCapacity];
     VoiceDescriptor descriptors[kCatalogueCapacity];

@@ -33,6 +33,30 @@ TEST_F(LoaderTest, MissingFileLeavesTheFolderAlone) {
     EXPECT_EQ(expected, Protocol());
 }
 
+// The host's current folder is given back whatever its length: the ANSI calls
+// fail beyond 259 characters (hosts were seen in folders of 265 to 1,526).
+TEST_F(LoaderTest, TheHostsCurrentFolderIsGivenBackWhateverItsLength) {
+    const std::string path = Copy("simengine/nalvoapi.dll", "nalvoapi.dll");
+    std::wstring original(32768, L'\0');
+    original.resize(GetCurrentDirectoryW(static_cast<DWORD>(original.size()), &original[0]));
+    for (size_t length : {200u, 265u, 600u}) {
+        // Folders of 50-character names below the test's own, to about that length.
+        std::wstring hostFolder(folder.begin(), folder.end());
+        while (hostFolder.size() < length) {
+            hostFolder += std::wstring(std::min<size_t>(50, length - hostFolder.size() + 1), L'd') + L"\\";
+            CreateDirectoryW((L"\\\\?\\" + hostFolder).c_str(), nullptr);
+        }
+        hostFolder.pop_back();  // as the system gives it: no closing backslash
+        ASSERT_TRUE(SetCurrentDirectoryW(hostFolder.c_str())) << length;
+        EXPECT_EQ(0, LoadSpeech(path.c_str())) << length;
+        ReleaseEngineLibrary();
+        std::wstring after(32768, L'\0');
+        after.resize(GetCurrentDirectoryW(static_cast<DWORD>(after.size()), &after[0]));
+        EXPECT_TRUE(after == hostFolder) << "a folder of " << hostFolder.size() << " characters was not given back";
+    }
+    SetCurrentDirectoryW(original.c_str());
+}
+
 TEST_F(LoaderTest, AFileThatIsNoLibraryGivesTheErrorCode) {
     const std::string before = CurrentFolder();
     const std::string path = Copy("simengine/notalib.dll", "nalvoapi.dll");

@@ -170,6 +170,8 @@ void EngineFaultTest::RunRow(const Row& row, const std::string& faultFile) {
         c.doubleEnd = 0;
         c.beginInsideSpeak = 0;
         c.endAfterStop = 0;
+        c.throwSlot = kNoFault;
+        c.noStopMessage = 0;
     }
     if (row.action == Action::Restart) {
         Expect(kal_Initialize() != -1, std::string(row.label) + ": no start after the fault");
@@ -221,6 +223,11 @@ TEST_F(EngineFaultTest, EveryFaultLeavesTheHostFreeAndTheDriverSpeakingAgain) {
             WriteFileText(faultFile, std::to_string(slot) + " " + std::to_string(result));
         };
     };
+    auto throwAtStart = [&faultFile](int32_t slot) {
+        return [&faultFile, slot](ThreadedEngineControl&) {
+            WriteFileText(faultFile, "throw " + std::to_string(slot));
+        };
+    };
     const Row rows[] = {
         // Start-up: kal_Initialize reports -1 and names the step.
         {"initialize fails", failAtStart(SLOT(initialize), 3), Action::Restart, "KAL : init NALVO failed.", true},
@@ -229,6 +236,17 @@ TEST_F(EngineFaultTest, EveryFaultLeavesTheHostFreeAndTheDriverSpeakingAgain) {
         {"output device fails", failAtStart(SLOT(setOutDevice), 3), Action::Restart, "KAL : ttsSetOutDevice failed.", true},
         {"language list fails", failAtStart(SLOT(getLanguageList), 3), Action::Restart, "KAL : ttsGetLanguageList failed.", true},
         {"voice list fails", failAtStart(SLOT(getVoiceList), 3), Action::Restart, nullptr, true},
+        // Start-up, throwing from the engine library: a failed start-up like the
+        // rows above (the engine's own throw passes no frame of the driver's
+        // compiler, so only the driver's guard stands between it and the host).
+        {"initialize throws", throwAtStart(SLOT(initialize)), Action::Restart, "KAL : init NALVO failed.", true},
+        {"engine list throws", throwAtStart(SLOT(getEngineList)), Action::Restart, "KAL : GetEngineList failed.", true},
+        {"open throws", throwAtStart(SLOT(open)), Action::Restart, "KAL : ttsOpen failed.", true},
+        {"output device throws", throwAtStart(SLOT(setOutDevice)), Action::Restart, "KAL : ttsSetOutDevice failed.",
+         true},
+        {"language list throws", throwAtStart(SLOT(getLanguageList)), Action::Restart,
+         "KAL : ttsGetLanguageList failed.", true},
+        {"voice list throws", throwAtStart(SLOT(getVoiceList)), Action::Restart, nullptr, true},
         // Shut-down: results are not looked at; the next start-up works.
         {"close fails", fail(SLOT(close), 3), Action::Restart, nullptr, true},
         {"uninitialize fails", fail(SLOT(unInitialize), 3), Action::Restart, nullptr, true},

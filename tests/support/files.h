@@ -24,6 +24,9 @@ void WriteProfileValue(const std::string& folder, const char* section, const cha
 std::vector<std::string> ProfileSectionNames(const std::string& path);
 // The process's current folder, without a trailing backslash.
 std::string CurrentFolder();
+// Ends this process at once with code, running no library's unload code (a
+// death test's child whose engine threads still wait, or are held in the driver).
+[[noreturn]] void EndProcessAtOnce(int code);
 // Lines without their CR LF or LF ends.
 std::vector<std::string> SplitLines(const std::string& text);
 // The lines of the text that begin with prefix.

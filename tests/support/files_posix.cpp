@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -80,3 +81,5 @@ std::vector<std::string> ProfileSectionNames(const std::string& path) {
 }
 
 std::string CurrentFolder() { return std::filesystem::current_path().string(); }
+
+void EndProcessAtOnce(int code) { std::_Exit(code); }

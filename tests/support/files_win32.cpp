@@ -86,3 +86,8 @@ std::string CurrentFolder() {
     GetCurrentDirectoryA(sizeof buffer, buffer);
     return buffer;
 }
+
+void EndProcessAtOnce(int code) {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    ExitProcess(static_cast<UINT>(code));
+}

@@ -2,6 +2,7 @@
 // sent without the engine's lock held, as a real engine's thread would.
 #include "support/threaded_engine.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
@@ -12,6 +13,9 @@
 #include <vector>
 
 #if defined(_WIN32)
+#include <windows.h>
+
+#include "platform/platform.h"
 #define ENGINE_EXPORT extern "C" __declspec(dllexport)
 #else
 #define ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -40,7 +44,23 @@ char lastText[4096];
 int32_t lastSequence[kEngineHostThreads];
 uint8_t seen[kEngineHostThreads][kEngineMaxSequence / 8];
 
+// Throws as the platform's usual C++ compiler does (a structured exception with
+// its code and magic; no value the driver can read) where the engine would be
+// built with it, else an unsigned value. Thrown across this library's edge, so
+// only the driver's guard can catch it.
+[[noreturn]] void ThrowForeign() {
+#if defined(_WIN32)
+    const ULONG_PTR arguments[3] = {0x19930520, 0, 0};
+    RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 3, arguments);
+    for (;;) {
+    }
+#else
+    throw uint32_t{0xE1};
+#endif
+}
+
 bool Fails(int32_t slot, int32_t& result) {
+    if (control.throwSlot.load() == slot) ThrowForeign();
     if (control.failSlot.load() != slot) return false;
     result = control.failResult.load();
     return true;
@@ -135,8 +155,16 @@ void StopThreads() {
 // go rather than ending the process.
 struct ThreadsAtUnload {
     ~ThreadsAtUnload() {
+        const bool threadsLeft = firstThread.joinable() || secondThread.joinable();
         if (firstThread.joinable()) firstThread.detach();
         if (secondThread.joinable()) secondThread.detach();
+#if defined(_WIN32)
+        // The static thread runtime's TLS index goes back, unless threads let go still use it:
+        // the tests load this library thousands of times in one process.
+        if (!threadsLeft) PlatformFreeRuntimeTlsIndexes();
+#else
+        (void)threadsLeft;
+#endif
     }
 } threadsAtUnload;
 
@@ -187,24 +215,55 @@ size_t scriptAt = 0;
 
 // A fault that must outlive a reload of the library (a start-up fault) is read
 // from the engine's folder: "<slot> <result>".
+char journalPath[600];  // empty: no journal
+
 void ReadFaultFile(const char* folder) {
     char path[600];
     snprintf(path, sizeof path, "%s%s", folder ? folder : "", THREADED_ENGINE_FAULT_FILE);
+    journalPath[0] = '\0';
     FILE* file = fopen(path, "r");
     if (!file) return;
-    int slot = kNoFault, result = 0;
-    if (fscanf(file, "%d %d", &slot, &result) == 2) {
-        control.failSlot = slot;
-        control.failResult = result;
+    char word[32];
+    while (fscanf(file, "%31s", word) == 1) {
+        int value = 0;
+        if (strcmp(word, "busy") == 0) {
+            control.stuckBusy = 1;
+        } else if (strcmp(word, "journal") == 0) {
+            snprintf(journalPath, sizeof journalPath, "%s%s", folder ? folder : "", THREADED_ENGINE_JOURNAL);
+        } else if (strcmp(word, "throw") == 0 && fscanf(file, "%d", &value) == 1) {
+            control.throwSlot = value;
+        } else if (strcmp(word, "slow") == 0 && fscanf(file, "%d", &value) == 1) {
+            control.initializeDelayMs = static_cast<uint32_t>(value);
+        } else if (sscanf(word, "%d", &value) == 1) {
+            int result = 0;
+            if (fscanf(file, "%d", &result) != 1) break;
+            control.failSlot = value;
+            control.failResult = result;
+        } else {
+            break;
+        }
     }
     fclose(file);
+}
+
+void Journal(const char* line) {
+    static std::mutex journalLock;
+    std::lock_guard<std::mutex> guard(journalLock);
+    if (!journalPath[0]) return;
+    if (FILE* file = fopen(journalPath, "a")) {
+        fprintf(file, "%s\n", line);
+        fclose(file);
+    }
 }
 
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsInitialize(const char* folder, EngineClassHandle* out) {
     ReadFaultFile(folder);
     ReadListFile(folder);
     scriptAt = 0;
+    if (const uint32_t delay = control.initializeDelayMs.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     FAIL_IF_SCRIPTED(initialize);
+    Journal("+init");
     *out = EngineClassHandle{0x21, 0x22};
     return 0;
 }
@@ -237,6 +296,7 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsGetLanguageList(uint32_t, uint32_t, co
 }
 
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsUnInitialize(uint32_t, uint32_t) {
+    Journal("-init");
     FAIL_IF_SCRIPTED(unInitialize);
     return 0;
 }
@@ -252,13 +312,23 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsOpen(uint32_t, uint32_t, const EngineE
     firstThread = std::thread(Worker, &firstQueue, &secondQueue);
     secondThread = std::thread(Worker, &secondQueue, nullptr);
     ++control.opens;
+    Journal("+open");
     *out = EngineInstanceHandle{0x11, 0x12};
     return 0;
 }
 
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsClose(uint32_t, uint32_t) {
     ++control.closes;
-    StopThreads();  // a real engine waits for its threads too
+    Journal("-open");
+    if (control.closeLeavesThreads.load()) {
+        // As an engine that does not wait for its own notification thread.
+        std::lock_guard<std::mutex> guard(lock);
+        notify = nullptr;
+        if (firstThread.joinable()) firstThread.detach();
+        if (secondThread.joinable()) secondThread.detach();
+    } else {
+        StopThreads();  // a real engine waits for its threads too
+    }
     FAIL_IF_SCRIPTED(close);
     return 0;
 }
@@ -286,7 +356,7 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsStop(uint32_t, uint32_t) {
         }
         if (control.endAfterStop.load()) firstQueue.push_back(Event{kMsgEndProcess, cut});
     }
-    Send(kMsgStop);
+    if (!control.noStopMessage.load()) Send(kMsgStop);
     wake.notify_all();
     return 0;
 }

@@ -34,6 +34,10 @@ struct ThreadedEngineControl {
     std::atomic<int32_t> beginInsideSpeak{0};  // begin is sent from inside Speak
     std::atomic<int32_t> endAfterStop{0};      // a stopped text still gets its end, late
     std::atomic<int32_t> languages{1};         // languages the engine lists (1 or 2)
+    std::atomic<int32_t> throwSlot{kNoFault};  // EngineApi slot that throws (see ThrowForeign)
+    std::atomic<int32_t> noStopMessage{0};     // Stop cuts the text but sends no stop message
+    std::atomic<int32_t> closeLeavesThreads{0};  // Close returns without waiting for its threads
+    std::atomic<uint32_t> initializeDelayMs{0};  // Initialize takes this long (a slow start-up)
 
     // The record, written by the engine.
     std::atomic<uint32_t> given{0};       // texts that reached Speak
@@ -55,9 +59,14 @@ typedef void(ENGINE_CALL* ThreadedEngineLastTextFn)(char* out, uint32_t size);
 // Forgets every text seen, so a new run can start its sequences at 0.
 typedef void(ENGINE_CALL* ThreadedEngineResetFn)();
 
-// Read by the engine's initialize from the folder it is given: "<slot> <result>",
-// a fault for the entry point of that EngineApi slot that outlives reloads.
+// Read by the engine's initialize from the folder it is given: faults that
+// outlive reloads, one per line: "<slot> <result>" (the entry point of that
+// EngineApi slot returns result), "throw <slot>" (it throws), "slow <ms>"
+// (Initialize takes that long), "busy" (status busy for ever), "journal" (every
+// initialize, uninitialize, open and close is appended to THREADED_ENGINE_JOURNAL
+// as a line "+init", "-init", "+open", "-open", across reloads of the library).
 #define THREADED_ENGINE_FAULT_FILE "engine_fault.txt"
+#define THREADED_ENGINE_JOURNAL "engine_journal.txt"
 
 // Also read there: three int32 counts (engines, languages, voices), reported as
 // they are, then the bytes of the entries in turn (0xFF ends an entry early; an

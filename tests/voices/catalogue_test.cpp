@@ -27,9 +27,9 @@ TEST_F(CatalogueTest, CodesAndIdentifiers) {
         const VoiceDescriptor& descriptor = Voices.descriptors[i];
         EXPECT_STREQ(row.code, record.languageCode) << row.name;
         EXPECT_STREQ(row.identifier, record.identifier) << row.name;
-        EXPECT_EQ(record.name, descriptor.name) << row.name;
-        EXPECT_EQ(record.languageCode, descriptor.language) << row.name;
-        EXPECT_EQ(record.identifier, descriptor.identifier) << row.name;
+        EXPECT_STREQ(record.name, descriptor.name) << row.name;
+        EXPECT_STREQ(record.languageCode, descriptor.language) << row.name;
+        EXPECT_STREQ(record.identifier, descriptor.identifier) << row.name;
         EXPECT_EQ(10 + i, record.voiceId);
         EXPECT_EQ(1250, record.codePage);
         EXPECT_EQ(row.language, record.languageNumber);
@@ -71,7 +71,7 @@ TEST_F(CatalogueTest, LongNamesAreCutAndTheCapacityHolds) {
     LogSetLevel(0);
     for (int i = 1; i < 205; ++i) RegisterVoice("V", 1, i, 0);
     EXPECT_EQ(kCatalogueCapacity, Voices.catalogueCount);
-    EXPECT_EQ(Voices.records[0].name, Voices.descriptors[0].name);
+    EXPECT_STREQ(Voices.records[0].name, Voices.descriptors[0].name);
     EXPECT_EQ(199, Voices.records[199].voiceId);
     VoiceCatalogueClear();
     EXPECT_EQ(0, Voices.catalogueCount);

@@ -246,3 +246,34 @@ TEST(VoicesHost, AFullCatalogueStillEndsItsList) {
     while (list[count]) ++count;
     EXPECT_EQ(200, count);
 }
+
+// A dictionary of 4 GiB or more does not fit the engine's 32-bit size: it is
+// refused with its line, never handed over as its size modulo 2^32 (sparse files).
+TEST(VoicesHost, DictionariesOfFourGibAndMoreAreRefused) {
+    Host host("big-dictionaries", "[Default]\r\nDEBUG=4\r\n", EngineIni({2}));
+    struct Row {
+        int lang;
+        ULONGLONG size;
+    } rows[] = {{49, 1ull << 32}, {50, (1ull << 32) + 16}};
+    CreateDirectoryA((host.folder + "Speech").c_str(), nullptr);
+    for (const Row& row : rows) {
+        host.SetProfile(Section("L0", row.lang - 49), "Lang", std::to_string(row.lang).c_str());
+        const std::string path = host.folder + "Speech\\Nalvo" + std::to_string(row.lang) + ".bdc";
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << row.lang;
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(row.size);
+        EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file)) << row.lang;
+        CloseHandle(file);
+    }
+    host.Load();
+    for (const Row& row : rows) {
+        host.SetVoiceByName(Section("L0", row.lang - 49));
+        const std::string path = host.folder + "Speech\\Nalvo" + std::to_string(row.lang) + ".bdc";
+        EXPECT_EQ(1u, LinesStartingWith(host.Protocol(), "KAL : Dictionary zu gross " + path).size()) << row.lang;
+    }
+    EXPECT_EQ(0u, LinesStartingWith(host.Journal(), "LoadDictionary").size());
+    EXPECT_EQ(0u, LinesStartingWith(host.Protocol(), "KAL : Dictionary erfolgreich").size());
+    host.Unload();
+    for (const Row& row : rows) DeleteFileA((host.folder + "Speech\\Nalvo" + std::to_string(row.lang) + ".bdc").c_str());
+}
