@@ -2,6 +2,7 @@
 // operations.cpp; each ends in a last catch that answers as without an engine.
 #define KAL_BUILDING_DRIVER
 #include "kal_drv.h"
+#include "kal_exports.h"  // checks each prototype, so each definition below, against its row
 
 #include "bridge/boundary.h"
 #include "bridge/operations.h"

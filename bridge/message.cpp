@@ -16,38 +16,52 @@ constexpr uint32_t kResponseHeader = 4 * 7;
 constexpr uint32_t kVoiceRecordSize = 4 * 4 + 4;
 
 struct OpShape {
+    Op op;
     uint8_t args;      // arguments used, from arg 0
     uint8_t texts[kTextCount];  // 0 none, 1 8-bit, 2 UTF-16
     bool filter;       // args and texts form a filter
 };
 
+// Row i is the shape of operation i + 1; the check below keeps the rows in the
+// enum's order and one per operation, so an export added to KAL_EXPORTS fails
+// to build until its shape is written here.
+constexpr OpShape kShapes[] = {
+    {Op::Initialize, 0, {0, 0, 0}, false},
+    {Op::Terminate, 0, {0, 0, 0}, false},
+    {Op::Info, 0, {0, 0, 0}, false},
+    {Op::SetSynthCallback, 1, {0, 0, 0}, false},    // arg 0: 1 when the host has a callback
+    {Op::SetUriCallback, 1, {0, 0, 0}, false},      // arg 0: 1 when the pointer is not null
+    {Op::Synth, 1, {2, 0, 0}, false},               // text 0 (UTF-16), arg 0: mark
+    {Op::SynthMark, 1, {1, 1, 0}, false},           // text 0, text 1 (marker), arg 0: mark
+    {Op::Key, 0, {1, 0, 0}, false},                 // text 0
+    {Op::Char, 1, {0, 0, 0}, false},                // arg 0
+    {Op::SetParameter, 3, {0, 0, 0}, false},        // args 0-2
+    {Op::GetParameter, 2, {0, 0, 0}, false},        // args 0-1
+    {Op::SetPunctuationList, 0, {2, 0, 0}, false},  // text 0 (UTF-16)
+    {Op::ListVoices, 3, {1, 1, 1}, true},           // a filter (message.h)
+    {Op::SetVoiceByName, 0, {1, 0, 0}, false},      // text 0
+    {Op::SetVoiceByProperties, 3, {1, 1, 1}, true}, // a filter
+    {Op::GetCurrentVoice, 0, {0, 0, 0}, false},
+    {Op::Pause, 1, {0, 0, 0}, false},               // arg 0
+    {Op::Stop, 0, {0, 0, 0}, false},
+    {Op::IsPlaying, 0, {0, 0, 0}, false},
+    {Op::Synchronize, 0, {0, 0, 0}, false},
+    {Op::Quit, 0, {0, 0, 0}, false},
+};
+
+constexpr bool ShapesInOpOrder() {
+    for (uint32_t i = 0; i < sizeof kShapes / sizeof kShapes[0]; ++i)
+        if (static_cast<uint32_t>(kShapes[i].op) != i + 1) return false;
+    return true;
+}
+static_assert(sizeof kShapes / sizeof kShapes[0] == kOpCount, "one shape per operation");
+static_assert(ShapesInOpOrder(), "the shapes are in the order of Op");
+static_assert(kOpCount == KAL_EXPORT_COUNT + 1, "one operation per export, and Quit");
+
 const OpShape& ShapeOf(Op op) {
-    static const OpShape none{0, {0, 0, 0}, false};
-    static const OpShape shapes[kOpCount] = {
-        {0, {0, 0, 0}, false},  // Initialize
-        {0, {0, 0, 0}, false},  // Terminate
-        {0, {0, 0, 0}, false},  // Info
-        {1, {0, 0, 0}, false},  // SetSynthCallback
-        {1, {0, 0, 0}, false},  // SetUriCallback
-        {1, {2, 0, 0}, false},  // Synth
-        {1, {1, 1, 0}, false},  // SynthMark
-        {0, {1, 0, 0}, false},  // Key
-        {1, {0, 0, 0}, false},  // Char
-        {3, {0, 0, 0}, false},  // SetParameter
-        {2, {0, 0, 0}, false},  // GetParameter
-        {0, {2, 0, 0}, false},  // SetPunctuationList
-        {3, {1, 1, 1}, true},   // ListVoices
-        {0, {1, 0, 0}, false},  // SetVoiceByName
-        {3, {1, 1, 1}, true},   // SetVoiceByProperties
-        {0, {0, 0, 0}, false},  // GetCurrentVoice
-        {1, {0, 0, 0}, false},  // Pause
-        {0, {0, 0, 0}, false},  // Stop
-        {0, {0, 0, 0}, false},  // IsPlaying
-        {0, {0, 0, 0}, false},  // Synchronize
-        {0, {0, 0, 0}, false},  // Quit
-    };
+    static const OpShape none{Op::None, 0, {0, 0, 0}, false};
     const uint32_t index = static_cast<uint32_t>(op);
-    return index >= 1 && index <= kOpCount ? shapes[index - 1] : none;
+    return index >= 1 && index <= kOpCount ? kShapes[index - 1] : none;
 }
 
 bool KnownOp(uint32_t value) { return value >= 1 && value <= kOpCount; }

@@ -9,30 +9,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kal_exports.h"
+
 namespace bridge {
 
+// One operation per export, numbered from 1 in the order of KAL_EXPORTS (the
+// shapes of their requests are in message.cpp), then Quit: the bridge unloads,
+// so the helper unloads the driver and ends.
 enum class Op : uint32_t {
-    Initialize = 1,
-    Terminate,
-    Info,
-    SetSynthCallback,  // arg 0: 1 when the host has a callback
-    SetUriCallback,    // arg 0: 1 when the pointer is not null
-    Synth,             // text 0 (UTF-16), arg 0: mark
-    SynthMark,         // text 0, text 1 (marker), arg 0: mark
-    Key,               // text 0
-    Char,              // arg 0
-    SetParameter,      // args 0-2
-    GetParameter,      // args 0-1
-    SetPunctuationList,  // text 0 (UTF-16)
-    ListVoices,        // a filter: see below
-    SetVoiceByName,    // text 0
-    SetVoiceByProperties,  // a filter
-    GetCurrentVoice,
-    Pause,             // arg 0
-    Stop,
-    IsPlaying,
-    Synchronize,
-    Quit,              // the bridge unloads: the helper unloads the driver and ends
+    None = 0,  // never sent; a message with it is refused
+#define BRIDGE_OP(name, function, result, parameters) name,
+    KAL_EXPORTS(BRIDGE_OP)
+#undef BRIDGE_OP
+    Quit,
 };
 constexpr uint32_t kOpCount = static_cast<uint32_t>(Op::Quit);
 

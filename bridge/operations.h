@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "kal_drv.h"
+#include "kal_exports.h"
 
 namespace bridge {
 
@@ -14,26 +14,11 @@ void BridgeAttach(void* module);
 // is done: nothing may wait then, and the helper ends with the host.
 void BridgeDetach(bool processEnding);
 
-int BridgeInitialize();
-int BridgeTerminate();
-const char* BridgeInfo();
-int BridgeSetSynthCallback(KalSynthCallback callback);
-void* BridgeSetUriCallback(void* callback);
-int BridgeSynth(const wchar_t* text, int mark);
-int BridgeSynthMark(const char* text, const char* marker, int mark);
-int BridgeKey(const char* text);
-int BridgeChar(int code);
-int BridgeSetParameter(int parameter, int value, int relative);
-int BridgeGetParameter(int parameter, int current);
-int BridgeSetPunctuationList(const wchar_t* list);
-KalVoiceDescriptor** BridgeListVoices(KalVoiceFilter* filter);
-int BridgeSetVoiceByName(const char* text);
-int BridgeSetVoiceByProperties(KalVoiceFilter* filter);
-KalVoiceDescriptor* BridgeGetCurrentVoice();
-int BridgePause(int value);
-int BridgeStop();
-int BridgeIsPlaying();
-int BridgeSynchronize();
+// One per export, named after its row in KAL_EXPORTS, with the export's type:
+// int BridgeInitialize(void), int BridgeSynthMark(text, marker, mark), ...
+#define BRIDGE_OPERATION(name, function, result, parameters) result Bridge##name parameters;
+KAL_EXPORTS(BRIDGE_OPERATION)
+#undef BRIDGE_OPERATION
 
 // What the exports answer when a call throws: the driver's answers without an engine.
 int BridgeParameterWithoutEngine(int parameter, int current);

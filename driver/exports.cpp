@@ -4,6 +4,7 @@
 // HostCallGate.
 #define KAL_BUILDING_DRIVER
 #include "kal_drv.h"
+#include "kal_exports.h"  // checks each prototype, so each definition below, against its row
 
 #include "config/config.h"
 #include "driver/driver.h"

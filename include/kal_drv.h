@@ -122,11 +122,8 @@ static_assert(sizeof(void*) != 8 || (sizeof(KalVoiceDescriptor) == 32 && offseto
 #else
 typedef char kal_synth_event_size[sizeof(KalSynthEvent) == 16 ? 1 : -1];
 typedef char kal_voice_filter_size[sizeof(KalVoiceFilter) == sizeof(KalVoiceDescriptor) ? 1 : -1];
-#if defined(_WIN64)
-typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == 32 ? 1 : -1];
-#else
-typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == 16 ? 1 : -1];
-#endif
+/* 16 bytes with 4-byte pointers, 32 with 8-byte ones (kal_drv64.dll, libkal_drv.so). */
+typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == (sizeof(void*) == 8 ? 32 : 16) ? 1 : -1];
 #endif
 
 /* Threads: every export may be called from any host thread at any time; calls

@@ -3,29 +3,13 @@
 #pragma once
 #include <string>
 
-#include "kal_drv.h"
+#include "kal_exports.h"
 
 struct KalApi {
-    decltype(&kal_Initialize) Initialize = nullptr;
-    decltype(&kal_Terminate) Terminate = nullptr;
-    decltype(&kal_Info) Info = nullptr;
-    decltype(&kal_SetSynthCallback) SetSynthCallback = nullptr;
-    decltype(&kal_SetUriCallback) SetUriCallback = nullptr;
-    decltype(&kal_Synth) Synth = nullptr;
-    decltype(&kal_Synth_Mark) SynthMark = nullptr;
-    decltype(&kal_Key) Key = nullptr;
-    decltype(&kal_Char) Char = nullptr;
-    decltype(&kal_SetParameter) SetParameter = nullptr;
-    decltype(&kal_GetParameter) GetParameter = nullptr;
-    decltype(&kal_SetPunctuationList) SetPunctuationList = nullptr;
-    decltype(&kal_ListVoices) ListVoices = nullptr;
-    decltype(&kal_SetVoiceByName) SetVoiceByName = nullptr;
-    decltype(&kal_SetVoiceByProperties) SetVoiceByProperties = nullptr;
-    decltype(&kal_GetCurrentVoice) GetCurrentVoice = nullptr;
-    decltype(&kal_Pause) Pause = nullptr;
-    decltype(&kal_Stop) Stop = nullptr;
-    decltype(&kal_IsPlaying) IsPlaying = nullptr;
-    decltype(&kal_Synchronize) Synchronize = nullptr;
+    // One pointer per row of KAL_EXPORTS: Initialize, ..., SynthMark (kal_Synth_Mark), ...
+#define KAL_API_POINTER(name, function, result, parameters) decltype(&function) name = nullptr;
+    KAL_EXPORTS(KAL_API_POINTER)
+#undef KAL_API_POINTER
 
     // Loads the DLL at path and binds every export; on failure nothing stays
     // loaded and error says why.

@@ -53,7 +53,7 @@ bool Parse(const std::string& text, int& thread, int& sequence) {
 
 void EspeakLoadTest::Run(int hosts) {
     ASSERT_TRUE(Start()) << ReadFileText(folder + "kal.pro");
-    DebugLevel = 0;
+    LogSetLevel(0);
     const int perThread = TextCount() / hosts;
     std::vector<std::vector<uint32_t>> stopsBegunBefore(hosts, std::vector<uint32_t>(perThread));
     std::atomic<uint32_t> stopsBegun{0}, stopsEnded{0}, patienceRanOut{0};
