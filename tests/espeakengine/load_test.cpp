@@ -19,6 +19,7 @@
 #include "kal_drv.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/files.h"
 #include "support/text16.h"
 
@@ -53,7 +54,7 @@ bool Parse(const std::string& text, int& thread, int& sequence) {
 
 void EspeakLoadTest::Run(int hosts) {
     ASSERT_TRUE(Start()) << ReadFileText(folder + "kal.pro");
-    DebugLevel = 0;
+    LogSetLevel(0);
     const int perThread = TextCount() / hosts;
     std::vector<std::vector<uint32_t>> stopsBegunBefore(hosts, std::vector<uint32_t>(perThread));
     std::atomic<uint32_t> stopsBegun{0}, stopsEnded{0}, patienceRanOut{0};
