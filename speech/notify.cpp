@@ -6,7 +6,10 @@
 #include "speech/speech.h"
 #include "speech/speech_internal.h"
 
-KalSynthEvent SynthEventRecord;  // guarded by QueueLock
+// The latest notification's record (message and mark), for diagnosis; each call of
+// the host's callback receives its own copy. guarded by QueueLock. Tests read it
+// through speech_testing.h.
+KalSynthEvent SynthEventRecord;
 
 namespace {
 // The host's callback; null until registered. Written by kal_SetSynthCallback on

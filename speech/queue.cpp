@@ -36,7 +36,7 @@
 #include "speech/speech_internal.h"
 
 PlatformLock QueueLock;
-SpeechQueue Queue;
+SpeechQueue Queue;  // tests reach it through speech_testing.h
 int32_t speakingMark;
 
 namespace {

@@ -14,16 +14,11 @@
 // sees the latest value.
 extern std::atomic<int32_t> PlaybackState;
 
-// guarded by QueueLock: Queue, speakingMark, the hand-over state (queue.cpp) and
-// SynthEventRecord. Taken on the host's threads and on the engine's notification
+// guarded by QueueLock: the ring (Queue), speakingMark, the hand-over state
+// (queue.cpp) and the latest event record (notify.cpp). Taken on the host's threads and on the engine's notification
 // thread; never held while the engine or the host is called.
 extern PlatformLock QueueLock;
-extern SpeechQueue Queue;
 extern int32_t speakingMark;
-
-// The latest notification's record (message and mark), for diagnosis; each call of
-// the host's callback receives its own copy. guarded by QueueLock.
-extern KalSynthEvent SynthEventRecord;
 
 // The waits speech/ spends on its own: after a start, before each of a stop's
 // status polls, before a shut-down's polls, and between kal_Synchronize's passes.
