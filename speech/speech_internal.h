@@ -15,8 +15,9 @@
 extern std::atomic<int32_t> PlaybackState;
 
 // guarded by QueueLock: the ring (Queue), speakingMark, the hand-over state
-// (queue.cpp) and the latest event record (notify.cpp). Taken on the host's threads and on the engine's notification
-// thread; never held while the engine or the host is called.
+// (queue.cpp) and the latest event record (notify.cpp). Taken on the host's
+// threads and on the engine's notification thread; never held while the engine
+// or the host is called.
 extern PlatformLock QueueLock;
 extern int32_t speakingMark;
 

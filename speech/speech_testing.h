@@ -9,5 +9,5 @@ void SpeechTestingSetTimings(const SpeechTimings& timings);
 
 // Defined with external linkage for the tests only; shipped code reads them in
 // their own file. guarded by QueueLock.
-extern SpeechQueue Queue;             // the ring (queue.cpp)
-extern KalSynthEvent SynthEventRecord;  // the latest notification's record, for diagnosis (notify.cpp)
+extern SpeechQueue Queue;               // the ring (queue.cpp)
+extern KalSynthEvent SynthEventRecord;  // the latest notification's record (notify.cpp)
