@@ -24,13 +24,9 @@ private:
     bool passed_ = false;
 };
 constexpr uint32_t kHostCallWaitMs = 10000;
-// The gate's bound in use: kHostCallWaitMs; the tests shorten it.
-extern uint32_t HostCallWaitMs;
 
 // Static text naming the driver, ending with the build stamp.
 extern const char* const IdentificationString;
-// The URI callback: stored, never called.
-extern std::atomic<void*> UriCallback;
 
 void ProcessAttach();
 // processEnding: the process is ending (DllMain's reserved argument is not null).

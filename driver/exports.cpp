@@ -12,6 +12,9 @@
 #include "voices/voices.h"
 
 namespace {
+// The URI callback: stored, never called.
+std::atomic<void*> uriCallback{nullptr};
+
 template <typename Result, typename Operation>
 Result HostCall(Result fallback, Operation operation) {
     try {
@@ -57,13 +60,13 @@ const char* KAL_CDECL kal_Info(void) { return IdentificationString; }
 
 int KAL_CDECL kal_SetSynthCallback(KalSynthCallback callback) {
     LogWrite(LOG_HOST, "SetSynthCallback");
-    SynthCallback.store(callback);
+    NotificationsSetHostCallback(callback);
     return static_cast<int>(reinterpret_cast<intptr_t>(callback));
 }
 
 void* KAL_CDECL kal_SetUriCallback(void* callback) {
     LogWrite(LOG_HOST, "SetUriCallback");
-    UriCallback.store(callback);
+    uriCallback.store(callback);
     return callback;
 }
 

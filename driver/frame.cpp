@@ -6,8 +6,6 @@
 #include "speech/speech.h"
 #include "platform/platform.h"
 
-std::atomic<void*> UriCallback{nullptr};
-
 void ProcessAttach() {
     // The DEBUG read and the start-up share one parse of kal.ini.
     ProfileBatchScope profileBatch;

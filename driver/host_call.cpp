@@ -5,6 +5,7 @@
 
 #include "config/config.h"
 #include "driver/driver.h"
+#include "driver/driver_testing.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
 
@@ -19,6 +20,8 @@ int32_t gateDepth;
 PlatformLock gateLock;
 PlatformCondition gateFree;
 std::atomic<int32_t> gateWaiters{0};
+// kHostCallWaitMs; only HostCallTestingSetWaitMs (driver_testing.h) changes it.
+uint32_t hostCallWaitMs = kHostCallWaitMs;
 
 bool TryTake(uint32_t self) {
     uint32_t none = 0;
@@ -26,7 +29,8 @@ bool TryTake(uint32_t self) {
 }
 }  // namespace
 
-uint32_t HostCallWaitMs = kHostCallWaitMs;
+void HostCallTestingSetWaitMs(uint32_t limitMs) { hostCallWaitMs = limitMs; }
+uint32_t HostCallTestingWaitMs() { return hostCallWaitMs; }
 
 HostCallGate::HostCallGate() {
     const uint32_t self = PlatformCurrentThreadId();
@@ -44,23 +48,26 @@ HostCallGate::HostCallGate() {
         passed_ = true;
         return;
     }
-    PlatformLockGuard guard(gateLock);
-    ++gateWaiters;
-    const uint32_t started = PlatformTickCount();
-    for (;;) {
-        if (TryTake(self)) {
-            gateDepth = 1;
-            entered_ = true;
-            passed_ = true;
-            break;
+    {
+        PlatformLockGuard guard(gateLock);
+        ++gateWaiters;
+        const uint32_t started = PlatformTickCount();
+        for (;;) {
+            if (TryTake(self)) {
+                gateDepth = 1;
+                entered_ = true;
+                passed_ = true;
+                break;
+            }
+            const uint32_t waited = PlatformTickCount() - started;
+            // Never on unserialised: a start-up overlapping a shut-down calls the engine
+            // through entry points that are being unbound. The call fails instead.
+            if (waited >= hostCallWaitMs) break;
+            PlatformConditionWait(&gateFree, &gateLock, hostCallWaitMs - waited);
         }
-        const uint32_t waited = PlatformTickCount() - started;
-        // Never on unserialised: a start-up overlapping a shut-down calls the engine
-        // through entry points that are being unbound. The call fails instead.
-        if (waited >= HostCallWaitMs) break;
-        PlatformConditionWait(&gateFree, &gateLock, HostCallWaitMs - waited);
+        --gateWaiters;
     }
-    --gateWaiters;
+    // gateLock is a leaf: the refusal's line is written after it.
     if (!passed_) LogWrite(LOG_ERR, "Aufruf abgewiesen: ein anderer Aufruf des Hosts haelt den Treiber zu lange");
 }
 

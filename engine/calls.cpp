@@ -1,6 +1,10 @@
-// The engine calls the speech and voice code makes while a session runs. Each is
-// guarded (nothing the engine throws passes) and is the only writer of the
-// session fields it touches.
+// The engine calls the speech and voice code makes while a session runs; the
+// start-up, the voice lists it reads and the close are startup.cpp's. Each call
+// is guarded (nothing the engine throws passes). Of the session's fields, these
+// write the parameter record, the text record, the speech settings, the chosen
+// language, the polled status and the dictionary handle; lastResult and
+// dictionaryLoaded they share with startup.cpp, which sets them at start-up and
+// close.
 #include <cstdio>
 #include <cstring>
 
@@ -39,6 +43,15 @@ void CallInstance(const char* line, TtsInstanceFn function) {
 }  // namespace
 
 void EngineNoteResult(int32_t result) { Engine.lastResult = result; }
+
+int32_t EngineInstanceStatus() {
+    int32_t status = 0;
+    if (!GuardedEngineCall("ft_ttsGetInstStatus failed EX:", [&] {
+            Engine.api.getInstStatus(Engine.instanceHandle.first, Engine.instanceHandle.second, &status);
+        }))
+        return -1;
+    return status;
+}
 
 bool EngineSetText(const char* text, int32_t* result) {
     Engine.textRecord.zero = 0;

@@ -54,6 +54,7 @@ struct EngineSession {
     std::atomic<int32_t> lastResult{0};
 };
 
+// Owner: engine/ (only its files write it); speech/, voices/ and driver/ read it.
 extern EngineSession Engine;
 
 // Back to the start values the record has before process attach.
@@ -70,12 +71,12 @@ int32_t LoadSpeech(const char* path);
 // given back. The session counts as running only after CompleteEngineSession.
 int32_t BeginEngineSession(EngineNotifyFn notify);
 void CompleteEngineSession();
-// The engine instance's status word (0: idle); a poll that throws counts as busy (-1).
-int32_t EngineInstanceStatus();
 
 // --- Calls while a session runs (calls.cpp); an engine that throws is written to
 // the protocol and treated as the comment says.
 void EngineNoteResult(int32_t result);  // into lastResult
+// The engine instance's status word (0: idle); a poll that throws counts as busy (-1).
+int32_t EngineInstanceStatus();
 // Passes text (which must stay unchanged until the engine is done with it)
 // through the session's text record. False when the engine threw.
 bool EngineSetText(const char* text, int32_t* result);
@@ -121,7 +122,8 @@ struct VoiceNames {
 };
 // From languages[language] and voiceInfo[voice] as they stand.
 void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out);
-// Asks the engine for the voices of languages[language] into voiceInfo; returns
+// Part of the start-up (startup.cpp), before the session counts as running: asks
+// the engine for the voices of languages[language] into voiceInfo; returns
 // how many it reported (low 16 bits, at most the list's capacity).
 int32_t RequestVoiceList(int32_t language);
 

@@ -114,15 +114,6 @@ int32_t RequestVoiceList(int32_t language) {
     return ClampCount(static_cast<uint16_t>(voiceCount), kVoiceListCapacity);
 }
 
-int32_t EngineInstanceStatus() {
-    int32_t status = 0;
-    if (!GuardedEngineCall("ft_ttsGetInstStatus failed EX:", [&] {
-            Engine.api.getInstStatus(Engine.instanceHandle.first, Engine.instanceHandle.second, &status);
-        }))
-        return -1;
-    return status;
-}
-
 void CloseEngineSession() {
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     if (Engine.dictionaryLoaded)

@@ -130,7 +130,9 @@ typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == (sizeof(voi
  * that overlap give the results of the same calls made one after another. A call
  * waits for another only for that call's own bounded work (a text being handed
  * to the engine, at most 2 s for an engine that hangs; a stop's polls; a start-up
- * or shut-down). Nothing the engine throws reaches the host. A call that changes
+ * or shut-down). Nothing the engine throws reaches the host: every engine call
+ * catches C++ exceptions, on Windows those of the system's usual C++ compiler too;
+ * nor does anything the synth callback throws reach the engine. A call that changes
  * the engine session (start-up, shut-down, voices, parameters, stop, pause) and
  * finds another such call still running after 10 s is refused: it does nothing
  * and returns its failure result (-1 for kal_Initialize and kal_Terminate, 0 for
@@ -190,7 +192,9 @@ KAL_API int KAL_CDECL kal_SetVoiceByProperties(KalVoiceFilter* filter);
 KAL_API KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void);
 
 /* Playback control. kal_Pause pauses speech, or resumes it when paused (its
- * argument is only logged); it never waits. kal_Stop drops every queued text and
+ * argument is only logged) with one engine call; it waits for nothing but the
+ * calls that change the engine session (at most 10 s, see above; from inside the
+ * synth callback not at all). kal_Stop drops every queued text and
  * stops the engine, waiting at most 0.5 s for it to report idle. kal_IsPlaying is
  * 1 while a text is spoken, handed over or waiting (a pause with nothing waiting
  * is 0); it never blocks. kal_Synchronize returns when everything queued has been

@@ -57,7 +57,7 @@ struct EventCounts {
 } counts;
 
 int KAL_CDECL OnSynthEvent(const KalSynthEvent* event) {
-    // One record, rewritten by every notification: copy it first.
+    // The record is valid only until this returns: copy it first.
     const int message = event->message;
     const int mark = event->mark;
     const long long ms = Elapsed();

@@ -5,7 +5,12 @@
 #include "platform/platform.h"
 #include "speech/speech.h"
 
-std::atomic<int32_t> CurrentCodePage{0};
+namespace {
+// Set by voice selection, read by every intake on any host thread.
+std::atomic<int32_t> currentCodePage{0};
+}  // namespace
+
+void IntakeSetCodePage(int32_t codePage) { currentCodePage = codePage; }
 
 namespace {
 constexpr size_t kMaxText = kTextSize - 1;
@@ -23,7 +28,7 @@ size_t Length16(const kal_char16* text) {
 // of the current code page, so no character is cut in half.
 size_t CharacterBoundary(const char* text, size_t length, size_t limit) {
     if (length <= limit) return length;
-    const uint32_t codePage = static_cast<uint32_t>(CurrentCodePage);
+    const uint32_t codePage = static_cast<uint32_t>(currentCodePage);
     if (codePage == kUtf8) {
         size_t end = limit;
         while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
@@ -49,7 +54,7 @@ void FillTextBuffer(char* out, const char* text, size_t length, size_t limit = k
 // characters whose conversion fits; a code page the system does not know gives
 // an empty text.
 void ConvertCut(const kal_char16* text, char* out) {
-    const uint32_t codePage = static_cast<uint32_t>(CurrentCodePage);
+    const uint32_t codePage = static_cast<uint32_t>(currentCodePage);
     const size_t length = Length16(text);
     auto bytesFor = [&](int32_t units) {
         return units == 0 ? 0 : PlatformWideToCodePage(codePage, text, units, nullptr, 0);
@@ -76,7 +81,7 @@ void ConvertCut(const kal_char16* text, char* out) {
 }  // namespace
 
 int32_t ConvertToCodePage(const kal_char16* text, char* out, int32_t size) {
-    return PlatformWideToCodePage(static_cast<uint32_t>(CurrentCodePage), text, -1, out, size);
+    return PlatformWideToCodePage(static_cast<uint32_t>(currentCodePage), text, -1, out, size);
 }
 
 int32_t IntakeSynth(const kal_char16* text, int32_t mark) {

@@ -4,12 +4,20 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_internal.h"
 
-KalSynthEvent SynthEventRecord;  // guarded by QueueLock
-std::atomic<KalSynthCallback> SynthCallback{nullptr};
-void* OutputBuffer;
+// The latest notification's record (message and mark), for diagnosis; each call of
+// the host's callback receives its own copy. guarded by QueueLock. Tests read it
+// through speech_testing.h.
+KalSynthEvent SynthEventRecord;
 
 namespace {
+// The host's callback; null until registered. Written by kal_SetSynthCallback on
+// any host thread, read by each notification.
+std::atomic<KalSynthCallback> synthCallback{nullptr};
+// The driver's output-buffer pointer: null from load on; nothing changes it.
+void* const outputBuffer = nullptr;
+
 // The engine's output-buffer size the driver announces for code 8.
 constexpr uint32_t kOutputBufferSize = 10000;
 
@@ -105,7 +113,7 @@ void HandleCode(uint32_t code, FILE* stream, void* data) {
     case kMsgOutBufRequest:
         if (auto* info = static_cast<OutBufferInfo*>(data)) {
             info->size = kOutputBufferSize;
-            info->buffer = OutputBuffer;
+            info->buffer = outputBuffer;
             info->zero12 = 0;
             info->zero16 = 0;
         }
@@ -160,7 +168,7 @@ int32_t ENGINE_CALL CbOutNotify(uint32_t, uint32_t, FILE* stream, const EngineMe
         }
         if ((code == kMsgBeginProcess || code == kMsgEndProcess) && openToHost.load()) {
             // A host that registered no callback is simply not told.
-            if (KalSynthCallback callback = SynthCallback.load()) CallHost(callback, event);
+            if (KalSynthCallback callback = synthCallback.load()) CallHost(callback, event);
         }
     } catch (uint32_t value) {
         LogNotifyException(&value);
@@ -181,5 +189,6 @@ bool WaitForOtherNotifications(uint32_t limitMs) {
 }
 
 void NotificationsOpenToHost(bool open) { openToHost = open; }
+void NotificationsSetHostCallback(KalSynthCallback callback) { synthCallback.store(callback); }
 
 bool NotificationRunningHere() { return NotificationsHere() > 0; }

@@ -4,6 +4,8 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_internal.h"
+#include "speech/speech_testing.h"
 
 namespace {
 // StopEngine: a wait before each status poll, and how many polls at most.
@@ -17,10 +19,14 @@ constexpr uint32_t kShutdownPollMs = 10;
 constexpr uint32_t kShutdownIdleLimitMs = 3000;
 }  // namespace
 
-// The load tests shorten these; the shipped values are the constants above.
-uint32_t StopPollWaitMs = kStopPollMs;
-uint32_t ShutdownSettleMs = kShutdownSettleMs;
-uint32_t SynchronizePollMs = kSynchronizePassMs;
+namespace {
+SpeechTimings timings = kShippedSpeechTimings;
+static_assert(kShippedSpeechTimings.stopPollWaitMs == kStopPollMs, "one stop poll wait");
+static_assert(kShippedSpeechTimings.shutdownSettleMs == kShutdownSettleMs, "one settle pause");
+}  // namespace
+
+const SpeechTimings& SpeechTimingsInUse() { return timings; }
+void SpeechTestingSetTimings(const SpeechTimings& changed) { timings = changed; }
 
 bool DriverIsBusy() {
     // Read in this order: a hand-over sets handingOver before its slot stops
@@ -53,7 +59,7 @@ int32_t StopEngine() {
     if (state == kSpeaking) EngineStop();
     int32_t status = 0;
     for (int poll = 0; poll < kStopPolls; ++poll) {
-        PlatformSleep(StopPollWaitMs);
+        PlatformSleep(timings.stopPollWaitMs);
         status = EngineInstanceStatus();
         if (status == 0) break;
         LogWriteDetail(LOG_ERR, "Status nach Stop:", "%d", static_cast<int>(status));
@@ -69,7 +75,7 @@ void ShutdownEngine() {
     // on another thread is waited for.
     QueueSuspendHandOvers();
     StopEngine();
-    PlatformSleep(ShutdownSettleMs);
+    PlatformSleep(timings.shutdownSettleMs);
     const uint32_t started = PlatformTickCount();
     int32_t status;
     do {
@@ -127,6 +133,6 @@ int32_t PlaybackSynchronize() {
         if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) {
             QueueNext(HandOverBy::Host);  // each pass may hand over one text
         }
-        PlatformSleep(SynchronizePollMs);
+        PlatformSleep(timings.synchronizePollMs);
     }
 }

@@ -19,7 +19,7 @@
 //  - A thread that gave up waiting, or a nested call that may not start a text,
 //    leaves nextRequested; the handing thread then takes one more text unless a
 //    waiting thread will, so no text waits while the engine is idle.
-//  - The wait after a start (SpeakStartWaitMs) is spent after the hand-over.
+//  - The wait after a start (kSpeakStartWaitMs) is spent after the hand-over.
 //  - A stop, a voice change and the shut-down hold hand-overs (they may nest,
 //    from another thread or from inside the host's callback) and wait for the
 //    one in progress; when the hold ends its thread hands over what was queued
@@ -33,9 +33,10 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_internal.h"
 
 PlatformLock QueueLock;
-SpeechQueue Queue;
+SpeechQueue Queue;  // tests reach it through speech_testing.h
 int32_t speakingMark;
 
 namespace {
@@ -224,9 +225,9 @@ void QueueNext(HandOverBy by) {
             LogWrite(LOG_QUEUE, "Next - Speak", text);
             result = SpeakTextWithoutWait(text);
         }
-        if (result == 0 && SpeakStartWaitMs != 0) {
+        if (result == 0 && SpeechTimingsInUse().speakStartWaitMs != 0) {
             PlatformLockRelease unlocked(guard);
-            PlatformSleep(SpeakStartWaitMs);
+            PlatformSleep(SpeechTimingsInUse().speakStartWaitMs);
         }
         if (nested || !nextRequested || handOverWaiters > 0) return;
         nextRequested = false;

@@ -5,9 +5,9 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_internal.h"
 
 std::atomic<int32_t> PlaybackState{kIdle};
-uint32_t SpeakStartWaitMs = 50;
 
 namespace {
 // Detail buffer of a failure line; large enough for "0x", eight digits, the
@@ -82,6 +82,6 @@ int32_t SpeakTextWithoutWait(const char* text) {
 
 int32_t SpeakText(const char* text) {
     const int32_t result = SpeakTextWithoutWait(text);
-    if (result == 0) PlatformSleep(SpeakStartWaitMs);
+    if (result == 0) PlatformSleep(SpeechTimingsInUse().speakStartWaitMs);
     return result;
 }

@@ -12,9 +12,7 @@
 
 // --- Playback state ---------------------------------------------------------------
 enum : int32_t { kIdle = 0, kSpeaking = 1, kPaused = 2 };
-// Written by SpeakText, CbOutNotify (engine thread) and StopEngine; polled by the
-// waits of the host's calls. Atomic so every poll sees the latest value.
-extern std::atomic<int32_t> PlaybackState;
+// PlaybackState (speech_internal.h) holds one of these.
 
 // --- Queue ----------------------------------------------------------------------------
 enum SlotState : int32_t { Free = 0, Pending = 1, Taken = 2 };
@@ -34,12 +32,7 @@ struct SpeechQueue {
     int32_t pendingCount;  // can run above the true count after an overwrite
 };
 
-// guarded by QueueLock: Queue, speakingMark, the hand-over state (queue.cpp) and
-// SynthEventRecord. Taken on the host's threads and on the engine's notification
-// thread; never held while the engine or the host is called.
-extern PlatformLock QueueLock;
-extern SpeechQueue Queue;
-extern int32_t speakingMark;
+// The queue itself, its lock and the speaking mark are speech/'s own (speech_internal.h).
 
 void QueueClear();
 void QueueAdd(const char* text, int32_t mark);
@@ -88,22 +81,18 @@ constexpr uint32_t kHandOverWaitMs = 2000;
 // Hands one text to the engine: 0 started; -10 not initialised; -2 engine
 // claimed already; -1 engine busy; -3 set text failed; -4 speak failed.
 // The text must stay unchanged until the engine is done with it. Nothing an
-// engine call throws leaves it. SpeakText waits SpeakStartWaitMs after a start;
+// engine call throws leaves it. SpeakText waits kSpeakStartWaitMs after a start;
 // SpeakTextWithoutWait leaves that wait to its caller (QueueNext waits once the
 // hand-over is over, so other threads need not wait for the sleep).
 int32_t SpeakText(const char* text);
 int32_t SpeakTextWithoutWait(const char* text);
-// How long a start is followed by a wait (50 ms); the stress tests shorten it.
-extern uint32_t SpeakStartWaitMs;
+// How long a start is followed by a wait.
+constexpr uint32_t kSpeakStartWaitMs = 50;
 
 // --- Notifications --------------------------------------------------------------------
-// The latest notification's record (message and mark), for diagnosis; each call of
-// the host's callback receives its own copy. guarded by QueueLock.
-extern KalSynthEvent SynthEventRecord;
-// The host's callback; null until registered. Written by the host, read on the engine thread.
-extern std::atomic<KalSynthCallback> SynthCallback;
-// The driver's output-buffer pointer: null from load on; nothing changes it.
-extern void* OutputBuffer;
+// The host's callback; null until registered. Set by kal_SetSynthCallback on any
+// host thread, read by each notification on the engine's thread.
+void NotificationsSetHostCallback(KalSynthCallback callback);
 
 int32_t ENGINE_CALL CbOutNotify(uint32_t first, uint32_t second, FILE* stream,
                                 const EngineMessage* message);
@@ -138,11 +127,6 @@ int32_t PlaybackIsPlaying();
 int32_t PlaybackSynchronize();
 // kal_Synchronize's pass interval.
 constexpr uint32_t kSynchronizePassMs = 100;
-// Test-only lengths of the stop's status-poll wait, the pause before shut-down
-// polls and kal_Synchronize's pass (shipped: 50, 100 and 100 ms).
-extern uint32_t StopPollWaitMs;
-extern uint32_t ShutdownSettleMs;
-extern uint32_t SynchronizePollMs;
 // How long kal_Synchronize lets a running notification finish, so the host has
 // heard the last end before it returns (bounded: the host's callback may itself
 // wait for this thread).
@@ -150,12 +134,12 @@ constexpr uint32_t kLastEventWaitMs = 1000;
 
 // --- Text intake --------------------------------------------------------------------------
 // The code page texts are converted to: the current voice's (0, the system's,
-// until a voice is selected). Written by voice selection, read by every text
-// intake on any host thread.
-extern std::atomic<int32_t> CurrentCodePage;
+// until a voice is selected). Set by voice selection, read by every text intake
+// on any host thread.
+void IntakeSetCodePage(int32_t codePage);
 // Each intake call converts or copies into a buffer of its own on its stack
 // (kTextSize bytes), so calls from several host threads never mix their texts.
-// UTF-16 into CurrentCodePage; returns the bytes written with the terminator, 0 on failure.
+// UTF-16 into that code page; returns the bytes written with the terminator, 0 on failure.
 int32_t ConvertToCodePage(const kal_char16* text, char* out, int32_t size);
 int32_t IntakeSynth(const kal_char16* text, int32_t mark);
 int32_t IntakeSynthMark(const char* text, const char* marker, int32_t mark);

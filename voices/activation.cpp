@@ -7,8 +7,12 @@
 #include "platform/platform.h"
 #include "speech/speech.h"
 #include "voices/voices.h"
+#include "voices/voices_internal.h"
 
+namespace {
+// The latest dictionary file tried, for its protocol lines.
 char DictionaryPath[256];
+}  // namespace
 
 namespace {
 // The values the engine is always sent with its parameters 512 and 2048.

@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include "voices/voices.h"
+#include "voices/voices_internal.h"
 
 VoiceCatalogue Voices;
 int32_t CurrentVoiceId;

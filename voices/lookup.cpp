@@ -4,6 +4,7 @@
 #include "config/config.h"
 #include "speech/speech.h"
 #include "voices/voices.h"
+#include "voices/voices_internal.h"
 
 VoiceDescriptor* VoiceList[kCatalogueCapacity + 1];
 
@@ -37,7 +38,7 @@ int32_t Select(int32_t chosen) {
     // The selection stops speech; texts waiting then start in the new voice.
     HandOversHeld held;
     SetVoice(Voices.records[chosen].voiceId);
-    CurrentCodePage = Voices.records[chosen].codePage;
+    IntakeSetCodePage(Voices.records[chosen].codePage);
     return 0;
 }
 }  // namespace

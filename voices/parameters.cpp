@@ -4,7 +4,9 @@
 #include "engine/engine.h"
 #include "voices/voices.h"
 
+namespace {
 char PunctuationList[260];  // host threads only; stored and logged, read by nothing else
+}  // namespace
 
 namespace {
 // Values above kLargestSetting are ignored; it and below, negative ones too, are taken.

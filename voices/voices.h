@@ -32,8 +32,8 @@ struct VoiceCatalogue {
     VoiceDescriptor descriptors[kCatalogueCapacity];
     int32_t catalogueCount;
 };
+// Owner: voices/ (catalogue.cpp writes it); driver/exports.cpp reads it.
 extern VoiceCatalogue Voices;
-extern int32_t CurrentVoiceId;  // host calls behind the HostCallGate
 
 // Appends one voice; a voice beyond the capacity is not registered.
 void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage);
@@ -45,6 +45,7 @@ void RegisterEngineVoices();
 
 // --- Lookup and selection -------------------------------------------------------------------
 // Null-terminated: one more entry than the catalogue holds, so a full list still ends.
+// Owner: voices/ (lookup.cpp writes it); driver/exports.cpp hands it to the host.
 extern VoiceDescriptor* VoiceList[kCatalogueCapacity + 1];
 int32_t IsDigitString(const char* text, int32_t limit);
 // Translates a filter's language text through "L-Trans"; returns the text to match
@@ -61,12 +62,10 @@ int32_t VoicesSetByProperties(VoiceFilter* filter);
 VoiceDescriptor* VoicesGetCurrent();
 
 // --- Activation ---------------------------------------------------------------------------------
-extern char DictionaryPath[256];
 int32_t SetVoice(int32_t voiceId);
 void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber);
 
 // --- Parameters ----------------------------------------------------------------------------------
-extern char PunctuationList[260];
 void SetRate(int32_t value);
 void SetVolume(int32_t value);
 int32_t ParamSet(int32_t parameter, int32_t value, int32_t relative);

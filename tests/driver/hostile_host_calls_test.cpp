@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "driver/driver_testing.h"
 #include "engine/engine.h"
 #include "kal_drv.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/engine_library.h"
 #include "support/files.h"
 
@@ -78,7 +80,7 @@ class HostileHostTest : public EngineLibraryTest {
 protected:
     void TearDown() override {
         kal_SetSynthCallback(nullptr);
-        HostCallWaitMs = kHostCallWaitMs;
+        HostCallTestingSetWaitMs(kHostCallWaitMs);
         EngineLibraryTest::TearDown();
     }
     bool Seen(int thread, int sequence) const { return seen(thread, sequence) != 0; }
@@ -91,7 +93,7 @@ protected:
     void RestartFromFourThreads(int seconds) {
         WriteFileText(folder + THREADED_ENGINE_FAULT_FILE, "busy journal");
         if (!Start()) EndChild(2);
-        HostCallWaitMs = 1000;
+        HostCallTestingSetWaitMs(1000);
         std::atomic<bool> stop{false};
         std::atomic<int> calls{0};
         std::atomic<int> refused{0};
@@ -271,7 +273,7 @@ TEST_F(HostileHostTest, AStartUpThatOutlastsTheGateIsNeverOverlapped) {
             };
             WriteFileText(folder + THREADED_ENGINE_FAULT_FILE, "slow 1500 journal");
             if (!Start()) fail("no start");
-            HostCallWaitMs = 300;
+            HostCallTestingSetWaitMs(300);
             std::atomic<bool> starting{false};
             std::thread first([&] {
                 kal_Terminate();
@@ -285,7 +287,7 @@ TEST_F(HostileHostTest, AStartUpThatOutlastsTheGateIsNeverOverlapped) {
             const uint32_t took = PlatformTickCount() - started;
             first.join();
             if (second != -1) fail("second start-up gave " + std::to_string(second));
-            if (took > HostCallWaitMs + 1000) fail("refusal took " + std::to_string(took) + " ms");
+            if (took > HostCallTestingWaitMs() + 1000) fail("refusal took " + std::to_string(took) + " ms");
             if (LinesStartingWith(Protocol(), "ERR:: Aufruf abgewiesen").size() != 1) fail("no refusal line");
             const std::string overlap = JournalOverlap(ReadLines(folder + THREADED_ENGINE_JOURNAL));
             if (!overlap.empty()) fail("start-ups overlapped at " + overlap);

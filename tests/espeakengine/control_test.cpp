@@ -9,6 +9,7 @@
 #include "espeakengine/espeak_support.h"
 #include "kal_drv.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/files.h"
 #include "support/text16.h"
 

@@ -10,6 +10,7 @@
 #include "kal_drv.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/files.h"
 
 namespace {
@@ -97,10 +98,7 @@ void EspeakTest::TearDown() {
     kal_Terminate();
     ReleaseEngineLibrary();
     if (shortened) {
-        SpeakStartWaitMs = 50;
-        StopPollWaitMs = 50;
-        ShutdownSettleMs = 100;
-        SynchronizePollMs = 100;
+        SpeechTestingSetTimings(kShippedSpeechTimings);
     }
     DriverTest::TearDown();
 }
@@ -113,10 +111,7 @@ void EspeakTest::Configure(const std::vector<std::string>& lines) {
 
 void EspeakTest::ShortenWaits() {
     shortened = true;
-    SpeakStartWaitMs = 0;
-    StopPollWaitMs = 1;
-    ShutdownSettleMs = 1;
-    SynchronizePollMs = 1;
+    SpeechTestingSetTimings({0, 1, 1, 1});
 }
 
 bool EspeakTest::Start() {

@@ -19,6 +19,7 @@
 #include "kal_drv.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/files.h"
 #include "support/text16.h"
 

@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "kal_drv.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/driver_fixture.h"
 #include "support/fake_engine.h"
 #include "support/files.h"
@@ -31,9 +32,7 @@ void Settle(int32_t debugLevel) {
     ResetDriverState(fuzzFolder, debugLevel);
     fake = FakeEngine();
     InstallFakeEngine(fake);
-    SpeakStartWaitMs = 0;
-    StopPollWaitMs = 0;
-    ShutdownSettleMs = 0;
+    SpeechTestingSetTimings({0, 0, 0, kShippedSpeechTimings.synchronizePollMs});
 }
 
 // The protocol at level 4 for inputs whose first byte has its top bit set: its
@@ -57,15 +56,13 @@ void FuzzPrepare(const std::string& folder) {
 
 void FuzzFinish() {
     ResetDriverState(fuzzFolder, 0);
-    SpeakStartWaitMs = 50;
-    StopPollWaitMs = 50;
-    ShutdownSettleMs = 100;
+    SpeechTestingSetTimings(kShippedSpeechTimings);
 }
 
 void FuzzSynth(const uint8_t* data, size_t size) {
     if (size == 0) return;
     Settle(LevelFor(data[0]));
-    CurrentCodePage = kCodePages[(data[0] & 0x7F) % 5];
+    IntakeSetCodePage(kCodePages[(data[0] & 0x7F) % 5]);
     std::vector<kal_char16> text;
     for (size_t i = 1; i + 1 < size; i += 2) {
         const kal_char16 unit = static_cast<kal_char16>(data[i] | data[i + 1] << 8);
@@ -81,7 +78,7 @@ void FuzzSynth(const uint8_t* data, size_t size) {
 void FuzzSynthMark(const uint8_t* data, size_t size) {
     if (size == 0) return;
     Settle(LevelFor(data[0]));
-    CurrentCodePage = kCodePages[(data[0] & 0x7F) % 5];
+    IntakeSetCodePage(kCodePages[(data[0] & 0x7F) % 5]);
     const std::string rest = Text(data + 1, size - 1);
     const size_t split = rest.find('\0');
     const std::string text = rest.substr(0, split);
@@ -95,7 +92,7 @@ void FuzzSynthMark(const uint8_t* data, size_t size) {
 void FuzzKey(const uint8_t* data, size_t size) {
     if (size == 0) return;
     Settle(LevelFor(data[0]));
-    CurrentCodePage = kCodePages[(data[0] & 0x7F) % 5];
+    IntakeSetCodePage(kCodePages[(data[0] & 0x7F) % 5]);
     const std::string text = Text(data + 1, size - 1);
     kal_Key(text.c_str());
     int code = 0;
@@ -140,9 +137,7 @@ void FuzzProfile(const uint8_t* data, size_t size) {
 
 void FuzzEngineLists(const uint8_t* data, size_t size) {
     ResetDriverState(fuzzFolder, 0);
-    SpeakStartWaitMs = 0;
-    StopPollWaitMs = 0;
-    ShutdownSettleMs = 0;
+    SpeechTestingSetTimings({0, 0, 0, kShippedSpeechTimings.synchronizePollMs});
     std::string file(12, '\0');
     memcpy(&file[0], data, size < 12 ? size : 12);
     if (size > 12) file += Text(data + 12, size - 12);

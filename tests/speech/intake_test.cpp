@@ -73,7 +73,7 @@ TEST_F(IntakeTest, SynthConvertsIntoTheCurrentCodePage) {
         {"65001 pairs kept whole", 65001, Repeat(T16("\U0001F600"), 1100), Repeat("\xF0\x9F\x98\x80", 1023)},
     };
     for (const Row& row : rows) {
-        CurrentCodePage = row.codePage;
+        IntakeSetCodePage(row.codePage);
         memset(Queue.slots, 'J', sizeof Queue.slots);
         Queue.writeIndex = 0;
         IntakeSynth(row.text.c_str(), 1);
@@ -106,7 +106,7 @@ TEST_F(IntakeTest, SynthMarkSpeaksWhatFollowsTheFirstOccurrence) {
     };
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
-        CurrentCodePage = row.codePage;
+        IntakeSetCodePage(row.codePage);
         IntakeSynthMark(row.text.c_str(), row.marker, 5);
         EXPECT_TRUE(Same(row.expected, LastSlot().text)) << row.label;
         EXPECT_EQ(5, LastSlot().mark) << row.label;
@@ -150,7 +150,7 @@ TEST_F(IntakeTest, FuzzedTextsAlwaysFitAndEndOnACharacter) {
     auto pick = [&](int n) { return static_cast<int>(random() % n); };
     for (int round = 0; round < 3000; ++round) {
         const int32_t codePage = codePages[pick(5)];
-        CurrentCodePage = codePage;
+        IntakeSetCodePage(codePage);
         const int lengths[] = {4094, 4095, 4096, 4097, 1365 + pick(20), 2047 + pick(3), pick(50)};
         const int length = lengths[pick(7)];
         Text16 wide;

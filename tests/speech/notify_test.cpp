@@ -135,7 +135,7 @@ TEST_F(NotifyTest, HostCallbackMissingOrThrowing) {
     EXPECT_EQ(0, Notify(kMsgEndProcess));
     EXPECT_EQ(3, SynthEventRecord.mark);
     std::remove((folder + "kal.pro").c_str());
-    SynthCallback = [](const KalSynthEvent*) -> int { throw uint32_t{42}; };
+    NotificationsSetHostCallback([](const KalSynthEvent*) -> int { throw uint32_t{42}; });
     EXPECT_EQ(0, Notify(kMsgBeginProcess));
     EXPECT_EQ((std::vector<std::string>{"KAL : CbOutNotify  TTS_MSG_BEGINPROCESS", "KAL : CbOutNotify Fehler 0x2A"}),
               Protocol());

@@ -134,13 +134,13 @@ TEST_F(PlaybackTest, SynchronizeReturnsAfterTheHostHeardTheLastEnd) {
     std::atomic<bool> heard{false};
     static std::atomic<bool>* heardEnd;
     heardEnd = &heard;
-    SynthCallback = [](const KalSynthEvent* event) -> int {
+    NotificationsSetHostCallback([](const KalSynthEvent* event) -> int {
         if (event->message == KAL_MSG_END) {
             PlatformSleep(150);  // a slow host: Idle is already set while it runs
             *heardEnd = true;
         }
         return 0;
-    };
+    });
     QueueAdd("eins", 1);
     std::thread engine([] {
         PlatformSleep(30);

@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/driver_fixture.h"
 #include "support/fake_engine.h"
 #include "support/files.h"
@@ -31,7 +32,7 @@ protected:
                                    current->fake.calls.size()});
         return 0;
     }
-    void Listen() { SynthCallback = &RecordEvent; }
+    void Listen() { NotificationsSetHostCallback(&RecordEvent); }
     std::vector<std::string> Lines(const std::string& prefix) const { return LinesStartingWith(Protocol(), prefix); }
     // The slot most recently written by QueueAdd.
     static const QueueSlot& LastSlot() { return Queue.slots[(Queue.writeIndex + kQueueSlots - 1) % kQueueSlots]; }

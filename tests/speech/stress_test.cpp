@@ -11,6 +11,7 @@
 #include "driver/driver.h"
 #include "engine/engine.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/driver_fixture.h"
 #include "support/files.h"
 #include "support/sim_ini.h"
@@ -29,7 +30,8 @@ class StressTest : public DriverTest, public ::testing::WithParamInterface<bool>
 protected:
     void SetUp() override {
         DriverTest::SetUp();
-        SpeakStartWaitMs = 0;
+        SpeechTestingSetTimings({0, kShippedSpeechTimings.stopPollWaitMs, kShippedSpeechTimings.shutdownSettleMs,
+                                 kShippedSpeechTimings.synchronizePollMs});
         CopyFileTo(BuildPath("simengine/nalvoapi.dll"), folder + "nalvoapi.dll");
         WriteFileText(folder + "simengine.ini",
                       SimEngineIni({{"L", {"V"}}}, "MsPerChar=1\r\nSync=" + std::string(GetParam() ? "1" : "0") + "\r\n",
@@ -38,12 +40,12 @@ protected:
         LogSetLevel(0);
         begins = 0;
         ends = 0;
-        SynthCallback = Count;
+        NotificationsSetHostCallback(Count);
     }
     void TearDown() override {
         ShutdownEngine();
         ReleaseEngineLibrary();
-        SpeakStartWaitMs = 50;
+        SpeechTestingSetTimings(kShippedSpeechTimings);
         DriverTest::TearDown();
     }
 };

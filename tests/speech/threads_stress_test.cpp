@@ -17,6 +17,7 @@
 #include "kal_drv.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/engine_library.h"
 #include "support/files.h"
 #include "support/text16.h"

@@ -81,13 +81,13 @@ TEST_F(ThreadsTest, ShutdownWaitsForRunningNotificationsAndTheHostHearsNothingAf
     calls = 0;
     inside = false;
     finished = false;
-    SynthCallback = [](const KalSynthEvent*) -> int {
+    NotificationsSetHostCallback([](const KalSynthEvent*) -> int {
         ++calls;
         inside = true;
         Sleep(300);
         finished = true;
         return 0;
-    };
+    });
     std::thread engine([] { Notify(kMsgEndProcess); });
     while (!inside.load()) Sleep(1);
     ShutdownEngine();
@@ -112,7 +112,8 @@ TEST_F(ThreadsTest, TheTextTheEngineReadsIsNeverRewritten) {
 
 TEST_F(ThreadsTest, IntakeFromTwoThreadsKeepsEachThreadsTexts) {
     LogSetLevel(0);
-    SpeakStartWaitMs = 0;
+    SpeechTestingSetTimings({0, kShippedSpeechTimings.stopPollWaitMs, kShippedSpeechTimings.shutdownSettleMs,
+                             kShippedSpeechTimings.synchronizePollMs});
     InstallFakeEngine(fake);
     fake.onSpeak = [] { PlaybackState = kIdle; };  // done at once, so every text is taken
     const int kEach = 3000;
@@ -129,7 +130,7 @@ TEST_F(ThreadsTest, IntakeFromTwoThreadsKeepsEachThreadsTexts) {
             const std::string text = std::string(1, name) + std::to_string(i);
             EXPECT_EQ(1u, spoken.count(text)) << text;
         }
-    SpeakStartWaitMs = 50;
+    SpeechTestingSetTimings(kShippedSpeechTimings);
 }
 
 namespace {
@@ -197,10 +198,10 @@ TEST_F(ThreadsTest, ForeignCompilersExceptionsAreCaughtAtTheEngineAndTheHost) {
     }
     // From the host's callback, on the engine's thread.
     std::remove((folder + "kal.pro").c_str());
-    SynthCallback = [](const KalSynthEvent*) -> int {
+    NotificationsSetHostCallback([](const KalSynthEvent*) -> int {
         RaiseForeign(".I", 7);
         return 0;
-    };
+    });
     std::thread engine([] { EXPECT_EQ(0, Notify(kMsgBeginProcess)); });
     engine.join();
     EXPECT_EQ("KAL : CbOutNotify Fehler 0x7", LinesStartingWith(Protocol(), "KAL : CbOutNotify Fehler").at(0));

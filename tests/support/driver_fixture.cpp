@@ -8,8 +8,10 @@
 #include "driver/driver.h"
 #include "engine/engine.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/files.h"
 #include "voices/voices.h"
+#include "voices/voices_testing.h"
 
 void ResetDriverState(const std::string& folder, int debugLevel) {
     EngineSessionReset();
@@ -18,12 +20,11 @@ void ResetDriverState(const std::string& folder, int debugLevel) {
     PlaybackState = kIdle;
     VoiceCatalogueClear();
     CurrentVoiceId = 0;
-    CurrentCodePage = 0;
-    SynthCallback = nullptr;
+    IntakeSetCodePage(0);
+    NotificationsSetHostCallback(nullptr);
     NotificationsOpenToHost(true);
     SynthEventRecord = KalSynthEvent{};
     memset(VoiceList, 0, sizeof VoiceList);
-    PunctuationList[0] = '\0';
     ConfigSetModuleFolder(folder.c_str());
     ProfileSetPath((folder + "kal.ini").c_str());
     LogTestingSetPath((folder + "kal.pro").c_str());

@@ -5,24 +5,19 @@
 #include "kal_drv.h"
 #include "platform/platform.h"
 #include "speech/speech.h"
+#include "speech/speech_testing.h"
 #include "support/files.h"
 
 void EngineLibraryTest::SetUp() {
     DriverTest::SetUp();
     CopyFileTo(BuildPath(THREADED_ENGINE_FILE), folder + "nalvoapi.dll");
-    SpeakStartWaitMs = 0;
-    StopPollWaitMs = 1;
-    ShutdownSettleMs = 1;
-    SynchronizePollMs = 1;
+    SpeechTestingSetTimings({0, 1, 1, 1});
 }
 
 void EngineLibraryTest::TearDown() {
     kal_Terminate();
     ReleaseEngineLibrary();
-    SpeakStartWaitMs = 50;
-    StopPollWaitMs = 50;
-    ShutdownSettleMs = 100;
-    SynchronizePollMs = 100;
+    SpeechTestingSetTimings(kShippedSpeechTimings);
     DriverTest::TearDown();
 }
 

@@ -8,6 +8,7 @@
 #include "support/driver_fixture.h"
 #include "support/fake_engine.h"
 #include "voices/voices.h"
+#include "voices/voices_testing.h"
 
 using ActivationTest = DriverTest;
 

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The ownership check on small trees made here: it must name exactly the planted
+# violations (an engine call outside engine/, writes into another folder's
+# variables, an extern no other folder needs, headers included from the wrong
+# place) and pass a clean tree.
+#   usage: check_ownership_test.sh CHECK_SCRIPT
+set -uo pipefail
+check=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# put PATH LINE...: writes a file of the tree, one line per argument.
+put() {
+  local path=$work/$tree/$1
+  shift
+  mkdir -p "$(dirname "$path")"
+  printf '%s\n' "$@" >"$path"
+}
+
+# expect_line TEXT: the last run printed exactly this line.
+expect_line() {
+  grep -qxF -- "$1" <<<"$output" || fail "$tree: no line '$1' in:"$'\n'"$output"
+}
+
+# The same owners in both trees.
+owners() {
+  put speech/speech.h '#pragma once' '// Owner: speech/.' 'extern std::atomic<int32_t> PlaybackState;' \
+    'extern const int32_t& ReadOnly;  // constants are not state'
+  put speech/speech_internal.h '#pragma once' 'extern int32_t speakingMark;'
+  put speech/speech_testing.h '#pragma once' '#include "speech/speech_internal.h"'
+  put engine/engine.h '#pragma once' 'extern EngineSession Engine;' 'extern char EngineFolder[256];'
+  put engine/calls.cpp '#include "engine/engine.h"' 'void F() { Engine.api.speak(1, 2, 0); Engine.lastResult = 1; }'
+  put speech/notify.cpp '#include "speech/speech_internal.h"' 'void N() { PlaybackState = 1; speakingMark = 2; }'
+  put speech/playback.cpp '#include "speech/speech_testing.h"' 'int B() { return Engine.initialised != 0 && Engine.status <= 1; }'
+  put voices/lookup.cpp '#include "speech/speech.h"' 'int L() { return PlaybackState.load() == 1 ? ReadOnly : 0; }' \
+    'size_t S() { return sizeof EngineFolder; }'
+}
+
+tree=planted
+owners
+put driver/exports.cpp '#include "speech/speech.h"' \
+  'void A() { PlaybackState.store(0); }' \
+  'void B() { Engine.api.stop(1, 2); }' \
+  '// Engine.api.pause(1, 2) in a comment is not a call' \
+  'void C() { Engine.textRecord.length = 3; }' \
+  'void D() { ++PlaybackState; }' \
+  'void E() { strcpy(EngineFolder, "x"); }' \
+  'void G() { Engine.languages[2].code = 1; }'
+put voices/activation.cpp '#include "speech/speech_internal.h"' '#include "speech/speech_testing.h"' \
+  'int H() { return Engine.volume == 3 ? 1 : 0; }'
+put speech/speech.h '#pragma once' 'extern std::atomic<int32_t> PlaybackState;' 'extern const int32_t& ReadOnly;' \
+  'extern int32_t Unshared;'
+output=$(bash "$check" "$work/$tree")
+status=$?
+[ "$status" -ne 0 ] || fail "$tree: passed with violations"
+expect_line 'driver/exports.cpp:2: writes PlaybackState, which speech/ owns (speech/speech.h)'
+expect_line 'driver/exports.cpp:3: calls the engine'"'"'s entry points outside engine/'
+expect_line 'driver/exports.cpp:5: writes Engine, which engine/ owns (engine/engine.h)'
+expect_line 'driver/exports.cpp:6: writes PlaybackState, which speech/ owns (speech/speech.h)'
+expect_line 'driver/exports.cpp:7: writes EngineFolder, which engine/ owns (engine/engine.h)'
+expect_line 'driver/exports.cpp:8: writes Engine, which engine/ owns (engine/engine.h)'
+expect_line 'speech/speech.h: extern Unshared is named by no other folder: declare it in speech/ only'
+expect_line 'voices/activation.cpp:1: includes speech/speech_internal.h, internal to speech/'
+expect_line 'voices/activation.cpp:2: includes speech/speech_testing.h, a header for tests'
+expect_line 'ownership violations: 9'
+
+tree=clean
+owners
+output=$(bash "$check" "$work/$tree")
+status=$?
+[ "$status" -eq 0 ] || fail "$tree: failed (status $status):"$'\n'"$output"
+expect_line 'ownership violations: 0'
+expect_line 'extern variables checked: 4'
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failed"
+  exit 1
+fi
+echo "all passed"
