@@ -103,7 +103,7 @@ void HandleCode(uint32_t code, FILE* stream, void* data) {
     switch (code) {
     case kMsgBeginProcess:
         LogNotify(" TTS_MSG_BEGINPROCESS");
-        PlaybackState = kSpeaking;
+        if (!StoppedTextInFlight.load()) PlaybackState = kSpeaking;
         break;
     case kMsgEndProcess:
         LogNotify(" TTS_MSG_ENDPROCESS");
@@ -131,7 +131,7 @@ void HandleCode(uint32_t code, FILE* stream, void* data) {
         break;
     case kMsgPause:
         LogNotify(" TTS_MSG_PAUSE");
-        PlaybackState = kPaused;
+        if (!StoppedTextInFlight.load()) PlaybackState = kPaused;
         break;
     case kMsgResume:
         LogNotify(" TTS_MSG_RESUME");

@@ -65,6 +65,7 @@ int32_t StopEngine() {
         LogWriteDetail(LOG_ERR, "Status nach Stop:", "%d", static_cast<int>(status));
         EngineStop();
     }
+    StoppedTextInFlight = true;
     PlaybackState = kIdle;
     return status == 0 ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include "speech/speech_internal.h"
 
 std::atomic<int32_t> PlaybackState{kIdle};
+std::atomic<bool> StoppedTextInFlight{false};
 
 namespace {
 // Detail buffer of a failure line; large enough for "0x", eight digits, the
@@ -27,7 +28,10 @@ void LogEngineFailure(const char* line, const char* format, int32_t code) {
 // PlaybackState goes back to Idle when the scope ends, whatever way it ends.
 class EngineClaim {
 public:
-    EngineClaim() { PlaybackState = kSpeaking; }
+    EngineClaim() {
+        StoppedTextInFlight = false;
+        PlaybackState = kSpeaking;
+    }
     ~EngineClaim() {
         if (confirmed_) return;
         if (stopEngine_) EngineNoteResult(EngineStop());

@@ -13,6 +13,11 @@
 // and StopEngine; polled by the waits of the host's calls. Atomic so every poll
 // sees the latest value.
 extern std::atomic<int32_t> PlaybackState;
+// Set by StopEngine, cleared when the next text claims the engine. A begin or
+// pause notification arriving meanwhile was on its way before the stop: it
+// belongs to the stopped text and may not turn the driver Speaking or Paused,
+// or a text queued next would wait for an end that never comes.
+extern std::atomic<bool> StoppedTextInFlight;
 
 // guarded by QueueLock: the ring (Queue), speakingMark, the hand-over state
 // (queue.cpp) and the latest event record (notify.cpp). Taken on the host's

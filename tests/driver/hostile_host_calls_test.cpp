@@ -178,6 +178,31 @@ TEST_F(HostileHostTest, StopAgainstQueueingOnTwoThreadsStrandsNoText) {
     }
 }
 
+// A begin or pause the engine had on its way when the host stopped it arrives
+// after the stop (an engine delivers its notifications outside its own lock).
+// The driver may not take it for speech, or the host's next text waits for an
+// end that never comes.
+TEST_F(HostileHostTest, ANotificationArrivingAfterAStopStrandsNoText) {
+    const struct {
+        const char* label;
+        uint32_t code;
+    } rows[] = {{"a begin after the stop", kMsgBeginProcess}, {"a pause after the stop", kMsgPause}};
+    int sequence = 0;
+    for (const auto& row : rows) {
+        ASSERT_TRUE(Start()) << row.label;
+        control->dropEnd = 1;  // a text lasts until it is stopped
+        kal_Key(HostText(0, sequence).c_str());
+        ASSERT_TRUE(Eventually([&] { return Seen(0, sequence); }, kSettleMs)) << row.label;
+        kal_Stop();
+        std::thread late([&] { notify(row.code); });
+        late.join();
+        kal_Key(HostText(1, sequence).c_str());
+        EXPECT_TRUE(Eventually([&] { return Seen(1, sequence); }, kSettleMs)) << row.label << ": the next text was left waiting";
+        kal_Terminate();
+        ++sequence;
+    }
+}
+
 // kal_Stop or a voice selection from inside the begin callback, while the host
 // queues its next text; and, on one thread, a text waiting when the host
 // selects a voice (a selection stops speech but drops nothing).

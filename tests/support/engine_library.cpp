@@ -36,6 +36,7 @@ void EngineLibraryTest::Bind() {
     seen = reinterpret_cast<ThreadedEngineSeenFn>(bind("threaded_engine_seen"));
     lastText = reinterpret_cast<ThreadedEngineLastTextFn>(bind("threaded_engine_last_text"));
     reset = reinterpret_cast<ThreadedEngineResetFn>(bind("threaded_engine_reset"));
+    notify = reinterpret_cast<ThreadedEngineNotifyFn>(bind("threaded_engine_notify"));
 }
 
 std::string EngineLibraryTest::LastText() const {

@@ -21,4 +21,5 @@ protected:
     ThreadedEngineSeenFn seen = nullptr;
     ThreadedEngineLastTextFn lastText = nullptr;
     ThreadedEngineResetFn reset = nullptr;
+    ThreadedEngineNotifyFn notify = nullptr;
 };

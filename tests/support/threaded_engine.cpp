@@ -493,6 +493,10 @@ ENGINE_EXPORT void ENGINE_CALL threaded_engine_last_text(char* out, uint32_t siz
     Copy(out, size, lastText);
 }
 
+// Sends one notification from the caller's thread, as an engine thread would
+// deliver one it had on its way (a begin that crossed a stop, say).
+ENGINE_EXPORT void ENGINE_CALL threaded_engine_notify(uint32_t code) { Send(code); }
+
 ENGINE_EXPORT void ENGINE_CALL threaded_engine_reset() {
     std::lock_guard<std::mutex> guard(lock);
     memset(seen, 0, sizeof seen);

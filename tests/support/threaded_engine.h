@@ -58,6 +58,7 @@ typedef int32_t(ENGINE_CALL* ThreadedEngineSeenFn)(int32_t thread, int32_t seque
 typedef void(ENGINE_CALL* ThreadedEngineLastTextFn)(char* out, uint32_t size);
 // Forgets every text seen, so a new run can start its sequences at 0.
 typedef void(ENGINE_CALL* ThreadedEngineResetFn)();
+typedef void(ENGINE_CALL* ThreadedEngineNotifyFn)(uint32_t code);
 
 // Read by the engine's initialize from the folder it is given: faults that
 // outlive reloads, one per line: "<slot> <result>" (the entry point of that
