@@ -32,6 +32,10 @@ void PlatformPinOwnModule();
 // unload that leaves no thread inside the module, with the runtime's record of
 // the calling thread (which would outlive the module).
 void PlatformFreeRuntimeTlsIndexes();
+// Gives back the runtime's record of the calling thread, which is about to end
+// while the module's thread-end calls will not run for it (calls turned off, or
+// the module unloaded first). Nothing of the runtime may run on it afterwards.
+void PlatformEndThreadRuntime();
 
 // --- Engine library ---------------------------------------------------------
 // Existence test: the file can be opened (and is closed again).

@@ -85,6 +85,7 @@ bool PlatformRestoreCurrentFolder(const std::string& saved) { return !saved.empt
 
 // The system's thread runtime is shared here: nothing of it stays behind an unload.
 void PlatformFreeRuntimeTlsIndexes() {}
+void PlatformEndThreadRuntime() {}
 
 void PlatformPinOwnModule() {
     Dl_info info;

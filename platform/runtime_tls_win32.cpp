@@ -76,24 +76,28 @@ void NTAPI NoteRuntimeTlsIndexes(PVOID, DWORD reason, PVOID) {
 extern "C" __attribute__((section(".CRT$XLB"), used)) const PIMAGE_TLS_CALLBACK kalNoteRuntimeTlsIndexes =
     NoteRuntimeTlsIndexes;
 
-void PlatformFreeRuntimeTlsIndexes() {
-    // The runtime also keeps a record (with two handles) for each thread that
-    // used it, given back when the thread ends. The thread unloading the module
-    // ends later, when the module is gone: its record is given back now, by the
-    // module's own thread-end callbacks.
+void PlatformEndThreadRuntime() {
+    // The runtime keeps a record (with two handles) for each thread that used it,
+    // given back by the module's thread-end callbacks. Those do not run for a
+    // thread that ends after the module is gone, nor in a module that turned its
+    // thread calls off: such a thread gives its record back here, by running them.
     HMODULE self = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&OwnImportEntry), &self)) {
-        auto* base = reinterpret_cast<BYTE*>(self);
-        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
-        if (directory.VirtualAddress) {
-            auto* tls = reinterpret_cast<IMAGE_TLS_DIRECTORY*>(base + directory.VirtualAddress);
-            for (auto* callback = reinterpret_cast<PIMAGE_TLS_CALLBACK*>(tls->AddressOfCallBacks); callback && *callback;
-                 ++callback)
-                if (*callback != &NoteRuntimeTlsIndexes) (*callback)(self, DLL_THREAD_DETACH, nullptr);
-        }
-    }
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&OwnImportEntry), &self))
+        return;
+    auto* base = reinterpret_cast<BYTE*>(self);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
+    if (!directory.VirtualAddress) return;
+    auto* tls = reinterpret_cast<IMAGE_TLS_DIRECTORY*>(base + directory.VirtualAddress);
+    for (auto* callback = reinterpret_cast<PIMAGE_TLS_CALLBACK*>(tls->AddressOfCallBacks); callback && *callback;
+         ++callback)
+        if (*callback != &NoteRuntimeTlsIndexes) (*callback)(self, DLL_THREAD_DETACH, nullptr);
+}
+
+void PlatformFreeRuntimeTlsIndexes() {
+    // The thread unloading the module ends later, when the module is gone.
+    PlatformEndThreadRuntime();
     for (std::atomic<DWORD>& slot : runtimeTlsIndexes) {
         const DWORD index = slot.exchange(TLS_OUT_OF_INDEXES);
         if (index != TLS_OUT_OF_INDEXES) TlsFree(index);

@@ -7,6 +7,7 @@ Engine g;
 
 namespace {
 DWORD ticksLow = TLS_OUT_OF_INDEXES, ticksHigh = TLS_OUT_OF_INDEXES;  // set at load
+DWORD entryDepth = TLS_OUT_OF_INDEXES;                                  // set at load
 }
 
 LONGLONG ThreadEngineTicks() {
@@ -22,6 +23,13 @@ void AddThreadEngineTicks(LONGLONG ticks) {
     TlsSetValue(ticksLow, reinterpret_cast<void*>(static_cast<ULONG_PTR>(sum & 0xFFFFFFFFu)));
     TlsSetValue(ticksHigh, reinterpret_cast<void*>(static_cast<ULONG_PTR>(sum >> 32)));
 }
+
+int AddThreadEntryDepth(int delta) {
+    if (entryDepth == TLS_OUT_OF_INDEXES) return 1;  // never 0: nothing is given back
+    const int depth = static_cast<int>(reinterpret_cast<INT_PTR>(TlsGetValue(entryDepth))) + delta;
+    TlsSetValue(entryDepth, reinterpret_cast<void*>(static_cast<INT_PTR>(depth)));
+    return depth;
+}
 }  // namespace sim
 
 using namespace sim;
@@ -32,6 +40,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
         DisableThreadLibraryCalls(module);
         ticksLow = TlsAlloc();
         ticksHigh = TlsAlloc();
+        entryDepth = TlsAlloc();
         g.module = module;
         char path[MAX_PATH * 2] = {};
         DWORD n = GetModuleFileNameA(module, path, sizeof path);
@@ -47,6 +56,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
         journalClose();
         if (ticksLow != TLS_OUT_OF_INDEXES) TlsFree(ticksLow);
         if (ticksHigh != TLS_OUT_OF_INDEXES) TlsFree(ticksHigh);
+        if (entryDepth != TLS_OUT_OF_INDEXES) TlsFree(entryDepth);
         PlatformFreeRuntimeTlsIndexes();  // the static thread runtime's index
     }
     return TRUE;

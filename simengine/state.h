@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "engine/contract.h"
+#include "platform/platform.h"
 #include "simengine/config.h"
 
 namespace sim {
@@ -79,6 +80,9 @@ extern Engine g;
 // never give it back, and hosts load and unload the engine with the driver.
 LONGLONG ThreadEngineTicks();
 void AddThreadEngineTicks(LONGLONG ticks);
+// How many entry points (or the worker) the calling thread is inside, after
+// adding `delta`; in a system TLS slot for the same reason.
+int AddThreadEntryDepth(int delta);
 inline LONGLONG clockNow() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
@@ -89,10 +93,19 @@ inline LONGLONG clockNow() {
 // one for its whole run, so its lifetime is the entry point's time.
 class Guard {
 public:
-    Guard() : entered_(clockNow()) { lock(); }
+    Guard() : entered_(clockNow()) {
+        AddThreadEntryDepth(1);
+        lock();
+    }
     ~Guard() {
         if (held_) unlock();
         AddThreadEngineTicks(clockNow() - entered_);
+        // The runtime keeps a record (two handles) of each thread that used it,
+        // given back only when the thread ends while this DLL is loaded with its
+        // thread calls on, or when this thread unloads it. The worker often
+        // unloads us, and the driver's threads outlive us: each thread leaving
+        // its outermost entry gives its record back now.
+        if (AddThreadEntryDepth(-1) == 0) PlatformEndThreadRuntime();
     }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
