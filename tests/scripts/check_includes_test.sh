@@ -2,29 +2,8 @@
 # The include-direction check on small trees made here: it must name exactly
 # the upward includes, count the cross-folder ones, and pass a clean tree.
 #   usage: check_includes_test.sh CHECK_SCRIPT
-set -uo pipefail
 check=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# put PATH LINE...: writes a file of the tree, one line per argument.
-put() {
-  local path=$work/$tree/$1
-  shift
-  mkdir -p "$(dirname "$path")"
-  printf '%s\n' "$@" >"$path"
-}
-
-# expect_line TEXT: the last run printed exactly this line.
-expect_line() {
-  grep -qxF -- "$1" <<<"$output" || fail "$tree: no line '$1' in:"$'\n'"$output"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 
 tree=mixed
 put driver/a.cpp '#include "kal_drv.h"' '#include <windows.h>' '#include "voices/voices.h"' \
@@ -73,8 +52,4 @@ status=$?
 expect_line 'upward includes: 0'
 expect_line 'engine            0        0        0        .        1        1'
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failed"
-  exit 1
-fi
-echo "all passed"
+finish

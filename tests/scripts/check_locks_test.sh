@@ -2,27 +2,8 @@
 # The lock-list check on small trees made here: a lock the document leaves out,
 # a lock it names that the code does not define, and a clean tree.
 #   usage: check_locks_test.sh CHECK_SCRIPT
-set -uo pipefail
 check=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-put() {
-  local path=$work/$tree/$1
-  shift
-  mkdir -p "$(dirname "$path")"
-  printf '%s\n' "$@" >"$path"
-}
-
-expect_line() {
-  grep -qxF -- "$1" <<<"$output" || fail "$tree: no line '$1' in:"$'\n'"$output"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 
 code() {
   put driver/gate.cpp 'class Gate {' '};' 'namespace {' 'PlatformLock gateLock;' '}'
@@ -54,8 +35,4 @@ status=$?
 expect_line 'locks in the code: gateLock QueueLock tablesLock '
 expect_line 'lock list differences: 0'
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failed"
-  exit 1
-fi
-echo "all passed"
+finish

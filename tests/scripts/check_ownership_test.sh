@@ -4,29 +4,8 @@
 # variables, an extern no other folder needs, headers included from the wrong
 # place) and pass a clean tree.
 #   usage: check_ownership_test.sh CHECK_SCRIPT
-set -uo pipefail
 check=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# put PATH LINE...: writes a file of the tree, one line per argument.
-put() {
-  local path=$work/$tree/$1
-  shift
-  mkdir -p "$(dirname "$path")"
-  printf '%s\n' "$@" >"$path"
-}
-
-# expect_line TEXT: the last run printed exactly this line.
-expect_line() {
-  grep -qxF -- "$1" <<<"$output" || fail "$tree: no line '$1' in:"$'\n'"$output"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 
 # The same owners in both trees.
 owners() {
@@ -78,8 +57,4 @@ status=$?
 expect_line 'ownership violations: 0'
 expect_line 'extern variables checked: 4'
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failed"
-  exit 1
-fi
-echo "all passed"
+finish

@@ -3,16 +3,8 @@
 # shipped files pass; a copy with a name missing, misspelt, added or out of
 # order fails and names the file.
 #   usage: export_files_test.sh ROOT
-set -uo pipefail
 root=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 
 # check FILE...: runs the check, sets status and output.
 check() {
@@ -49,5 +41,4 @@ sed '/X(Char,/d' "$root/include/kal_exports.h" >"$work/root/include/kal_exports.
 output=$(cmake -DROOT="$work/root" -DFILES="$root/driver/kal_drv.def" -P "$root/cmake/exports.cmake" 2>&1)
 (($? != 0)) && grep -qF "19 rows" <<<"$output" || fail "a list of 19 rows: $output"
 
-echo "failures: $failures"
-((failures == 0))
+finish
