@@ -27,10 +27,10 @@ void PlatformPinOwnModule();
 // The static thread runtime linked into the module takes a system TLS index the
 // first time it is used after each load and never gives it back; a host that
 // loads and unloads the driver some hundred times runs out of them and ends.
-// Every index taken through this module's import of the system's TLS call is
-// noted (from before the first constructor), and given back by this call at an
-// unload that leaves no thread inside the module, with the runtime's record of
-// the calling thread (which would outlive the module).
+// Every index taken through this module's import of the system's TLS call and
+// not given back through it is noted (from before the first constructor), and
+// given back by this call at an unload that leaves no thread inside the module,
+// with the runtime's record of the calling thread (which would outlive the module).
 void PlatformFreeRuntimeTlsIndexes();
 // Gives back the runtime's record of the calling thread, which is about to end
 // while the module's thread-end calls will not run for it (calls turned off, or

@@ -16,10 +16,13 @@ void __freeres() noexcept;
 
 namespace {
 // The indexes taken through this module's import of TlsAlloc (the runtime takes
-// one); a slot holds TLS_OUT_OF_INDEXES when free.
+// one) and not given back through its TlsFree; a slot holds TLS_OUT_OF_INDEXES
+// when free. Both imports are followed: an index the module's own code gives
+// back must not be given back again at unload, when it may be another module's.
 constexpr int kRuntimeTlsSlots = 8;
 std::atomic<DWORD> runtimeTlsIndexes[kRuntimeTlsSlots];
 DWORD(WINAPI* systemTlsAlloc)() = nullptr;
+BOOL(WINAPI* systemTlsFree)(DWORD) = nullptr;
 
 DWORD WINAPI NotingTlsAlloc() {
     const DWORD index = systemTlsAlloc();
@@ -29,6 +32,14 @@ DWORD WINAPI NotingTlsAlloc() {
         if (slot.compare_exchange_strong(none, index)) break;
     }
     return index;
+}
+
+BOOL WINAPI NotingTlsFree(DWORD index) {
+    for (std::atomic<DWORD>& slot : runtimeTlsIndexes) {
+        DWORD taken = index;
+        if (slot.compare_exchange_strong(taken, TLS_OUT_OF_INDEXES)) break;
+    }
+    return systemTlsFree(index);
 }
 
 // This module's import address entry for the named function of kernel32, or null.
@@ -57,19 +68,31 @@ void** OwnImportEntry(const char* function) {
     return nullptr;
 }
 
+// Puts the replacement into this module's import entry for the function; the
+// system's own is returned, or null if the entry is not there or stays as it was.
+void* RedirectImport(const char* function, void* replacement) {
+    void** entry = OwnImportEntry(function);
+    if (!entry) return nullptr;
+    DWORD protection;
+    if (!VirtualProtect(entry, sizeof *entry, PAGE_READWRITE, &protection)) return nullptr;
+    void* system = *entry;
+    *entry = replacement;
+    VirtualProtect(entry, sizeof *entry, protection, &protection);
+    return system;
+}
+
 // The runtime takes its index in its own TLS callback at process attach, before
 // any constructor; this callback sorts before it (.CRT$XLB before the runtime's
 // .CRT$XLF), so the import is redirected in time.
 void NTAPI NoteRuntimeTlsIndexes(PVOID, DWORD reason, PVOID) {
     if (reason != DLL_PROCESS_ATTACH) return;
     for (std::atomic<DWORD>& slot : runtimeTlsIndexes) slot = TLS_OUT_OF_INDEXES;
-    void** entry = OwnImportEntry("TlsAlloc");
-    if (!entry) return;
-    DWORD protection;
-    if (!VirtualProtect(entry, sizeof *entry, PAGE_READWRITE, &protection)) return;
-    systemTlsAlloc = reinterpret_cast<DWORD(WINAPI*)()>(*entry);
-    *entry = reinterpret_cast<void*>(&NotingTlsAlloc);
-    VirtualProtect(entry, sizeof *entry, protection, &protection);
+    // Indexes are noted only if each is un-noted when the module frees it.
+    systemTlsFree = reinterpret_cast<BOOL(WINAPI*)(DWORD)>(
+        RedirectImport("TlsFree", reinterpret_cast<void*>(&NotingTlsFree)));
+    if (!systemTlsFree) return;
+    systemTlsAlloc =
+        reinterpret_cast<DWORD(WINAPI*)()>(RedirectImport("TlsAlloc", reinterpret_cast<void*>(&NotingTlsAlloc)));
 }
 }  // namespace
 
