@@ -9,7 +9,6 @@
 //     N characters made inside FOLDER; 0 when the text was spoken, 5 when the
 //     system keeps no such current folder.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +18,7 @@
 #include <string>
 
 #include "kalsay/kal_api.h"
+#include "tests/support/process_usage.h"
 
 namespace {
 constexpr DWORD kEventWaitMs = 20000;
@@ -81,26 +81,11 @@ struct Usage {
     DWORD handles, threads;
 };
 
-// Counted by hand: under Wine the process counters report no private bytes and no handle count.
-constexpr uintptr_t kLastHandleValue = 0x10000;
-
 Usage Measure() {
-    Usage usage{};
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region); at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State != MEM_FREE) usage.addressSpaceMb += region.RegionSize / (1024.0 * 1024.0);
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) usage.committedMb += region.RegionSize / (1024.0 * 1024.0);
-    }
-    DWORD flags;
-    for (uintptr_t value = 4; value <= kLastHandleValue; value += 4)
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++usage.handles;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++usage.threads;
-    CloseHandle(snapshot);
-    return usage;
+    const MemoryInUse memory = MemoryInUseNow();
+    constexpr double kMb = 1024.0 * 1024.0;
+    return Usage{memory.committedPrivate / kMb, memory.addressSpace / kMb, static_cast<DWORD>(OpenHandles()),
+                 static_cast<DWORD>(ProcessThreads())};
 }
 
 bool Cycle(const std::string& folder, int mark) {

@@ -4,15 +4,14 @@
 // KAL_LOAD_CYCLES sets the count (the 10,000 by hand; the default keeps
 // the run short).
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "support/host.h"
+#include "support/process_usage.h"
 #include "support/sim_ini.h"
 
 namespace {
@@ -41,61 +40,19 @@ int Cycles() {
     return n > kWarmUpCycles ? n : kDefaultCycles;
 }
 
-// TLS indexes still free: taken until none is left, then given back.
-int FreeTlsIndexes() {
-    std::vector<DWORD> taken;
-    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(index);
-    for (DWORD index : taken) TlsFree(index);
-    return static_cast<int>(taken.size());
-}
-
 struct Figures {
     int freeTlsIndexes;
     long handles;
     long privateKb;
 };
 
-// Open handles, each value tried (Wine's process handle count is always 0).
-constexpr uintptr_t kHighestHandleTried = 0x10000;
-long OpenHandles() {
-    long open = 0;
-    DWORD flags;
-    for (uintptr_t value = 4; value < kHighestHandleTried; value += 4)
-        open += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    return open;
-}
-
-// Committed private memory, summed over the address space (Wine's private usage is always 0).
-long PrivateKb() {
-    uint64_t bytes = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) bytes += region.RegionSize;
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= at) break;
-        at = next;
-    }
-    return static_cast<long>(bytes / 1024);
-}
-
-int OtherThreads() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    int others = 0;
-    THREADENTRY32 thread{};
-    thread.dwSize = sizeof thread;
-    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread))
-        if (thread.th32OwnerProcessID == GetCurrentProcessId() && thread.th32ThreadID != GetCurrentThreadId())
-            ++others;
-    CloseHandle(snapshot);
-    return others;
-}
+int OtherThreads() { return ProcessThreads() - 1; }
 
 Figures Measure() {
     const DWORD start = GetTickCount();
     while (OtherThreads() != 0 && GetTickCount() - start < kOtherThreadsEndMs) Sleep(1);
     EXPECT_EQ(0, OtherThreads()) << "a thread of the driver or the engine outlived the unload";
-    return Figures{FreeTlsIndexes(), OpenHandles(), PrivateKb()};
+    return Figures{FreeTlsIndexes(), OpenHandles(), static_cast<long>(MemoryInUseNow().committedPrivate / 1024)};
 }
 }  // namespace
 

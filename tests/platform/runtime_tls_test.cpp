@@ -5,18 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "support/files.h"
-
-namespace {
-int FreeTlsIndexes() {
-    std::vector<DWORD> taken;
-    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(index);
-    for (DWORD index : taken) TlsFree(index);
-    return static_cast<int>(taken.size());
-}
-}  // namespace
+#include "support/process_usage.h"
 
 TEST(RuntimeTls, UnloadGivesBackTheRuntimesIndexesAndNoOther) {
     const int freeBefore = FreeTlsIndexes();
