@@ -1,14 +1,16 @@
 #include "kalsay/cli.h"
 
+#include <algorithm>
 #include <climits>
 
 #include <CLI.hpp>
 
-const char* const kUsage =
-    "usage: kalsay [options] [text ...]\n"
-    "  Loads kal_drv.dll (the 64-bit kalsay: kal_drv64.dll) from kalsay's own folder\n"
-    "  and speaks each text with the marks 1, 2, 3 ... Without texts (and without\n"
-    "  --list) it reads standard input.\n"
+namespace {
+const char kUsageBefore[] = "usage: kalsay [options] [text ...]\n  Loads ";
+const char kUsageAfter[] =
+    " from kalsay's own folder and speaks each\n"
+    "  text with the marks 1, 2, 3 ... Without texts (and without --list) it reads\n"
+    "  standard input. A voice or language the driver does not offer is an error.\n"
     "options:\n"
     "  --list              list the voices: name, language code, identifier, gender\n"
     "  --voice NAME|ID     select a voice by display name or identifier (0049-Anna)\n"
@@ -19,7 +21,10 @@ const char* const kUsage =
     "  --debug LEVEL       write [Default] DEBUG=LEVEL into kal.ini before loading\n"
     "  --show-protocol     print kal.pro after unloading the driver\n"
     "  --interactive       read lines from standard input even when texts are given\n"
-    "  --help              this text\n";
+    "  --help, -h          this text\n";
+}  // namespace
+
+std::string Usage(const char* driverFile) { return kUsageBefore + std::string(driverFile) + kUsageAfter; }
 
 const char* const kInteractiveHelp =
     "Each line is queued for speaking; commands: /stop /pause /voice NAME /rate N\n"
@@ -131,9 +136,14 @@ bool ParseOptions(const std::vector<std::wstring>& args, Options& options, std::
     std::vector<std::string> texts;
     app.add_option("texts", texts);
 
-    // CLI11 takes the arguments last first.
+    // CLI11 takes the arguments last first. "-h" asks for help, as with every
+    // command-line tool, unless it follows "--" (then it is a text).
+    const auto textsOnly = std::find(args.begin(), args.end(), L"--");
     std::vector<std::string> reversed;
-    for (auto arg = args.rbegin(); arg != args.rend(); ++arg) reversed.push_back(ToParserText(*arg));
+    for (auto arg = args.rbegin(); arg != args.rend(); ++arg) {
+        const bool help = *arg == L"-h" && arg.base() <= textsOnly;
+        reversed.push_back(help ? std::string("--help") : ToParserText(*arg));
+    }
     try {
         app.parse(reversed);
     } catch (const CLI::ExtrasError&) {

@@ -38,5 +38,6 @@ struct Command {
 // One line of standard input, without its line end.
 Command ParseCommand(const std::string& line);
 
-extern const char* const kUsage;
+// The usage text, naming the driver file this kalsay loads.
+std::string Usage(const char* driverFile);
 extern const char* const kInteractiveHelp;

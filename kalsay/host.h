@@ -15,5 +15,8 @@ std::vector<std::wstring> HostArguments(int argc, char** argv);
 void HostPrepareConsole();
 // True when standard input is a terminal (typed lines are not echoed).
 bool HostInputIsTerminal();
+// Reads one key of an initialization file as the driver does (section and key
+// without regard to case); false when the file has no such key.
+bool HostReadProfileString(const char* section, const char* key, const std::string& file, std::string& value);
 // Sets one key of an initialization file, as the driver reads it.
 bool HostWriteProfileString(const char* section, const char* key, const char* value, const std::string& file);

@@ -1,6 +1,7 @@
 // kalsay's system seam on Linux, and its text conversions: UTF-8 arguments and
 // terminals, Windows-1252 as the ANSI code page (the driver's voices use it).
 #include <dlfcn.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <climits>
@@ -96,6 +97,30 @@ std::vector<std::wstring> HostArguments(int argc, char** argv) {
 void HostPrepareConsole() {}
 
 bool HostInputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
+
+bool HostReadProfileString(const char* section, const char* key, const std::string& file, std::string& value) {
+    std::ifstream in(file, std::ios::binary);
+    const auto trimmed = [](std::string text) {
+        const size_t first = text.find_first_not_of(" \t\r");
+        if (first == std::string::npos) return std::string();
+        return text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
+    };
+    bool inSection = false;
+    for (std::string line; std::getline(in, line);) {
+        line = trimmed(line);
+        if (!line.empty() && line[0] == '[') {
+            const size_t close = line.find(']');
+            inSection = close != std::string::npos && strcasecmp(trimmed(line.substr(1, close - 1)).c_str(), section) == 0;
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (inSection && equals != std::string::npos && strcasecmp(trimmed(line.substr(0, equals)).c_str(), key) == 0) {
+            value = trimmed(line.substr(equals + 1));
+            return true;
+        }
+    }
+    return false;
+}
 
 bool HostWriteProfileString(const char* section, const char* key, const char* value, const std::string& file) {
     // The key's line is replaced in place, or added at the top of its section

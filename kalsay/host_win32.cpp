@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstring>
+
 #include "kalsay/host.h"
 #include "kalsay/text.h"
 
@@ -27,6 +29,16 @@ std::vector<std::wstring> HostArguments(int, char**) {
 void HostPrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
 
 bool HostInputIsTerminal() { return GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR; }
+
+bool HostReadProfileString(const char* section, const char* key, const std::string& file, std::string& value) {
+    // A default no profile value can hold tells a missing key from an empty one.
+    const char kMissing[] = "\x01";
+    char buffer[256];
+    GetPrivateProfileStringA(section, key, kMissing, buffer, sizeof buffer, file.c_str());
+    if (strcmp(buffer, kMissing) == 0) return false;
+    value = buffer;
+    return true;
+}
 
 bool HostWriteProfileString(const char* section, const char* key, const char* value, const std::string& file) {
     return WritePrivateProfileStringA(section, key, value, file.c_str()) != 0;

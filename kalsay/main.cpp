@@ -117,13 +117,28 @@ public:
         PrintLine(Format("current voice: %s (%s)", Utf8FromAnsi(v->name).c_str(), Utf8FromAnsi(v->identifier).c_str()));
     }
 
-    void SelectVoice(const std::string& nameOrIdentifier) {
-        // Unknown names select the first voice: show what was chosen.
+    // The driver selects its first voice for a name it does not know, so the
+    // name is looked up in its list first: false, with nothing selected, when
+    // no voice has it as display name or identifier.
+    bool SelectVoice(const std::string& nameOrIdentifier) {
+        if (!OffersVoice([&](const KalVoiceDescriptor* v) {
+                return Equal(v->name, nameOrIdentifier) || Equal(v->identifier, nameOrIdentifier);
+            }))
+            return false;
         api_.SetVoiceByName(nameOrIdentifier.c_str());
         PrintCurrentVoice();
+        return true;
     }
 
-    void SelectLanguage(const std::string& text) {
+    // A language code the list has, or a name whose translation in kal.ini's
+    // [L-Trans] the list has. Anything else is refused before the driver sees
+    // it: the driver would pick its default language and write the unknown
+    // name into kal.ini for good.
+    bool SelectLanguage(const std::string& text, const std::string& profile) {
+        std::string code = text;
+        const bool isCode = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        if (!isCode && !HostReadProfileString("L-Trans", text.c_str(), profile, code)) return false;
+        if (!OffersVoice([&](const KalVoiceDescriptor* v) { return Equal(v->language, code); })) return false;
         // The driver writes its translation of the text back into the filter.
         char language[256] = {};
         text.copy(language, sizeof language - 1);
@@ -133,6 +148,7 @@ public:
         if (text != language)
             PrintLine(Format("language %s means %s", Utf8FromAnsi(text.c_str()).c_str(), Utf8FromAnsi(language).c_str()));
         PrintCurrentVoice();
+        return true;
     }
 
     void SetParameter(int parameter, int value) {
@@ -173,6 +189,16 @@ public:
     }
 
 private:
+    static bool Equal(const char* text, const std::string& wanted) { return text && wanted == text; }
+
+    template <typename Matches>
+    bool OffersVoice(Matches matches) {
+        KalVoiceDescriptor** voices = api_.ListVoices(nullptr);
+        for (int i = 0; voices && i < 200 && voices[i]; ++i)
+            if (matches(voices[i])) return true;
+        return false;
+    }
+
     void ReadCommands() {
         const bool echo = !HostInputIsTerminal();
         PrintLine(kInteractiveHelp);
@@ -189,7 +215,10 @@ private:
             case CommandKind::Empty: break;
             case CommandKind::Stop: Stop(); break;
             case CommandKind::Pause: Pause(); break;
-            case CommandKind::Voice: SelectVoice(ToCodePage(FromInputLine(command.argument), kAnsiCodePage)); break;
+            case CommandKind::Voice:
+                if (!SelectVoice(ToCodePage(FromInputLine(command.argument), kAnsiCodePage)))
+                    PrintLine("no voice " + command.argument + " (/list shows the voices)");
+                break;
             case CommandKind::Rate: SetParameter(KAL_PARAM_RATE, command.number); break;
             case CommandKind::Volume: SetParameter(KAL_PARAM_VOLUME, command.number); break;
             case CommandKind::List: ListVoices(); break;
@@ -249,11 +278,11 @@ int main(int argc, char** argv) {
     Options options;
     std::string error;
     if (!ParseOptions(HostArguments(argc, argv), options, error)) {
-        fprintf(stderr, "kalsay: %s\n%s", error.c_str(), kUsage);
+        fprintf(stderr, "kalsay: %s\n%s", error.c_str(), Usage(KALSAY_DRIVER_FILE).c_str());
         return 2;
     }
     if (options.help) {
-        fputs(kUsage, stdout);
+        fputs(Usage(KALSAY_DRIVER_FILE).c_str(), stdout);
         return 0;
     }
 
@@ -273,22 +302,37 @@ int main(int argc, char** argv) {
     int result = 0;
     if (sampleRate == -1) {
         fprintf(stderr, "kalsay: the speech engine did not start (DEBUG 1 or more in kal.ini puts the reason in kal.pro)\n");
+        api.Unload();
+        if (options.showProtocol) ShowProtocol(folder + "kal.pro");
+        return 1;
+    }
+    // kal_Initialize answers with the rate of kal.ini's Freq code as the last
+    // voice activation read it (11000 before any): what the driver was told,
+    // not what the engine necessarily speaks at.
+    PrintLine(Format("kal_drv loaded from %s; kal_Initialize: %d (Hz of kal.ini's Freq, not measured)", folder.c_str(),
+                     sampleRate));
+    Session session(api);
+    if (options.list) session.ListVoices();
+    // Selecting a voice reloads rate and volume from kal.ini, so it goes first.
+    // A voice or language the driver does not offer is the user's mistake:
+    // nothing is spoken.
+    if (!options.voice.empty() && !session.SelectVoice(ToCodePage(options.voice, kAnsiCodePage))) {
+        fprintf(stderr, "kalsay: no voice %s (kalsay --list shows the voices)\n", Utf8(options.voice).c_str());
+        result = 1;
+    } else if (!options.language.empty() &&
+               !session.SelectLanguage(ToCodePage(options.language, kAnsiCodePage), folder + "kal.ini")) {
+        fprintf(stderr, "kalsay: no voice for the language %s (give a code the voice list shows, or a name [L-Trans] in kal.ini translates)\n",
+                Utf8(options.language).c_str());
         result = 1;
     } else {
-        PrintLine(Format("kal_drv loaded from %s, sample rate %d Hz", folder.c_str(), sampleRate));
-        Session session(api);
-        if (options.list) session.ListVoices();
-        // Selecting a voice reloads rate and volume from kal.ini, so it goes first.
-        if (!options.voice.empty()) session.SelectVoice(ToCodePage(options.voice, kAnsiCodePage));
-        if (!options.language.empty()) session.SelectLanguage(ToCodePage(options.language, kAnsiCodePage));
         if (options.rate >= 0) session.SetParameter(KAL_PARAM_RATE, options.rate);
         if (options.volume >= 0) session.SetParameter(KAL_PARAM_VOLUME, options.volume);
         for (const std::wstring& text : options.texts) session.Speak(text);
         if (!options.texts.empty() && !options.ReadsInput()) session.Wait();
         if (options.ReadsInput()) session.Interactive();
         session.Wait();
-        api.Terminate();
     }
+    api.Terminate();
     api.Unload();
     PrintLine("kal_drv unloaded");
     if (options.showProtocol) ShowProtocol(folder + "kal.pro");

@@ -85,9 +85,12 @@ const OptionsRow kOptionRows[] = {
          e.debug = 2147483647;
          e.readsInput = true;
      })},
-    {"one dash is a text", {L"-x", L"-", L"-5", L"-h"}, With([](Expected& e) {
-         e.texts = {L"-x", L"-", L"-5", L"-h"};
+    {"one dash is a text", {L"-x", L"-", L"-5"}, With([](Expected& e) { e.texts = {L"-x", L"-", L"-5"}; })},
+    {"-h asks for help, as with other tools", {L"a", L"-h"}, With([](Expected& e) {
+         e.help = true;
+         e.texts = {L"a"};
      })},
+    {"-h after a double dash is a text", {L"--", L"-h"}, With([](Expected& e) { e.texts = {L"-h"}; })},
     {"empty text", {L""}, With([](Expected& e) { e.texts = {L""}; })},
     {"double dash ends the options", {L"a", L"--", L"--rate", L"5", L"--", L"-x"}, With([](Expected& e) {
          e.texts = {L"a", L"--rate", L"5", L"--", L"-x"};
@@ -171,5 +174,11 @@ TEST_P(KalsayUsage, IsRefusedWithItsMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, KalsayUsage, ::testing::ValuesIn(kUsageRows), RowName<UsageRow>);
+
+TEST(KalsayUsageText, NamesTheDriverFileItLoads) {
+    const std::string usage = Usage("libkal_drv.so");
+    EXPECT_NE(usage.find("Loads libkal_drv.so from"), std::string::npos) << usage;
+    EXPECT_EQ(usage.find("kal_drv.dll"), std::string::npos) << usage;
+}
 
 }  // namespace

@@ -160,5 +160,48 @@ TEST(KalsayOneShot, ReportsBadUsageAndAMissingDriver) {
     DeleteFileA((folder + "kal_drv.dll").c_str());
     ProcessResult missing = Kalsay(folder, L"text", "");
     EXPECT_EQ(missing.exitCode, 1u) << missing.output;
-    EXPECT_NE(missing.output.find("cannot load"), std::string::npos) << missing.output;
+    EXPECT_NE(missing.output.find("kal_drv.dll: there is no such file"), std::string::npos) << missing.output;
+
+    ProcessResult help = Kalsay(folder, L"-h", "");
+    EXPECT_EQ(help.exitCode, 0u) << help.output;
+    EXPECT_EQ(help.output.find("usage: kalsay"), 0u) << help.output;
+}
+
+// A voice or a language the driver does not offer is the user's mistake: an
+// error and a failing exit, nothing spoken, and nothing written into kal.ini
+// (the driver would take its first voice, and keep an unknown language name
+// in [L-Trans] for good). Without an engine nothing claims to be unloaded.
+TEST(KalsayOneShot, RefusesUnknownVoicesAndLanguagesAndSaysWhenNoEngineStarted) {
+    const std::string folder = KitFolder("kalsay-unknown");
+    WriteFileText(folder + "kal.ini", kProfile);
+    struct Row {
+        const wchar_t* arguments;
+        const char* message;
+    } rows[] = {
+        {L"--voice Nobody Hallo", "kalsay: no voice Nobody"},
+        {L"--language xx Hallo", "kalsay: no voice for the language xx"},
+        {L"--language 0099 Hallo", "kalsay: no voice for the language 0099"},
+    };
+    for (const Row& row : rows) {
+        ProcessResult run = Kalsay(folder, row.arguments, "");
+        ASSERT_FALSE(run.timedOut) << run.output;
+        EXPECT_EQ(run.exitCode, 1u) << run.output;
+        EXPECT_NE(run.output.find(row.message), std::string::npos) << run.output;
+        EXPECT_TRUE(Events(SplitLines(run.output)).empty()) << run.output;
+    }
+    char translated[16];
+    GetPrivateProfileStringA("L-Trans", "xx", "missing", translated, sizeof translated, (folder + "kal.ini").c_str());
+    EXPECT_STREQ(translated, "missing");
+
+    // Known ones still select: the code, and a name [L-Trans] translates.
+    WritePrivateProfileStringA("L-Trans", "deutsch", "0049", (folder + "kal.ini").c_str());
+    ProcessResult known = Kalsay(folder, L"--language deutsch Hallo", "");
+    EXPECT_EQ(known.exitCode, 0u) << known.output;
+    EXPECT_NE(known.output.find("language deutsch means 0049"), std::string::npos) << known.output;
+
+    DeleteFileA((folder + "nalvoapi.dll").c_str());
+    ProcessResult noEngine = Kalsay(folder, L"Hallo", "");
+    EXPECT_EQ(noEngine.exitCode, 1u) << noEngine.output;
+    EXPECT_NE(noEngine.output.find("the speech engine did not start"), std::string::npos) << noEngine.output;
+    EXPECT_EQ(noEngine.output.find("unloaded"), std::string::npos) << noEngine.output;
 }
