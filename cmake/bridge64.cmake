@@ -12,7 +12,7 @@ foreach(file ${BITS32_FILES})
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${file}
     COMMAND ${CMAKE_COMMAND} -E copy ${KAL_BUILD32_DIR}/${file} ${CMAKE_BINARY_DIR}/${file}
     DEPENDS ${KAL_BUILD32_DIR}/${file}
-    COMMENT "32-bit ${file} from ${KAL_BUILD32_DIR} (build it there first: scripts/build.sh)")
+    COMMENT "Copying the 32-bit ${file} from ${KAL_BUILD32_DIR}")
   list(APPEND BITS32_OUTPUTS ${CMAKE_BINARY_DIR}/${file})
 endforeach()
 add_custom_target(bits32 ALL DEPENDS ${BITS32_OUTPUTS})

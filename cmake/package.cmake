@@ -19,7 +19,9 @@ set(CPACK_INSTALL_CMAKE_PROJECTS
   "${KAL_BUILD64_DIR};kal_drv;release;/")
 set(CPACK_KAL_BUILD64_DIR ${KAL_BUILD64_DIR})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package-check64.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package-sha256sums.cmake)
+set(CPACK_KAL_SOURCE_DIR ${CMAKE_SOURCE_DIR})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package-reproducible.cmake
+  ${CMAKE_SOURCE_DIR}/cmake/package-sha256sums.cmake)
 # No source package: the repository is the source.
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)

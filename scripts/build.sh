@@ -6,4 +6,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" >/dev/null
-cmake --build "$build" ${1:+--target "$@"}
+# Two jobs: the machines this runs on are shared.
+cmake --build "$build" -j "${JOBS:-2}" ${1:+--target "$@"}
