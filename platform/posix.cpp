@@ -46,7 +46,11 @@ uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&PlatformOwnModuleFileName), &info) && info.dli_fname &&
         info.dli_fname[0] == '/') {
-        name = info.dli_fname;
+        // The file itself, not a link to it: a library reached through a link in
+        // the library path (libkal_drv.so.1) keeps kal.ini and its engine beside the file.
+        char* real = realpath(info.dli_fname, nullptr);
+        name = real ? real : info.dli_fname;
+        free(real);
     } else {
         char buffer[4096];
         ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
