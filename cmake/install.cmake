@@ -4,11 +4,11 @@
 #   include/   kal_drv.h
 #   lib/x86/   libkal_drv.dll.a (mingw), kal_drv.lib (other toolchains), kal_drv.def
 #   lib/cmake/kal_drv/  the package configuration for find_package(kal_drv)
-#   docs/, licenses/, LICENSE, CHANGELOG.md, kal.ini.sample
+#   test-engine/ the simulated engine (nalvoapi.dll, simengine.ini) to try the
+#              driver with, and a README saying it is no speech engine
+#   README.txt, docs/, licenses/, LICENSE, CHANGELOG.md, kal.ini.sample
 # All of that is the "release" component, the one the package takes
-# (cmake/package.cmake). The simulated engine is the "simengine" component: an
-# install without a component holds it too, to try the binaries with; the
-# package does not.
+# (cmake/package.cmake).
 include(CMakePackageConfigHelpers)
 
 install(TARGETS kal_drv RUNTIME DESTINATION bin/x86 COMPONENT release ARCHIVE DESTINATION lib/x86 COMPONENT release)
@@ -45,6 +45,8 @@ foreach(notice ${KAL_THIRD_PARTY_NOTICES})
   install(FILES ${source} DESTINATION licenses RENAME ${name} COMPONENT release)
 endforeach()
 
-if(TARGET simengine)
-  install(FILES $<TARGET_FILE:simengine> ${CMAKE_BINARY_DIR}/simengine/simengine.ini DESTINATION bin/x86 COMPONENT simengine)
-endif()
+# In a folder of its own, away from the driver's, so that nobody takes it for an engine.
+install(FILES $<TARGET_FILE:simengine> ${CMAKE_BINARY_DIR}/simengine/simengine.ini DESTINATION test-engine COMPONENT release)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/test-engine-README.txt DESTINATION test-engine RENAME README.txt COMPONENT release)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/release-README.txt ${CMAKE_BINARY_DIR}/package-config/README.txt @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/package-config/README.txt DESTINATION . COMPONENT release)

@@ -8,8 +8,8 @@
 # imports the .def's names for its architecture; then unpacks it into a
 # fresh folder outside the source tree and builds host/ against it alone with
 # find_package, once with the 32-bit and once with the 64-bit mingw compiler,
-# and runs each under Wine (BUILD64's win64 prefix) beside the simulated engine
-# of BUILD: it must list the voices and see its text begin and end.
+# and runs each under Wine (BUILD64's win64 prefix) beside the zip's test engine
+# (test-engine/): it must list the voices and see its text begin and end.
 # Prints a line per failed check and "package: N passed, M failed".
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -42,6 +42,10 @@ manifest() {
   sort <<EOF2
 CHANGELOG.md
 LICENSE
+README.txt
+test-engine/README.txt
+test-engine/nalvoapi.dll
+test-engine/simengine.ini
 licenses/CLI11.txt
 licenses/mingw-w64.txt
 kal.ini.sample
@@ -115,8 +119,8 @@ binary_ok() {  # binary_ok FILE FORMAT SYSTEM_FOLDER
     [ "$value" = "$want" ] || { echo "$file: $key '$value', not '$want'"; return 1; }
   done
 }
-for file in "$pkg"/bin/x86/*.dll "$pkg"/bin/x86/*.exe; do
-  check "bin/x86/$(basename "$file")" binary_ok "$file" pei-i386 syswow64
+for file in "$pkg"/bin/x86/*.dll "$pkg"/bin/x86/*.exe "$pkg"/test-engine/*.dll; do
+  check "${file#$pkg/}" binary_ok "$file" pei-i386 syswow64
 done
 for file in "$pkg"/bin/x64/*.dll "$pkg"/bin/x64/*.exe; do
   check "bin/x64/$(basename "$file")" binary_ok "$file" pei-x86-64 system32
@@ -160,7 +164,8 @@ host_run() {  # host_run ARCH TRIPLE FORMAT RUNTIME_FILES...
   local beside
   beside=$(cd "$out" && ls *.dll *.exe | sort | tr '\n' ' ')
   [ "$beside" = "$* " ] || { echo "beside the host: '$beside', expected '$* '"; return 1; }
-  cp "$build/simengine/nalvoapi.dll" "$build/simengine/simengine.ini" "$out/"
+  # The zip's own test engine: the host runs from the zip alone.
+  cp "$pkg/test-engine/nalvoapi.dll" "$pkg/test-engine/simengine.ini" "$out/"
   local output
   output=$(cd "$out" && timeout "$HOST_TIMEOUT" wine package_host.exe </dev/null | tr -d '\r')
   local code=$?
@@ -191,6 +196,17 @@ version_file_ok() {
 check "find_package takes $version exactly and no other major version" version_file_ok
 check "32-bit host built with find_package" host_run x86 i686-w64-mingw32 pei-i386 kal_drv.dll package_host.exe
 check "64-bit host built with find_package" host_run x64 x86_64-w64-mingw32 pei-x86-64 kal_drv.dll kal_drv64.dll kal_host32.exe package_host.exe
+
+# What README.txt at the top says to try: bin/x86 and test-engine in one folder, kalsay.
+readme_try() {
+  local folder=$work/try output
+  mkdir -p "$folder" && cp "$pkg"/bin/x86/* "$pkg"/test-engine/* "$folder/" && cp "$pkg/kal.ini.sample" "$folder/kal.ini" || return 1
+  grep -q 'Copy bin/x86/\* and test-engine/\* into one folder, and kal.ini.sample there' "$pkg/README.txt" || { echo "README.txt says otherwise"; return 1; }
+  output=$(cd "$folder" && timeout "$HOST_TIMEOUT" wine kalsay.exe --voice Anna "Hallo" "Welt" </dev/null | tr -d '\r')
+  echo "$output"
+  grep -q "event begin mark=1" <<<"$output" && grep -q "event end   mark=2" <<<"$output"
+}
+check "README.txt's try: kalsay from bin/x86 beside test-engine" readme_try
 
 echo "package: $passed passed, $failed failed"
 [ "$failed" = 0 ]
