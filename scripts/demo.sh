@@ -7,8 +7,10 @@
 # server where one answers), with its length and level.
 source "$(dirname "$0")/lib.sh"
 kal_setup
-# Only what the demo runs: the tests are built by scripts/test.sh.
-kal_build kal_drv simengine kalsay >/dev/null
+# Only what the demo runs: the tests are built by scripts/test.sh. Ninja's
+# lines show the build going on (about 2 min on a fresh clone).
+echo "demo: building kal_drv.dll, the simulated engine and kalsay.exe (32-bit)"
+kal_build kal_drv simengine kalsay
 source "$root/scripts/wine-prefix.sh" "$build/wineprefix"
 
 # A host's program folder: the driver, the engine beside it, and the sample
@@ -42,7 +44,9 @@ printf '%s\n' "$input" | kalsay --language en --rate 5 --debug 4 --show-protocol
 
 # A 64-bit host: the 64-bit kalsay loads kal_drv64.dll, which runs the same
 # kal_drv.dll in kal_host32.exe beside it. Same folder layout plus the two files.
-kal_build64 kal_drv64 kalsay >/dev/null
+echo
+echo "demo: building kal_drv64.dll and the 64-bit kalsay.exe"
+kal_build64 kal_drv64 kalsay
 stop_wine  # the 32-bit prefix's server; the 64-bit prefix gets its own
 source "$root/scripts/wine-prefix.sh" "$build64/wineprefix" win64
 demo64=$build64/kit-demo64
@@ -64,8 +68,10 @@ fi
 # and espeakengine.ini side by side, as in a host's program folder. The speech
 # goes into a WAV file, measured with sox; where a PulseAudio server answers,
 # it is played there too.
-product=${NATIVE_PRODUCT_DIR:-$root/build-native/product}
-NATIVE_PRODUCT_DIR=$product bash "$root/scripts/build-native.sh" >/dev/null
+product=${NATIVE_PRODUCT_DIR:-$root/build-native/release}
+echo
+echo "demo: building the native product (libkal_drv.so, the eSpeak NG engine, kalsay)"
+NATIVE_PRODUCT_DIR=$product bash "$root/scripts/build-native.sh"
 native=$product/product
 rm -f "$native/espeak.wav" "$native/kal.pro"
 step "The native kalsay speaks through eSpeak NG into a WAV file (output=wav in

@@ -30,3 +30,14 @@ kal_host_folder() {
     cp "$build/host32/kal_host32.exe" "$build64/bridge/kal_drv64.dll" "$folder/"
   fi
 }
+
+source "$root/scripts/progress.sh"
+# ctest in the current build tree, with ctest's line per test and, during a long
+# test, a line every 20 s naming it.
+kal_ctest() {
+  local log=$PWD/Testing/Temporary/LastTest.log
+  rm -f "$log"
+  KAL_PROGRESS_DETAIL="kal_ctest_running $log" kal_progress "ctest" ctest --output-on-failure --timeout 600 "$@"
+}
+# The test ctest runs now: the last one its log says it started.
+kal_ctest_running() { sed -n 's/^[0-9]*\/[0-9]* Testing: //p' "$1" | tail -n 1; }

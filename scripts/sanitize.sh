@@ -24,21 +24,27 @@ rm -rf "$log"
 mkdir -p "$log"
 
 bash "$root/scripts/setup.sh" || exit 1
+source "$root/scripts/progress.sh"
 
 passed=0
 failed=0
 failures=()
 note_failure() { failed=$((failed + 1)); failures+=("$1"); }
 now() { date +%s; }
+# What a long step is at: a build log's last line, a test log's last suite.
+last_line() { tail -n 1 "$1" | cut -c1-100; }
+last_suite() { grep -E '^\[----------\] [0-9]+ tests? from' "$1" | tail -n 1 | sed 's/^\[----------\] //'; }
 
 # A sanitizer report in a log counts as a failure of its run, whatever the exit code.
 reports_in() { grep -cE "ERROR: AddressSanitizer|runtime error:|WARNING: ThreadSanitizer|ERROR: LeakSanitizer|ERROR: libFuzzer" "$1"; }
 
 for config in address thread; do
   started=$(now)
+  echo "sanitize: building $config (log: $log/build-$config.txt)"
   if ! cmake -S "$root/native" -B "$build/$config" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKAL_SANITIZE=$config >"$log/configure-$config.txt" 2>&1 ||
-     ! cmake --build "$build/$config" -j2 >"$log/build-$config.txt" 2>&1; then
+     ! KAL_PROGRESS_DETAIL="last_line $log/build-$config.txt" kal_progress "sanitize: building $config" \
+         cmake --build "$build/$config" -j2 >"$log/build-$config.txt" 2>&1; then
     tail -n 30 "$log/build-$config.txt"
     note_failure "build $config"
     continue
@@ -57,7 +63,9 @@ for run in address/kal_unit_tests thread/kal_unit_tests address/kal_espeak_tests
   [ -x "$exe" ] || continue
   started=$(now)
   out=$log/${run#*/}-$config.txt
-  (cd "$build/$config/tests" && timeout 1800 "$exe" >"$out" 2>&1)
+  echo "sanitize: running ${run#*/} under $config"
+  KAL_PROGRESS_DETAIL="last_suite $out" kal_progress "sanitize: ${run#*/} under $config" \
+    bash -c 'cd "$1" && timeout 1800 "$2" >"$3" 2>&1' _ "$build/$config/tests" "$exe" "$out"
   code=$?
   seconds=$(( $(now) - started ))
   ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$out" | tail -n 1)
@@ -87,8 +95,9 @@ for exe in "$build"/address/tests/fuzz_*; do
   work=$build/fuzz-corpus/$name
   mkdir -p "$work" "$crashers"
   out=$log/fuzz-$name.txt
-  (cd "$build/address/tests" && timeout $((fuzz_seconds + 300)) "$exe" -max_total_time="$fuzz_seconds" \
-      -print_final_stats=1 -artifact_prefix="$crashers" -max_len=20000 -timeout=25 "$work" "$seeds" >"$out" 2>&1)
+  kal_progress "sanitize: fuzz $name" bash -c 'cd "$1" && shift && "$@"' _ "$build/address/tests" \
+    timeout $((fuzz_seconds + 300)) "$exe" -max_total_time="$fuzz_seconds" \
+      -print_final_stats=1 -artifact_prefix="$crashers" -max_len=20000 -timeout=25 "$work" "$seeds" >"$out" 2>&1
   code=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\)/\1/p' "$out" | tail -n 1)
   fuzz_total=$((fuzz_total + ${runs:-0}))

@@ -8,4 +8,5 @@ stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
 # A server already running for this prefix (a test run left open) is used as it is.
 wineserver -p 2>/dev/null || true
+if [ ! -f "$WINEPREFIX/system.reg" ]; then echo "wine: creating the prefix $WINEPREFIX (once per build tree, about half a minute)"; fi
 wineboot -i </dev/null >/dev/null 2>&1 || true
