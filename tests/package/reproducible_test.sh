@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Packs of one commit are the same bytes:
 #   reproducible_test.sh [BUILD [BUILD64]]
-# after scripts/package.sh made the zip and the Debian package, packs again: it
-# must rebuild nothing and give the same checksums; then removes shipped
+# packs the zip and the Debian package (scripts/package.sh), then again after
+# touching the shipped sources (as a later checkout has them): that must
+# rebuild nothing and give the same checksums; then removes shipped
 # binaries of the 32-bit, the 64-bit and the native tree, so that they are
 # linked again, and packs once more: the same checksums again.
 # Prints a line per failed check and "reproducible: N passed, M failed".
@@ -23,11 +24,14 @@ check() {  # check NAME COMMAND...: runs the command quietly; its failure is the
 }
 sums() { sha256sum "$zip" "$deb"; }
 pack() { BUILD_DIR=$build BUILD64_DIR=$build64 NATIVE_PRODUCT_DIR=$native bash "$root/scripts/package.sh" 2>&1; }
-[ -f "$zip" ] && [ -f "$deb" ] || { echo "FAIL no $zip or $deb: run scripts/package.sh"; exit 1; }
+# The first pack of this commit: it may build what changed.
+pack >/dev/null || { echo "FAIL scripts/package.sh"; exit 1; }
 first=$(sums)
 
 again_ok() {
   local output
+  # As a later checkout of the same commit has them: the shipped sources with new times.
+  touch "$root/LICENSE" "$root/CHANGELOG.md" "$root/kal.ini.sample" "$root"/docs/*.md "$root"/cmake/*README.txt
   output=$(pack) || { echo "$output"; return 1; }
   # Nothing linked or copied again, and no advice to build anything.
   if grep -E "Linking|Copying|build it there first" <<<"$output"; then return 1; fi
@@ -44,6 +48,20 @@ relinked_ok() {
   diff <(echo "$first") <(sums)
 }
 check "binaries linked again give the same bytes" relinked_ok
+
+# What makes a pack on another machine the same: every entry's time is the
+# commit's, and the names are sorted (not in the order a folder lists them).
+entries_ok() {
+  local epoch stamp names
+  epoch=$(git -C "$root" log -1 --format=%ct)
+  # DOS times are even seconds: zip rounds an odd one up.
+  stamp=$(TZ=UTC date -d "@$((epoch + epoch % 2))" +%Y%m%d.%H%M%S)
+  names=$(zipinfo -1 "$zip")
+  diff <(echo "$names") <(LC_ALL=C sort <<<"$names") || { echo "the names are not sorted"; return 1; }
+  if TZ=UTC zipinfo -T "$zip" | grep '^[-d]' | grep -v " $stamp "; then echo "entries not of the commit's time $stamp"; return 1; fi
+  if dpkg-deb -c "$deb" | grep -v " $(TZ=UTC date -d "@$epoch" '+%Y-%m-%d %H:%M') "; then echo "deb entries not of the commit's time"; return 1; fi
+}
+check "every entry has the commit's time, in sorted order" entries_ok
 
 echo "reproducible: $passed passed, $failed failed"
 [ "$failed" = 0 ]
