@@ -112,12 +112,18 @@ done
 echo "sanitize: fuzz executions in all: $fuzz_total"
 rm -rf /dev/shm/kal-fuzz-* 2>/dev/null
 
-# The load tests' rows of both builds, added up.
+# The load tests' rows of both builds, added up. Each text queued is spoken (given
+# to the engine once, in its thread's order) or discarded (dropped from the queue
+# by a kal_Stop that began after it was queued, as a stop must); lost is a text
+# neither spoken nor discarded; waits_expired counts host threads that waited
+# 2 s in vain for their earlier text to reach the engine (a stalled driver).
+echo "stress: spoken = given to the engine once; discarded = dropped by a stop begun after it was queued;"
+echo "stress: lost, duplicated and out_of_order must be 0"
 cat "$log"/kal_*_tests-*.txt 2>/dev/null | awk '
   /^stress-row:/ {
     for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] in sum || kv[2] ~ /^[0-9]+$/) sum[kv[1]] += kv[2] }
   }
-  END { printf "stress: texts=%d lost=%d duplicated=%d out_of_order=%d\n", sum["texts"], sum["lost"], sum["duplicated"], sum["out_of_order"] }'
+  END { printf "stress: texts=%d spoken=%d discarded=%d lost=%d duplicated=%d out_of_order=%d\n", sum["texts"], sum["spoken"], sum["discarded"], sum["lost"], sum["duplicated"], sum["out_of_order"] }'
 
 for f in "${failures[@]}"; do echo "sanitize: FAILED: $f"; done
 echo "$passed passed, $failed failed"
