@@ -6,7 +6,7 @@
 #   usage: bench-native.sh [ROUNDS]   (texts each way, default 40)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${NATIVE_PRODUCT_DIR:-$root/build-native/product}
+build=${NATIVE_PRODUCT_DIR:-$root/build-native/release}
 bash "$root/scripts/setup.sh"
 NATIVE_PRODUCT_DIR=$build bash "$root/scripts/build-native.sh" kal_drv espeakengine kal_espeak_bench >/dev/null
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), eSpeak NG $(dpkg-query -W -f='${Version}' libespeak-ng1 2>/dev/null || echo '?')"
