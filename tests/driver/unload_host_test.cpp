@@ -36,28 +36,30 @@ bool WaitFor(const std::atomic<bool>& flag) {
     return true;
 }
 
+// Ends the child with the result; no detach of what stays loaded.
+[[noreturn]] void EndChild(bool ok, const char* what) {
+    if (!ok) fprintf(stderr, "%s\n", what);
+    TerminateProcess(GetCurrentProcess(), ok ? 0 : 1);
+    ExitProcess(1);
+}
+
 // The child's whole run; a crash of the engine's thread ends it with another code.
 [[noreturn]] void UnloadDuringSlowCallback() {
-    auto end = [](bool ok, const char* what) {
-        if (!ok) fprintf(stderr, "%s\n", what);
-        TerminateProcess(GetCurrentProcess(), ok ? 0 : 1);  // no detach of what stays loaded
-        ExitProcess(1);
-    };
     Host host("unload-slow-callback", "[Default]\r\nDEBUG=1\r\n", "", THREADED_ENGINE_FILE);
     host.Load();
     HMODULE engine = GetModuleHandleA((host.folder + "nalvoapi.dll").c_str());
     auto controlOf = reinterpret_cast<ThreadedEngineControlFn>(
         reinterpret_cast<void*>(GetProcAddress(engine, "threaded_engine_control")));
-    if (!controlOf) end(false, "no engine control");
+    if (!controlOf) EndChild(false, "no engine control");
     controlOf()->closeLeavesThreads = 1;
     host.SetSynthCallback(SlowCallback);
     host.Key("h0n1");
-    if (!WaitFor(entered)) end(false, "the callback was never called");
+    if (!WaitFor(entered)) EndChild(false, "the callback was never called");
     host.Unload();
-    if (!WaitFor(returned)) end(false, "the callback never returned");
+    if (!WaitFor(returned)) EndChild(false, "the callback never returned");
     Sleep(kAfterReturnMs);  // the engine's thread is back in the engine, or the process is gone
     const std::string line = "ERR:: Benachrichtigung laeuft noch: Treiber und Sprachausgabe bleiben geladen";
-    end(LinesStartingWith(ReadLines(host.folder + "kal.pro"), line).size() == 1, "no line saying the driver stays");
+    EndChild(LinesStartingWith(ReadLines(host.folder + "kal.pro"), line).size() == 1, "no line saying the driver stays");
 }
 }  // namespace
 
