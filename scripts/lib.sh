@@ -35,9 +35,16 @@ source "$root/scripts/progress.sh"
 # ctest in the current build tree, with ctest's line per test and, during a long
 # test, a line every 20 s naming it.
 kal_ctest() {
-  local log=$PWD/Testing/Temporary/LastTest.log
+  local log
+  log=$(mktemp)
+  local status=0
+  KAL_PROGRESS_DETAIL="kal_ctest_running $log" kal_progress "ctest" \
+    bash -c 'ctest --output-on-failure --timeout 600 "${@:2}" | tee "$1"; exit "${PIPESTATUS[0]}"' _ "$log" "$@" || status=$?
   rm -f "$log"
-  KAL_PROGRESS_DETAIL="kal_ctest_running $log" kal_progress "ctest" ctest --output-on-failure --timeout 600 "$@"
+  return $status
 }
-# The test ctest runs now: the last one its log says it started.
-kal_ctest_running() { sed -n 's/^[0-9]*\/[0-9]* Testing: //p' "$1" | tail -n 1; }
+# The tests ctest runs now: those it started and has not yet reported.
+kal_ctest_running() {
+  awk '/^ *Start +[0-9]+: / { running[$2] = $3 } / Test +#[0-9]+: / { n = $0; sub(/.*#/, "", n); sub(/:.*/, "", n); delete running[n ":"] }
+       END { for (k in running) printf "%s ", running[k] }' "$1" | sed 's/ $//'
+}
