@@ -6,8 +6,12 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${NATIVE_PRODUCT_DIR:-$root/build-native/release}
+# The folders in the debug information as "." and "build": the product's binaries
+# do not depend on where the tree was checked out (the package's same bytes).
+prefix_maps="-ffile-prefix-map=$root=. -ffile-prefix-map=$build=build"
 cmake -S "$root/native" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKAL_SANITIZE= >/dev/null
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKAL_SANITIZE= \
+  "-DCMAKE_C_FLAGS=$prefix_maps" "-DCMAKE_CXX_FLAGS=$prefix_maps" >/dev/null
 if [ $# -gt 0 ]; then
   cmake --build "$build" -j2 --target "$@"
 else

@@ -63,5 +63,21 @@ entries_ok() {
 }
 check "every entry has the commit's time, in sorted order" entries_ok
 
+# The driver's build stamp (kal_Info) is the commit's time, in both packages:
+# a tree built before the last commit, or elsewhere, gives the same bytes.
+stamps_ok() {
+  local epoch stamp work status=0
+  epoch=$(git -C "$root" log -1 --format=%ct)
+  stamp="Date: $(TZ=UTC date -d "@$epoch" '+%b %d %Y Time: %H:%M:%S')"
+  work=$(mktemp -d)
+  unzip -q -o "$zip" '*/bin/x86/kal_drv.dll' -d "$work" && dpkg-deb -x "$deb" "$work/deb" || status=1
+  for file in "$work"/*/bin/x86/kal_drv.dll "$work"/deb/usr/lib/*/kal_drv/libkal_drv.so.*.*.*; do
+    LC_ALL=C grep -aq "$stamp" "$file" || { echo "${file#$work/}: no '$stamp'"; strings "$file" | grep "Date:"; status=1; }
+  done
+  rm -rf "$work"
+  return $status
+}
+check "the driver's build stamp is the commit's time" stamps_ok
+
 echo "reproducible: $passed passed, $failed failed"
 [ "$failed" = 0 ]
