@@ -150,7 +150,8 @@ KAL_API int KAL_CDECL kal_Initialize(void);
  * idle polls, 1 s for running notifications, 2 s for a hand-over); when it
  * returns the synth callback is not called again until the next kal_Initialize. */
 KAL_API int KAL_CDECL kal_Terminate(void);
-/* The identification string, with the build stamp: static, never changes. */
+/* The identification string, with the build stamp (the time, UTC, of the commit
+ * built, when built from a git checkout): static, never changes. */
 KAL_API const char* KAL_CDECL kal_Info(void);
 /* Register before the first text; returns the pointer given. Never blocks. */
 KAL_API int KAL_CDECL kal_SetSynthCallback(KalSynthCallback callback);
