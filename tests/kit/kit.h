@@ -1,5 +1,5 @@
 // Shared by the kit tests: where the installed kit lives (the release layout,
-// with the simulated engine in bin/x86), and a fresh folder laid out like a
+// with the simulated engine in test-engine/), and a fresh folder laid out like a
 // host's program folder (driver, engine, kalsay side by side).
 #pragma once
 #include <string>
@@ -10,7 +10,9 @@ inline std::string KitPath(const std::string& relative) { return BuildPath("kit-
 
 inline std::string KitFolder(const std::string& name) {
     std::string folder = FreshFolder(name);
-    for (const char* file : {"kal_drv.dll", "nalvoapi.dll", "simengine.ini", "kalsay.exe"})
-        CopyFileTo(KitPath(std::string("bin/x86/") + file), folder + file);
+    for (const char* file : {"bin/x86/kal_drv.dll", "test-engine/nalvoapi.dll", "test-engine/simengine.ini", "bin/x86/kalsay.exe"}) {
+        const std::string path = file;
+        CopyFileTo(KitPath(path), folder + path.substr(path.rfind('/') + 1));
+    }
     return folder;
 }

@@ -83,7 +83,7 @@ std::string ProfileValue(const std::string& path, const std::string& section, co
 }  // namespace
 
 TEST(KitLayout, InstallHoldsEveryPartOfTheKit) {
-    for (const char* file : {"bin/x86/kal_drv.dll", "bin/x86/kalsay.exe", "bin/x86/kal_host32.exe", "bin/x86/nalvoapi.dll", "bin/x86/simengine.ini",
+    for (const char* file : {"bin/x86/kal_drv.dll", "bin/x86/kalsay.exe", "bin/x86/kal_host32.exe", "test-engine/nalvoapi.dll", "test-engine/simengine.ini", "test-engine/README.txt", "README.txt",
                              "include/kal_drv.h", "lib/x86/libkal_drv.dll.a", "lib/x86/kal_drv.lib", "kal.ini.sample",
                              "docs/integration.md"})
         EXPECT_TRUE(FileExists(KitPath(file))) << file;
