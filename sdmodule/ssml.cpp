@@ -134,6 +134,13 @@ SpokenMessage ParseSsml(const std::string& ssml) {
         }
         text.clear();
     };
+    // <break/>, </p> and the like part words: a blank before the next text.
+    bool blankWanted = false;
+    auto append = [&](unsigned long code) {
+        if (blankWanted && !IsBlank(static_cast<char16_t>(code)) && !text.empty() && !IsBlank(text.back())) text += u' ';
+        blankWanted = false;
+        AppendCode(text, code);
+    };
     for (size_t at = 0; at < ssml.size();) {
         const char c = ssml[at];
         if (c == '<') {
@@ -146,15 +153,15 @@ SpokenMessage ParseSsml(const std::string& ssml) {
                 Attribute(tag, "name", name)) {
                 closeText();
                 text.clear();
+                blankWanted = false;
                 marks.push_back(name);
-            } else if (!text.empty() && !IsBlank(text.back())) {
-                // <break/>, </p> and the like part words.
-                text += u' ';
+            } else {
+                blankWanted = true;
             }
         } else if (c == '&') {
-            AppendCode(text, DecodeEntity(ssml, at));
+            append(DecodeEntity(ssml, at));
         } else {
-            AppendCode(text, DecodeOne(ssml, at));
+            append(DecodeOne(ssml, at));
         }
     }
     closeText();
