@@ -3,7 +3,8 @@
 // from a client's speak request to the first audio at the sink, and from a
 // client's cancel to silence there. Rounds alternate between the modules;
 // medians are printed side by side.
-//   usage: sd_kal_bench [ROUNDS]   (scripts/bench-sdmodule.sh builds and runs it)
+//   usage: sd_kal_bench [ROUNDS]   (scripts/bench-sdmodule.sh builds and runs it;
+//   SD_KAL_BENCH_KEEP=1 keeps its folder under /tmp with the logs)
 #include <unistd.h>
 
 #include <algorithm>
@@ -114,6 +115,6 @@ int main(int argc, char** argv) {
            Median(figures[1].firstAudio));
     printf("%-34s %12.1f %12.1f\n", "cancel -> silence", Median(figures[0].stopToSilence), Median(figures[1].stopToSilence));
     printf("%-34s %12d %12d\n", "rounds that failed", figures[0].failures, figures[1].failures);
-    std::filesystem::remove_all(folder);
+    if (!getenv("SD_KAL_BENCH_KEEP")) std::filesystem::remove_all(folder);
     return figures[0].failures || figures[1].failures ? 1 : 0;
 }
