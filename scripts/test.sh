@@ -4,7 +4,9 @@
 # then the release package (scripts/package.sh) as an integrator gets it
 # (tests/package/package_test.sh, in the win64 prefix); then the native
 # sanitizer, thread-checker, load and fuzz runs
-# (scripts/sanitize.sh; SANITIZE=0 skips them). Every part runs; any failure fails.
+# (scripts/sanitize.sh; SANITIZE=0 skips them); then speech-dispatcher's output
+# module on the native product (scripts/test-sdmodule.sh; SDMODULE=0 skips it).
+# Every part runs; any failure fails.
 source "$(dirname "$0")/lib.sh"
 kal_setup
 kal_build
@@ -28,5 +30,8 @@ kal_build64
 ) || status=$?
 if [ "${SANITIZE:-1}" != 0 ]; then
   bash "$root/scripts/sanitize.sh" || status=1
+fi
+if [ "${SDMODULE:-1}" != 0 ]; then
+  bash "$root/scripts/test-sdmodule.sh" || status=1
 fi
 exit $status

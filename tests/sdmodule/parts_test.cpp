@@ -92,7 +92,7 @@ std::vector<DriverVoice> ProductVoices() {
              {"Deutsch", "0049"}, {"English", "0044"}, {"English US", "0001"}})
         for (const char* variant : {"", " m1", " m2", " m3", " f1", " f2", " f3", " klatt"}) {
             const std::string name = language.first + variant;
-            voices.push_back({name, language.second, language.second + "-" + name, variant[1] == 'f' ? 2 : 1,
+            voices.push_back({name, language.second, language.second + "-" + name, std::string(variant).rfind(" f", 0) == 0 ? 2 : 1,
                               tags.at(language.second)});
         }
     return voices;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -53,8 +54,9 @@ protected:
         if (world) {
             const std::string folder = world->folder;
             world->Stop();
-            // Kept with its logs when anything failed.
-            if (!testing::UnitTest::GetInstance()->Failed()) std::filesystem::remove_all(folder);
+            // Kept with its logs when anything failed, or when SD_KAL_TEST_KEEP is set.
+            if (!testing::UnitTest::GetInstance()->Failed() && !getenv("SD_KAL_TEST_KEEP"))
+                std::filesystem::remove_all(folder);
         }
         delete world;
         world = nullptr;
