@@ -1,8 +1,9 @@
 // sd_kal against speech-dispatcher's own eSpeak NG module, in one
 // speech-dispatcher with both modules, on one private PulseAudio null sink:
 // from a client's speak request to the first audio at the sink, and from a
-// client's cancel to silence there. Rounds alternate between the modules;
-// medians are printed side by side.
+// client's cancel to silence there; and from a cancel followed at once by the
+// next speak request to that text's begin event at the client. Rounds
+// alternate between the modules; medians are printed side by side.
 //   usage: sd_kal_bench [ROUNDS]   (scripts/bench-sdmodule.sh builds and runs it;
 //   SD_KAL_BENCH_KEEP=1 keeps its folder under /tmp with the logs)
 #include <unistd.h>
@@ -38,7 +39,7 @@ double Median(std::vector<double> values) {
 }
 
 struct Figures {
-    std::vector<double> firstAudio, stopToSilence;
+    std::vector<double> firstAudio, stopToSilence, interrupt;
     int failures = 0;
 };
 
@@ -66,6 +67,29 @@ bool Round(SpeechWorld& world, SsipClient& client, const std::string& module, Fi
     WaitForDone(client);
     figures.firstAudio.push_back(Ms(heard - asked));
     figures.stopToSilence.push_back(std::max(0.0, Ms(last - stopped)));
+
+    // A screen reader's usual case: cancel what is spoken and speak the next
+    // text at once. Measured to the new text's begin event at the client (its
+    // audio cannot be told from the old text's at the sink).
+    world.monitor.WaitForQuiet(kQuiet, Clock::now() + kQuietLimit, last);
+    client.DropEvents();
+    if (client.Speak(kText).code != 225) return false;
+    if (!world.monitor.WaitForSound(Clock::now(), Clock::now() + kSoundLimit, heard)) return false;
+    std::this_thread::sleep_for(kSpeakBeforeStop);
+    const Clock::time_point interrupted = Clock::now();
+    if (client.Command("CANCEL self").code != 213) return false;
+    const SsipMessage queued = client.Speak(kText);
+    if (queued.code != 225 || queued.lines.empty()) return false;
+    for (;;) {
+        const SsipMessage event = client.NextEvent(std::chrono::duration_cast<std::chrono::milliseconds>(kEventLimit));
+        if (!event.code) return false;
+        if (event.code == 701 && !event.lines.empty() && event.lines[0] == queued.lines[0]) {
+            figures.interrupt.push_back(Ms(event.arrived - interrupted));
+            break;
+        }
+    }
+    if (client.Command("CANCEL self").code != 213) return false;
+    WaitForDone(client);
     return true;
 }
 }  // namespace
@@ -114,6 +138,8 @@ int main(int argc, char** argv) {
     printf("%-34s %12.1f %12.1f\n", "speak request -> first audio", Median(figures[0].firstAudio),
            Median(figures[1].firstAudio));
     printf("%-34s %12.1f %12.1f\n", "cancel -> silence", Median(figures[0].stopToSilence), Median(figures[1].stopToSilence));
+    printf("%-34s %12.1f %12.1f\n", "cancel + speak -> new begin event", Median(figures[0].interrupt),
+           Median(figures[1].interrupt));
     printf("%-34s %12d %12d\n", "rounds that failed", figures[0].failures, figures[1].failures);
     if (!getenv("SD_KAL_BENCH_KEEP")) std::filesystem::remove_all(folder);
     return figures[0].failures || figures[1].failures ? 1 : 0;

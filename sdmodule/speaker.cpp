@@ -11,6 +11,9 @@ namespace {
 constexpr size_t kQueuedAhead = 2;
 // The speaker's thread looks at its inbox at least this often.
 constexpr auto kInboxWait = std::chrono::milliseconds(500);
+// Inbox checks in a row with the driver idle and no notice that end a
+// message whose end notice never came.
+constexpr int kStalledChecks = 2;
 // Marks start again at 1 from here (Key and Char texts have mark 0).
 constexpr int kMarkWrap = INT_MAX / 2;
 
@@ -73,10 +76,16 @@ void Speaker::Run() {
         Item item{Item::Quit};
         {
             std::unique_lock<std::mutex> guard(inboxLock_);
-            while (inbox_.empty()) inboxSignal_.wait_for(guard, kInboxWait);
+            if (inbox_.empty()) inboxSignal_.wait_for(guard, kInboxWait);
+            if (inbox_.empty()) {
+                guard.unlock();
+                CheckStalled();
+                continue;
+            }
             item = std::move(inbox_.front());
             inbox_.pop_front();
         }
+        quietChecks_ = 0;
         switch (item.kind) {
         case Item::Speak: StartMessage(item); break;
         case Item::Begin: OnBegin(item.mark); break;
@@ -87,6 +96,18 @@ void Speaker::Run() {
             return;
         }
     }
+}
+
+void Speaker::CheckStalled() {
+    // A message whose texts the driver no longer speaks, without the end
+    // notice (an engine that failed a text): ended, or the server would wait
+    // for ever.
+    if (!active_ || handed_ == 0 || api_.IsPlaying()) {
+        quietChecks_ = 0;
+        return;
+    }
+    if (++quietChecks_ < kStalledChecks) return;
+    FinishMessage();
 }
 
 void Speaker::StartMessage(Item& item) {
@@ -105,16 +126,20 @@ void Speaker::StartMessage(Item& item) {
         count_ = message_.kind == ModuleMessage::Silent ? 0 : 1;
         firstMark_ = 0;  // the driver speaks keys and characters with mark 0
     }
-    if (count_ == 0 || generation_.load() != messageGeneration_) {
-        // Nothing to speak (marks only, a sound icon), or stopped already: the
-        // events at once (a stop's own event follows from its item).
-        if (generation_.load() != messageGeneration_) return;
-        output_.Event("701 BEGIN\n");
-        begunSent_ = true;
-        EmitMarks(message_.text.marksAfter);
-        EmitEnd();
+    marksThrough_ = -1;
+    // Stopped before it came to us: the stop's own item gives the events.
+    if (generation_.load() != messageGeneration_) return;
+    // The engine starts the first text's audio as it is handed over, while
+    // this thread stays in the driver's wait after a hand-over (50 ms) and
+    // could pass the driver's begin on only then: the begin and the marks
+    // before the first text go now.
+    output_.Event("701 BEGIN\n");
+    begunSent_ = true;
+    if (count_ == 0) {  // nothing to speak: marks only, a sound icon
+        FinishMessage();
         return;
     }
+    EmitMarksThrough(0);
     HandMore();
 }
 
@@ -146,12 +171,7 @@ void Speaker::OnBegin(int mark) {
     if (!Owns(mark) || generation_.load() != messageGeneration_) return;
     const long index = mark - firstMark_;
     if (index <= lastBegun_) return;
-    if (!begunSent_) {
-        output_.Event("701 BEGIN\n");
-        begunSent_ = true;
-    }
-    if (message_.kind == ModuleMessage::Text)
-        for (long k = lastBegun_ + 1; k <= index; ++k) EmitMarks(message_.text.segments[static_cast<size_t>(k)].marksBefore);
+    EmitMarksThrough(index);
     lastBegun_ = index;
     HandMore();
 }
@@ -162,17 +182,23 @@ void Speaker::OnEnd(int mark) {
     // never came (the engine skipped it) is closed when the driver is idle.
     const bool lastEnded = lastBegun_ == static_cast<long>(count_) - 1;
     if (handed_ == count_ && (lastEnded || !api_.IsPlaying())) {
-        if (!begunSent_) output_.Event("701 BEGIN\n");
-        begunSent_ = true;
-        if (message_.kind == ModuleMessage::Text) {
-            for (long k = lastBegun_ + 1; k < static_cast<long>(count_); ++k)
-                EmitMarks(message_.text.segments[static_cast<size_t>(k)].marksBefore);
-            EmitMarks(message_.text.marksAfter);
-        }
-        EmitEnd();
+        FinishMessage();
         return;
     }
     HandMore();
+}
+
+void Speaker::FinishMessage() {
+    if (message_.kind == ModuleMessage::Text) EmitMarksThrough(static_cast<long>(count_) - 1);
+    EmitMarks(message_.text.marksAfter);
+    output_.Event("702 END\n");
+    active_ = false;
+}
+
+void Speaker::EmitMarksThrough(long index) {
+    if (message_.kind != ModuleMessage::Text) return;
+    for (long k = marksThrough_ + 1; k <= index; ++k) EmitMarks(message_.text.segments[static_cast<size_t>(k)].marksBefore);
+    if (index > marksThrough_) marksThrough_ = index;
 }
 
 void Speaker::OnStopped(bool pause) {
@@ -186,7 +212,3 @@ void Speaker::EmitMarks(const std::vector<std::string>& marks) {
     for (const std::string& name : marks) output_.Event("700-" + name + "\n700 INDEX MARK\n");
 }
 
-void Speaker::EmitEnd() {
-    output_.Event("702 END\n");
-    active_ = false;
-}

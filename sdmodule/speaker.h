@@ -54,10 +54,12 @@ private:
     void OnBegin(int mark);
     void OnEnd(int mark);
     void OnStopped(bool pause);
+    void CheckStalled();
+    void FinishMessage();
     void HandMore();
     void Hand(size_t index);
     void EmitMarks(const std::vector<std::string>& marks);
-    void EmitEnd();
+    void EmitMarksThrough(long index);
     bool Owns(int mark) const;
 
     KalApi& api_;
@@ -83,6 +85,8 @@ private:
     size_t count_ = 0;      // pieces handed to the driver in all
     size_t handed_ = 0;     // pieces handed so far
     long lastBegun_ = -1;   // the piece that began last
+    long marksThrough_ = -1;  // the marks before pieces up to this one are sent
     bool begunSent_ = false;
+    int quietChecks_ = 0;   // inbox checks in a row that found the driver idle
     int nextMark_ = 1;      // marks are never reused soon, so a stopped text's late notice is known
 };

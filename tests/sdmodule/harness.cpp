@@ -331,7 +331,7 @@ bool SpeechWorld::Start(const std::string& where, const std::vector<std::vector<
         conf << "AudioOutputMethod \"pulse\"\n";
     }
     if (!dispatcher_.Start({"speech-dispatcher", "-s", "-t", "0", "-C", folder + "speechd", "-S", ssipSocket, "-P",
-                            folder + "speechd.pid", "-L", folder + "logs", "-l", "3"},
+                            folder + "speechd.pid", "-L", folder + "logs", "-l", getenv("SD_KAL_LOG_LEVEL") ? getenv("SD_KAL_LOG_LEVEL") : "3"},
                            environment_, folder + "logs/speechd.out")) {
         error = "cannot start speech-dispatcher";
         return false;

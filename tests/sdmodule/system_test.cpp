@@ -24,6 +24,8 @@ constexpr auto kStopSilenceLimit = std::chrono::milliseconds(300);
 constexpr auto kQuiet = std::chrono::milliseconds(250);
 constexpr auto kEventLimit = std::chrono::seconds(10);
 constexpr auto kSoundLimit = std::chrono::seconds(3);
+// The begin may come this much after the first sound at the sink.
+constexpr auto kBeginAfterSoundMax = std::chrono::milliseconds(25);
 // The end may come this much before the sink has played the last sound (the
 // monitor's own delay).
 constexpr auto kEndBeforeSoundMax = std::chrono::milliseconds(150);
@@ -111,6 +113,11 @@ TEST_F(SdModuleTest, SpeechIsHeardAndEveryMarkArrivesInOrder) {
     EXPECT_EQ((std::vector<std::string>{"701", "700 start", "700 one", "700 two", "700 three", "702"}), seen);
     Clock::time_point heard;
     ASSERT_TRUE(world->monitor.WaitForSound(asked, asked + kSoundLimit, heard)) << "nothing arrived at the sink";
+    ASSERT_FALSE(events.empty());
+    // The begin comes with the first sound, not a hand-over's wait later.
+    EXPECT_LT(events[0].arrived, heard + kBeginAfterSoundMax)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(events[0].arrived - heard).count()
+        << " ms after the first sound";
     // The marks come as the speech reaches them, and the end when the last
     // text has been heard, not when an earlier one ended.
     ASSERT_EQ(6u, events.size());
