@@ -4,6 +4,10 @@
 #include <cstdlib>
 
 namespace {
+// speech-dispatcher's AudioPulseMinLength as shipped, in ms: the latency of the
+// engine's PulseAudio stream until AUDIO names another.
+constexpr const char* kPulseLatencyMs = "10";
+
 // speech-dispatcher's rate and volume run from -100 to 100, the driver's from
 // 0 to 100. Rate 0 is the driver's 50, eSpeak's normal speed; volume 0 is
 // speech-dispatcher's normal level and the driver's full one, which is the
@@ -20,6 +24,14 @@ std::string KeyText(const std::string& key) {
         text += code < 0x80 || (code >= 0xA0 && code < 0x100) ? static_cast<char>(code) : '?';
     }
     return text;
+}
+
+// Sets an environment variable the engine reads at its start; true when it changed.
+bool SetVariable(const char* name, const std::string& value) {
+    const char* now = getenv(name);
+    if (now && value == now) return false;
+    setenv(name, value.c_str(), 1);
+    return true;
 }
 
 bool Numeric(const std::string& value, long& number) {
@@ -92,8 +104,11 @@ void Module::Init() {
         return;
     }
     // The engine reads its output at its start, which is the driver's load:
-    // speech goes to PulseAudio (the product's own default is a WAV file).
+    // speech goes to PulseAudio (the product's own default is a WAV file),
+    // with the latency speech-dispatcher asks for by default (AUDIO may ask
+    // for another): the engine's own 100 ms let a stop be heard for 50 ms more.
     setenv("KAL_ESPEAK_OUTPUT", "pulse", 1);
+    setenv("PULSE_LATENCY_MSEC", kPulseLatencyMs, 1);
     const std::string path = settings_.driver[0] == '/' ? settings_.driver : ProgramFolder() + settings_.driver;
     driverFolder_ = path.substr(0, path.rfind('/') + 1);
     if (!api_.Load(path, error)) {
@@ -132,13 +147,14 @@ void Module::Audio() {
     output_.Reply("207 OK RECEIVING AUDIO SETTINGS\n", true);
     std::vector<std::string> lines;
     ReadBlock(lines);
-    std::string method, device;
+    std::string method, device, latency;
     for (const std::string& line : lines) {
         const size_t equals = line.find('=');
         if (equals == std::string::npos) continue;
         const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
         if (key == "audio_output_method") method = value;
         else if (key == "audio_pulse_device") device = value;
+        else if (key == "audio_pulse_min_length") latency = value;
     }
     // The driver plays its own audio: handing samples back to the server
     // ("server") is refused, and the server offers the next method.
@@ -147,21 +163,23 @@ void Module::Audio() {
                       "'\n300 UNKNOWN ERROR\n");
         return;
     }
-    if (!device.empty() && device != "default") {
-        // A sink of its own: the engine opens its stream at its start.
-        const char* sink = getenv("PULSE_SINK");
-        if (!sink || device != sink) {
-            setenv("PULSE_SINK", device.c_str(), 1);
-            if (ready_) {
-                api_.Terminate();
-                if (api_.Initialize() == -1) {
-                    output_.Reply("300-the driver's engine did not start on the sink '" + device + "'\n300 UNKNOWN ERROR\n");
-                    return;
-                }
-                currentVoice_.clear();
-                ApplyVoice();
-            }
+    // The engine opens its stream at its start: another sink or latency than
+    // it started with needs a new start.
+    bool changed = false;
+    long number;
+    if (!latency.empty() && Numeric(latency, number) && number > 0) changed |= SetVariable("PULSE_LATENCY_MSEC", latency);
+    if (!device.empty() && device != "default") changed |= SetVariable("PULSE_SINK", device);
+    if (changed && ready_) {
+        api_.Terminate();
+        if (api_.Initialize() == -1) {
+            output_.Reply("300-the driver's engine did not start again on the sink '" + device + "' with a latency of " +
+                          latency + " ms\n300 UNKNOWN ERROR\n");
+            return;
         }
+        currentVoice_.clear();
+        ApplyVoice();
+        if (!rate_.empty()) ApplyParameter(KAL_PARAM_RATE, rate_);
+        if (!volume_.empty()) ApplyParameter(KAL_PARAM_VOLUME, volume_);
     }
     output_.Reply("203 OK AUDIO INITIALIZED\n");
 }

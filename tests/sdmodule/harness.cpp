@@ -96,6 +96,17 @@ void Child::Stop() {
     outFd_ = -1;
 }
 
+bool Child::Wait(std::chrono::milliseconds limit) {
+    const auto until = Clock::now() + limit;
+    int status;
+    while (pid_ && waitpid(pid_, &status, WNOHANG) == 0) {
+        if (Clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pid_ = 0;
+    return true;
+}
+
 bool Monitor::Start(const std::string& server, const std::vector<std::string>& environment, const std::string& log) {
     // A short latency: blocks arrive as they play, so arrival times are the figures.
     if (!recorder_.Start({"parec", "--server=" + server, "--device=kaltest.monitor", "--format=s16le",
@@ -284,7 +295,7 @@ void SsipClient::DropEvents() {
 }
 
 bool SpeechWorld::Start(const std::string& where, const std::vector<std::vector<std::string>>& modules,
-                        std::string& error) {
+                        std::string& error, const std::vector<std::string>& settings) {
     folder = where;
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder + "pulse");
@@ -329,6 +340,7 @@ bool SpeechWorld::Start(const std::string& where, const std::vector<std::vector<
         conf << "DefaultModule " << modules.front()[0] << "\n";
         conf << "DefaultLanguage \"en-US\"\n";
         conf << "AudioOutputMethod \"pulse\"\n";
+        for (const std::string& line : settings) conf << line << "\n";
     }
     if (!dispatcher_.Start({"speech-dispatcher", "-s", "-t", "0", "-C", folder + "speechd", "-S", ssipSocket, "-P",
                             folder + "speechd.pid", "-L", folder + "logs", "-l", getenv("SD_KAL_LOG_LEVEL") ? getenv("SD_KAL_LOG_LEVEL") : "3"},

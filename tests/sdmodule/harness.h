@@ -25,6 +25,8 @@ public:
     bool Start(const std::vector<std::string>& args, const std::vector<std::string>& environment,
                const std::string& out, bool pipeOut = false);
     void Stop();
+    // Waits for the end of a program that ends by itself; false after limit.
+    bool Wait(std::chrono::milliseconds limit);
     int outFd() const { return outFd_; }
     pid_t pid() const { return pid_; }
     ~Child() { Stop(); }
@@ -96,12 +98,16 @@ private:
 // default module).
 class SpeechWorld {
 public:
-    // folder: created fresh; modules: {name, binary, config}.
-    bool Start(const std::string& folder, const std::vector<std::vector<std::string>>& modules, std::string& error);
+    // folder: created fresh; modules: {name, binary, config}; settings: more
+    // lines of speechd.conf.
+    bool Start(const std::string& folder, const std::vector<std::vector<std::string>>& modules, std::string& error,
+               const std::vector<std::string>& settings = {});
     void Stop();
     ~SpeechWorld() { Stop(); }
     Monitor monitor;
     std::string folder, ssipSocket, pulseSocket;
+    // The environment of the servers: for a PulseAudio client of this world.
+    const std::vector<std::string>& environment() const { return environment_; }
 
 private:
     std::vector<std::string> environment_;
