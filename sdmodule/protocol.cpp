@@ -81,16 +81,24 @@ int Module::Run() {
         else if (line == "SET") Set();
         else if (line == "SPEAK" || line == "CHAR" || line == "KEY" || line == "SOUND_ICON") Speak(line);
         else if (line == "QUIT") {
-            speaker_.Finish();
-            if (ready_) api_.Terminate();
+            Shutdown();
             output_.Reply("210 OK QUIT\n");
             return 0;
         } else {
             output_.Reply("300 ERR UNKNOWN COMMAND\n");
         }
     }
-    speaker_.Finish();
+    // The server went away.
+    Shutdown();
     return 1;
+}
+
+void Module::Shutdown() {
+    speaker_.Finish();
+    // After it the driver calls the speaker's callback no more, so the module
+    // may go.
+    if (ready_) api_.Terminate();
+    ready_ = false;
 }
 
 void Module::Init() {

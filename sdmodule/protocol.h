@@ -28,6 +28,7 @@ private:
     void ListVoices();
     void Set();
     void Speak(const std::string& command);
+    void Shutdown();
     void ApplyVoice();
     void ApplyParameter(int parameter, const std::string& value);
     void Log(int level, const std::string& text) const;
