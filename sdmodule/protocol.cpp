@@ -280,9 +280,10 @@ void Module::Speak(const std::string& command) {
             message.kind = ModuleMessage::Char;
             message.code = code;
         } else {
-            // No name in the driver's profile: the engine names a lone character itself.
+            // No name in the driver's profile: the engine names a lone
+            // character itself, but says nothing for a lone blank.
             message.kind = ModuleMessage::Text;
-            const std::u16string text = Utf16FromUtf8(data == "space" ? " " : data);
+            const std::u16string text = Utf16FromUtf8(data == " " ? "space" : data);
             if (!text.empty()) message.text.segments.push_back(Segment{text, {}});
         }
     } else if (command == "KEY") {

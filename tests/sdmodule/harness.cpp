@@ -78,6 +78,12 @@ bool Child::Start(const std::vector<std::string>& args, const std::vector<std::s
 }
 
 void Child::Stop() {
+    StopProcess();
+    if (outFd_ >= 0) close(outFd_);
+    outFd_ = -1;
+}
+
+void Child::StopProcess() {
     if (pid_) {
         kill(pid_, SIGTERM);
         const auto until = Clock::now() + kProcessEndLimit;
@@ -92,8 +98,6 @@ void Child::Stop() {
         }
         pid_ = 0;
     }
-    if (outFd_ >= 0) close(outFd_);
-    outFd_ = -1;
 }
 
 bool Child::Wait(std::chrono::milliseconds limit) {
@@ -126,8 +130,10 @@ bool Monitor::Start(const std::string& server, const std::vector<std::string>& e
 }
 
 void Monitor::Stop() {
-    recorder_.Stop();  // closes the pipe: the reader ends
+    // The recorder's end ends the reader's pipe; the pipe is closed only then.
+    recorder_.StopProcess();
     if (reader_.joinable()) reader_.join();
+    recorder_.Stop();
 }
 
 void Monitor::Read() {

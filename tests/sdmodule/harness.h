@@ -24,7 +24,10 @@ public:
     // out: a file for stdout ("" with pipeOut: a pipe, read from outFd()).
     bool Start(const std::vector<std::string>& args, const std::vector<std::string>& environment,
                const std::string& out, bool pipeOut = false);
+    // Ends the process and closes the pipe.
     void Stop();
+    // Ends the process only: a reader of the pipe then sees its end.
+    void StopProcess();
     // Waits for the end of a program that ends by itself; false after limit.
     bool Wait(std::chrono::milliseconds limit);
     int outFd() const { return outFd_; }

@@ -139,6 +139,22 @@ TEST_F(SdModuleTest, SpeechIsHeardAndEveryMarkArrivesInOrder) {
         << " ms of sound after the end";
 }
 
+TEST_F(SdModuleTest, CharactersAndKeysAreSpoken) {
+    for (const char* command : {"CHAR a", "CHAR space", "KEY shift_a", "KEY kp-enter"}) {
+        client->DropEvents();
+        const Clock::time_point asked = Clock::now();
+        EXPECT_EQ(2, client->Command(command).code / 100) << command;
+        const std::vector<SsipMessage> events = EventsUntilDone();
+        ASSERT_FALSE(events.empty()) << command;
+        EXPECT_EQ(701, events.front().code) << command;
+        EXPECT_EQ(702, events.back().code) << command;
+        Clock::time_point heard;
+        EXPECT_TRUE(world->monitor.WaitForSound(asked, asked + kSoundLimit, heard)) << command << ": nothing heard";
+        Clock::time_point last;
+        world->monitor.WaitForQuiet(kQuiet, Clock::now() + kEventLimit, last);
+    }
+}
+
 TEST_F(SdModuleTest, StopSilencesTheSinkWithinTheBound) {
     std::vector<Clock::duration> silences;
     for (int stop = 0; stop < kStops; ++stop) {
