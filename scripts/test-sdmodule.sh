@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # sd_kal's tests on the native product build: its parts, INIT failures, and
 # the module under Debian's speech-dispatcher with a private PulseAudio null
-# sink (sound, marks, stop, pause and resume, rate, voices). About 40 s.
+# sink (sound, marks, characters and keys, stop, pause and resume, rate,
+# voices). About 50 s.
 #   usage: test-sdmodule.sh [GTEST_FILTER]   (NATIVE_PRODUCT_DIR: another build tree)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
