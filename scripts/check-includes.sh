@@ -2,7 +2,9 @@
 # Checks that the driver's includes point one way: a file may include the
 # headers of its own folder and of the folders after it in ORDER, never of a
 # folder before it. The public header (include/) and system headers are allowed
-# everywhere; tests/, simengine/ and kalsay/ are not checked.
+# everywhere; tests/, simengine/ and kalsay/ are not checked. The programs in
+# HOSTS use the driver as any host does: they include none of its folders
+# (the public header, kalsay's binding and their own headers only).
 # Prints every upward include and their count, then the number of includes from
 # each folder into each other one; fails when an include points upward.
 #   usage: check-includes.sh [ROOT]    (ROOT: the source tree, default this one)
@@ -10,6 +12,7 @@ set -euo pipefail
 
 # The folders from the top down: each may include only the ones after it.
 ORDER="driver voices speech engine config platform"
+HOSTS="sdmodule"
 
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 read -ra folders <<<"$ORDER"
@@ -40,6 +43,26 @@ for from in "${folders[@]}"; do
 done
 echo "upward includes: $upward"
 
+inward=0
+for host in $HOSTS; do
+  [ -d "$root/$host" ] || continue
+  while IFS= read -r file; do
+    while IFS= read -r match; do
+      line=${match%%:*}
+      [[ $match =~ \"([^\"]+)\" ]] || continue
+      header=${BASH_REMATCH[1]}
+      while [[ $header == ./* || $header == ../* ]]; do header=${header#*/}; done
+      [[ $header == */* ]] || continue
+      to=${header%%/*}
+      if [ -n "${rank[$to]+set}" ]; then
+        echo "${file#"$root"/}:$line: includes $header (a host sees only the public header)"
+        inward=$((inward + 1))
+      fi
+    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
+  done < <(find "$root/$host" -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+done
+echo "host includes of the driver's folders: $inward"
+
 echo "includes from each folder (rows) into the others (columns), order: $ORDER"
 printf '%-10s' ""
 for to in "${folders[@]}"; do printf '%9s' "$to"; done
@@ -52,4 +75,4 @@ for from in "${folders[@]}"; do
   echo
 done
 
-((upward == 0))
+((upward == 0 && inward == 0))

@@ -6,7 +6,9 @@
 # same bytes (reproducible_test.sh), and the native Debian package installed
 # here, built against and removed (deb_test.sh); then the native
 # sanitizer, thread-checker, load and fuzz runs
-# (scripts/sanitize.sh; SANITIZE=0 skips them). Every part runs; any failure fails.
+# (scripts/sanitize.sh; SANITIZE=0 skips them); then speech-dispatcher's output
+# module on the native product (scripts/test-sdmodule.sh; SDMODULE=0 skips it).
+# Every part runs; any failure fails.
 source "$(dirname "$0")/lib.sh"
 kal_setup
 echo "test: building the 32-bit tree"
@@ -39,5 +41,8 @@ else
 fi
 if [ "${SANITIZE:-1}" != 0 ]; then
   bash "$root/scripts/sanitize.sh" || status=1
+fi
+if [ "${SDMODULE:-1}" != 0 ]; then
+  bash "$root/scripts/test-sdmodule.sh" || status=1
 fi
 exit $status

@@ -20,6 +20,9 @@ put platform/p.rc '#include "driver/version.h"'
 put tests/t.cpp '#include "driver/driver.h"'
 put simengine/e.cpp '#include "speech/speech.h"'
 put kalsay/k.cpp '#include "driver/driver.h"'
+# A host program: the public header, kalsay's binding and its own headers only.
+put sdmodule/m.cpp '#include "kal_drv.h"' '#include "kalsay/kal_api.h"' '#include "sdmodule/m.h"' \
+  '#include "speech/speech.h"' '#include "../engine/engine.h"'
 output=$(bash "$check" "$work/$tree")
 status=$?
 [ "$status" -ne 0 ] || fail "$tree: passed with upward includes"
@@ -32,6 +35,9 @@ expect_line 'config/c.h:2: includes driver/driver.h (driver is above config)'
 expect_line 'platform/p.cpp:2: includes config/config.h (config is above platform)'
 expect_line 'platform/p.rc:1: includes driver/version.h (driver is above platform)'
 expect_line 'upward includes: 6'
+expect_line 'sdmodule/m.cpp:4: includes speech/speech.h (a host sees only the public header)'
+expect_line 'sdmodule/m.cpp:5: includes engine/engine.h (a host sees only the public header)'
+expect_line 'host includes of the driver'"'"'s folders: 2'
 # Rows include columns; a folder's own headers are not counted.
 expect_line '             driver   voices   speech   engine   config platform'
 expect_line 'driver            .        1        0        0        0        1'
@@ -46,10 +52,12 @@ put speech/s.cpp '#include "engine/engine.h"'
 put engine/e.cpp '#include "config/config.h"' '#include "platform/platform.h"'
 put config/c.cpp '#include "platform/platform.h"' '#include "kal_drv.h"'
 put platform/p.cpp '#include <windows.h>'
+put sdmodule/m.cpp '#include "kal_drv.h"' '#include "kalsay/kal_api.h"' '#include "sdmodule/m.h"'
 output=$(bash "$check" "$work/$tree")
 status=$?
 [ "$status" -eq 0 ] || fail "$tree: failed (status $status):"$'\n'"$output"
 expect_line 'upward includes: 0'
+expect_line 'host includes of the driver'"'"'s folders: 0'
 expect_line 'engine            0        0        0        .        1        1'
 
 finish
