@@ -88,6 +88,9 @@ struct LocalTime {
 LocalTime PlatformLocalTime();
 void PlatformSleep(uint32_t milliseconds);
 uint32_t PlatformCurrentThreadId();
+// Whether a thread of this process with that id still runs (true when the
+// system will not say): for a lock holder that a host may have killed.
+bool PlatformThreadExists(uint32_t threadId);
 uint32_t PlatformTickCount();
 
 // --- Locks ---------------------------------------------------------------------------

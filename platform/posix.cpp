@@ -360,6 +360,9 @@ void PlatformSleep(uint32_t milliseconds) {
 }
 
 uint32_t PlatformCurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+bool PlatformThreadExists(uint32_t threadId) {
+    return syscall(SYS_tgkill, getpid(), static_cast<pid_t>(threadId), 0) == 0 || errno != ESRCH;
+}
 
 uint32_t PlatformTickCount() {
     struct timespec now;

@@ -139,6 +139,13 @@ LocalTime PlatformLocalTime() {
 
 void PlatformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
 uint32_t PlatformCurrentThreadId() { return GetCurrentThreadId(); }
+bool PlatformThreadExists(uint32_t threadId) {
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, threadId);
+    if (!thread) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such thread
+    const bool running = WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+    CloseHandle(thread);
+    return running;
+}
 uint32_t PlatformTickCount() { return GetTickCount(); }
 
 static_assert(sizeof(PlatformLock::word) == sizeof(SRWLOCK), "PlatformLock holds an SRWLOCK");
