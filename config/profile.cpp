@@ -39,10 +39,15 @@ struct Write {
 // The thread that owns the batch (0: none). Only that thread touches the rest;
 // every other thread keeps using the system's routines meanwhile.
 std::atomic<uint32_t> batchThread{0};
-ProfileText batchText;
-std::string batchLoaded;           // the file's bytes when the batch began
-bool batchExisted = false;         // whether the file was there then
-std::vector<Write> batchWrites;    // in call order, to replay them one by one if needed
+struct Batch {
+    ProfileText text;
+    std::string loaded;         // the file's bytes when the batch began
+    bool existed = false;       // whether the file was there then
+    std::vector<Write> writes;  // in call order, to replay them one by one if needed
+};
+// Exists only while a batch runs: the module keeps no record for the runtime to
+// destroy at an unload that pins it (and that a new load would find destroyed).
+Batch* batch;
 
 bool InBatch() { return batchThread.load(std::memory_order_relaxed) == PlatformCurrentThreadId(); }
 
@@ -92,17 +97,14 @@ FileRead ReadWholeFile(std::string& bytes) {
 }
 
 void ReplayWrites() {
-    for (const Write& w : batchWrites)
+    for (const Write& w : batch->writes)
         PlatformProfileWriteString(w.section.c_str(), w.key.c_str(), w.value.c_str(), profilePath);
 }
 
 void ReleaseBatch() {
+    delete batch;
+    batch = nullptr;
     batchThread = 0;
-    batchLoaded.clear();
-    batchLoaded.shrink_to_fit();
-    batchWrites.clear();
-    batchWrites.shrink_to_fit();
-    batchText.Clear();
 }
 
 // Memory ran out inside the batch: the writes so far go to the system one by
@@ -117,16 +119,16 @@ void AbandonBatch() {
 // file that cannot be read now is not written at all, and a rewrite that fails
 // (no room) leaves the file as it was: the defaults are written at a later start.
 void FlushBatch() {
-    if (!batchText.changed()) return;
+    if (!batch->text.changed()) return;
     std::string now;
     const FileRead read = ReadWholeFile(now);
     if (read == FileRead::Busy) {
         LogWrite(LOG_ERR, "kal.ini nicht lesbar: Vorgaben nicht geschrieben");
         return;
     }
-    const bool same = read == FileRead::Read ? now == batchLoaded && batchExisted : !batchExisted;
+    const bool same = read == FileRead::Read ? now == batch->loaded && batch->existed : !batch->existed;
     if (same) {
-        const std::string bytes = batchText.Bytes();
+        const std::string bytes = batch->text.Bytes();
         if (!PlatformFileReplace(profilePath, bytes.data(), bytes.size()))
             LogWrite(LOG_ERR, "kal.ini nicht geschrieben: Vorgaben nicht gespeichert");
         return;
@@ -146,7 +148,7 @@ bool BatchTakes(const char* key, const char* section, const char* fallback) {
 uint32_t ReadString(const char* section, const char* key, const char* fallback, char* out, uint32_t size) {
     if (InBatch()) {
         try {
-            return batchText.GetString(section, key, fallback, out, size);
+            return batch->text.GetString(section, key, fallback, out, size);
         } catch (...) {
             AbandonBatch();
         }
@@ -157,8 +159,8 @@ uint32_t ReadString(const char* section, const char* key, const char* fallback, 
 void WriteString(const char* section, const char* key, const char* value) {
     if (InBatch()) {
         try {
-            batchWrites.push_back(Write{section, key, value});
-            batchText.WriteString(section, key, value);
+            batch->writes.push_back(Write{section, key, value});
+            batch->text.WriteString(section, key, value);
             return;
         } catch (...) {
             AbandonBatch();  // writing the same value once more changes nothing
@@ -177,7 +179,7 @@ int32_t NumberFromText(const char* section, const char* key, const char* text, i
     if (plain) return ProfileParseInt(text);
     if (InBatch()) {
         try {
-            return batchText.GetInt(section, key, fallback);
+            return batch->text.GetInt(section, key, fallback);
         } catch (...) {
             AbandonBatch();
         }
@@ -222,10 +224,10 @@ bool LoadBatch() {
         *slash = '\0';
         if (!PlatformFolderExists(folder)) return false;
     }
-    if (!batchText.Load(bytes, exists)) return false;
-    batchLoaded.swap(bytes);
-    batchExisted = exists;
-    batchWrites.clear();
+    if (!batch->text.Load(bytes, exists)) return false;
+    batch->loaded.swap(bytes);
+    batch->existed = exists;
+    batch->writes.clear();
     return true;
 }
 }  // namespace
@@ -238,6 +240,7 @@ bool ProfileBatchBegin() {
     if (!batchThread.compare_exchange_strong(none, kLoading)) return false;
     bool loaded = false;
     try {
+        batch = new Batch;
         loaded = LoadBatch();
     } catch (...) {
         loaded = false;

@@ -12,6 +12,8 @@ int32_t GoInitSpeech() {
     if (BeginEngineSession(CbOutNotify) != 0) return -1;
     RegisterEngineVoices();
     CompleteEngineSession();
+    // Also after an unload that pinned the driver, whose shut-down closed them.
+    NotificationsOpenToHost(true);
     return 0;
 }
 

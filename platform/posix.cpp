@@ -192,19 +192,19 @@ bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool 
 }
 
 namespace {
-std::string writeRoomFolder;  // platform_testing.h; -1: no limit
+char writeRoomFolder[260];  // platform_testing.h; a plain array, no record for the runtime to destroy
 int64_t writeRoom = -1;
 }  // namespace
 
 void PlatformTestingSetWriteRoom(const char* folder, int64_t room) {
-    writeRoomFolder = folder ? folder : "";
+    snprintf(writeRoomFolder, sizeof writeRoomFolder, "%s", folder ? folder : "");
     writeRoom = room;
 }
 
 bool PlatformFileReplace(const char* path, const char* bytes, size_t length) {
     const std::string target = NativePath(path), fresh = target + ".neu";
     size_t fits = length;
-    if (writeRoom >= 0 && strncmp(path, writeRoomFolder.c_str(), writeRoomFolder.size()) == 0 &&
+    if (writeRoom >= 0 && strncmp(path, writeRoomFolder, strlen(writeRoomFolder)) == 0 &&
         static_cast<uint64_t>(writeRoom) < length)
         fits = static_cast<size_t>(writeRoom);
     int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

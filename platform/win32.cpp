@@ -1,6 +1,7 @@
 // Windows implementation of the platform operations.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -93,13 +94,13 @@ bool PlatformProfileWriteString(const char* section, const char* key, const char
 namespace {
 // The room tests leave for writes into one folder (platform_testing.h); -1: no limit.
 // Set only while no other thread writes files.
-std::string writeRoomFolder;
+char writeRoomFolder[260];  // a plain array: no record for the runtime to destroy
 int64_t writeRoom = -1;
 
 // WriteFile, within the room a test left: a full disk takes what fits and fails.
 bool WriteBytes(HANDLE file, const char* path, const char* bytes, size_t length) {
     size_t fits = length;
-    const bool limited = writeRoom >= 0 && strncmp(path, writeRoomFolder.c_str(), writeRoomFolder.size()) == 0;
+    const bool limited = writeRoom >= 0 && strncmp(path, writeRoomFolder, strlen(writeRoomFolder)) == 0;
     if (limited && static_cast<uint64_t>(writeRoom) < length) fits = static_cast<size_t>(writeRoom);
     DWORD written = 0;
     const BOOL ok = fits == 0 || WriteFile(file, bytes, static_cast<DWORD>(fits), &written, nullptr);
@@ -110,7 +111,7 @@ bool WriteBytes(HANDLE file, const char* path, const char* bytes, size_t length)
 }  // namespace
 
 void PlatformTestingSetWriteRoom(const char* folder, int64_t room) {
-    writeRoomFolder = folder ? folder : "";
+    snprintf(writeRoomFolder, sizeof writeRoomFolder, "%s", folder ? folder : "");
     writeRoom = room;
 }
 
