@@ -19,6 +19,9 @@
 //  - A thread that gave up waiting, or a nested call that may not start a text,
 //    leaves nextRequested; the handing thread then takes one more text unless a
 //    waiting thread will, so no text waits while the engine is idle.
+//  - A text the engine refuses because it is busy goes back to its slot (at most
+//    kBusyRefusalsKept times in a row); the engine's end or the host's next call
+//    hands it over again.
 //  - The wait after a start (kSpeakStartWaitMs) is spent after the hand-over.
 //  - A stop, a voice change and the shut-down hold hand-overs (they may nest,
 //    from another thread or from inside the host's callback) and wait for the

@@ -474,7 +474,7 @@ TEST_F(HostileHostTest, ARefusedCallReturnsAFailure) {
             });
             while (!starting.load()) PlatformSleep(1);
             PlatformSleep(50);
-            wchar_t punctuation[] = L".,";
+            kal_char16 punctuation[] = {u'.', u',', 0};
             char language[16] = "0049";
             KalVoiceFilter filter{nullptr, language, nullptr, 0, 0, 0};
             const struct {
