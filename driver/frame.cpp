@@ -22,8 +22,10 @@ void ProcessAttach() {
     ProfileGetInt("DEBUG", &debugLevel, 0, "Default");
     LogSetLevel(debugLevel);
     LogOpen(protocolPath, IdentificationString);
-    // A driver pinned at its last unload keeps that life's records: no text of it is left.
+    // A driver pinned at its last unload keeps that life's records: no text and no
+    // callback of it are left.
     QueueClear();
+    NotificationsSetHostCallback(nullptr);
     GoInitSpeech();
 }
 

@@ -93,13 +93,19 @@ int KAL_CDECL UnloadingCallback(const KalSynthEvent* event) {
     if (!WaitFor(unloadedInside)) end(false, "the callback never unloaded the driver");
     Sleep(kAfterReturnMs);  // the engine's thread is back in the driver and the engine, or the process is gone
     const std::string line = "ERR:: Entladen im Callback: Treiber und Sprachausgabe bleiben geladen";
-    end(LinesStartingWith(ReadLines(host.folder + "kal.pro"), line).size() == 1, "no line saying the driver stays");
+    if (LinesStartingWith(ReadLines(host.folder + "kal.pro"), line).size() != 1) end(false, "no line saying the driver stays");
+    // Loaded again, the driver speaks and the host hears it.
+    host.Load();
+    host.UseCallback();
+    if (host.Initialize() == -1) end(false, "kal_Initialize after the reload gave -1");
+    host.Key("h0n2");
+    end(host.WaitForEvents(2, kEventLimitMs), "no begin and end after the reload");
 }
 }  // namespace
 
 // FreeLibrary from inside the host's callback: the thread it runs on returns
-// through the driver into the engine, so neither is unmapped. Before, the unload
-// returned into unmapped code and the host crashed.
+// through the driver into the engine, so neither is unmapped, and a new load
+// speaks. Before, the unload returned into unmapped code and the host crashed.
 TEST(Unload, FromInsideTheCallbackNothingIsUnmappedUnderIt) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(UnloadFromInsideTheCallback("simengine/nalvoapi.dll"), ::testing::ExitedWithCode(0), "")
