@@ -39,42 +39,72 @@ struct Write {
 // The thread that owns the batch (0: none). Only that thread touches the rest;
 // every other thread keeps using the system's routines meanwhile.
 std::atomic<uint32_t> batchThread{0};
-ProfileText batchText;
-std::string batchLoaded;           // the file's bytes when the batch began
-bool batchExisted = false;         // whether the file was there then
-std::vector<Write> batchWrites;    // in call order, to replay them one by one if needed
+struct Batch {
+    ProfileText text;
+    std::string loaded;         // the file's bytes when the batch began
+    bool existed = false;       // whether the file was there then
+    std::vector<Write> writes;  // in call order, to replay them one by one if needed
+};
+// Exists only while a batch runs: the module keeps no record for the runtime to
+// destroy at an unload that pins it (and that a new load would find destroyed).
+Batch* batch;
 
 bool InBatch() { return batchThread.load(std::memory_order_relaxed) == PlatformCurrentThreadId(); }
 
-// The whole file; false when it is missing (exists false) or cannot be read.
-bool ReadWholeFile(std::string& bytes, bool& exists) {
-    bytes.clear();
-    PlatformFile file = PlatformFileOpenRead(profilePath);
-    exists = file != nullptr;
-    if (!file) return false;
-    const uint64_t size = PlatformFileSize(file);
-    bool ok = size <= kBatchFileLimit;
-    if (ok && size > 0) {
-        bytes.resize(static_cast<size_t>(size));
-        uint32_t read = 0;
-        ok = PlatformFileRead(file, &bytes[0], static_cast<uint32_t>(size), &read) && read == size;
+// A profile that exists but cannot be opened now (an editor saving it, a backup,
+// a virus scanner holding it without sharing) is asked again this often, this
+// far apart, before it counts as unreadable: never as a file without the key.
+constexpr int kProfileBusyRetries = 50;
+constexpr uint32_t kProfileBusyRetryMs = 10;
+
+// After a read that found the file busy through all its retries, the reads of
+// the next kProfileBusyRememberedMs try once each: a file held for good does not
+// cost every key of a start-up the whole wait.
+constexpr uint32_t kProfileBusyRememberedMs = 2000;
+std::atomic<bool> busyNoted{false};
+std::atomic<uint32_t> busyNotedAt{0};
+
+enum class FileRead { Read, Missing, Busy };
+
+// The whole file: Read; Missing when there is none; Busy when it exists but could
+// not be read within the retries, or is too large to read whole.
+FileRead ReadWholeFile(std::string& bytes) {
+    const bool busyLately = busyNoted.load() && PlatformTickCount() - busyNotedAt.load() < kProfileBusyRememberedMs;
+    for (int attempt = 0;; ++attempt) {
+        bytes.clear();
+        bool missing = false;
+        PlatformFile file = PlatformFileOpenReadOrSayWhy(profilePath, &missing);
+        if (!file) {
+            if (missing) return FileRead::Missing;
+            if (busyLately || attempt >= kProfileBusyRetries) {
+                busyNotedAt = PlatformTickCount();
+                busyNoted = true;
+                return FileRead::Busy;
+            }
+            PlatformSleep(kProfileBusyRetryMs);
+            continue;
+        }
+        const uint64_t size = PlatformFileSize(file);
+        bool ok = size <= kBatchFileLimit;
+        if (ok && size > 0) {
+            bytes.resize(static_cast<size_t>(size));
+            uint32_t read = 0;
+            ok = PlatformFileRead(file, &bytes[0], static_cast<uint32_t>(size), &read) && read == size;
+        }
+        PlatformFileClose(file);
+        return ok ? FileRead::Read : FileRead::Busy;
     }
-    PlatformFileClose(file);
-    return ok;
 }
 
 void ReplayWrites() {
-    for (const Write& w : batchWrites)
+    for (const Write& w : batch->writes)
         PlatformProfileWriteString(w.section.c_str(), w.key.c_str(), w.value.c_str(), profilePath);
 }
 
 void ReleaseBatch() {
+    delete batch;
+    batch = nullptr;
     batchThread = 0;
-    batchLoaded.clear();
-    batchLoaded.shrink_to_fit();
-    batchWrites.clear();
-    batchWrites.shrink_to_fit();
-    batchText.Clear();
 }
 
 // Memory ran out inside the batch: the writes so far go to the system one by
@@ -85,16 +115,22 @@ void AbandonBatch() {
 }
 
 // Writes what the batch changed: in one rewrite when the file is still as the
-// batch found it, else key by key through the system, in the original order.
+// batch found it, else key by key through the system, in the original order. A
+// file that cannot be read now is not written at all, and a rewrite that fails
+// (no room) leaves the file as it was: the defaults are written at a later start.
 void FlushBatch() {
-    if (!batchText.changed()) return;
+    if (!batch->text.changed()) return;
     std::string now;
-    bool exists = false;
-    const bool same = ReadWholeFile(now, exists) ? now == batchLoaded && batchExisted
-                                                 : !exists && !batchExisted && !PlatformFileExists(profilePath);
+    const FileRead read = ReadWholeFile(now);
+    if (read == FileRead::Busy) {
+        LogWrite(LOG_ERR, "kal.ini nicht lesbar: Vorgaben nicht geschrieben");
+        return;
+    }
+    const bool same = read == FileRead::Read ? now == batch->loaded && batch->existed : !batch->existed;
     if (same) {
-        const std::string bytes = batchText.Bytes();
-        PlatformFileWrite(profilePath, bytes.data(), bytes.size(), true);
+        const std::string bytes = batch->text.Bytes();
+        if (!PlatformFileReplace(profilePath, bytes.data(), bytes.size()))
+            LogWrite(LOG_ERR, "kal.ini nicht geschrieben: Vorgaben nicht gespeichert");
         return;
     }
     ReplayWrites();
@@ -112,7 +148,7 @@ bool BatchTakes(const char* key, const char* section, const char* fallback) {
 uint32_t ReadString(const char* section, const char* key, const char* fallback, char* out, uint32_t size) {
     if (InBatch()) {
         try {
-            return batchText.GetString(section, key, fallback, out, size);
+            return batch->text.GetString(section, key, fallback, out, size);
         } catch (...) {
             AbandonBatch();
         }
@@ -123,8 +159,8 @@ uint32_t ReadString(const char* section, const char* key, const char* fallback, 
 void WriteString(const char* section, const char* key, const char* value) {
     if (InBatch()) {
         try {
-            batchWrites.push_back(Write{section, key, value});
-            batchText.WriteString(section, key, value);
+            batch->writes.push_back(Write{section, key, value});
+            batch->text.WriteString(section, key, value);
             return;
         } catch (...) {
             AbandonBatch();  // writing the same value once more changes nothing
@@ -143,24 +179,44 @@ int32_t NumberFromText(const char* section, const char* key, const char* text, i
     if (plain) return ProfileParseInt(text);
     if (InBatch()) {
         try {
-            return batchText.GetInt(section, key, fallback);
+            return batch->text.GetInt(section, key, fallback);
         } catch (...) {
             AbandonBatch();
         }
     }
     return PlatformProfileGetInt(section, key, fallback, profilePath);
 }
+
+// The system's read found nothing, which it also says of a file it could not
+// open: outside a batch the key is looked up again in one whole read before its
+// default is written. Present fills out with the entry's text.
+enum class KeyLookup { Present, Missing, Unreadable };
+KeyLookup LookUpAgain(const char* section, const char* key, char* out, uint32_t size) {
+    if (InBatch()) return KeyLookup::Missing;  // the batch read the whole file already
+    try {
+        std::string bytes;
+        const FileRead read = ReadWholeFile(bytes);
+        if (read != FileRead::Read) return read == FileRead::Missing ? KeyLookup::Missing : KeyLookup::Unreadable;
+        ProfileText text;
+        // Bytes the model does not take: the system's answer stands.
+        if (!text.Load(bytes, true)) return KeyLookup::Missing;
+        return text.GetString(section, key, "", out, size) != 0 ? KeyLookup::Present : KeyLookup::Missing;
+    } catch (...) {
+        return KeyLookup::Missing;
+    }
+}
 }  // namespace
 
 namespace {
 // Loads the batch's copy of the file; false when the system must answer instead.
 bool LoadBatch() {
-    bool exists = false;
     std::string bytes;
-    if (!ReadWholeFile(bytes, exists)) {
+    const FileRead read = ReadWholeFile(bytes);
+    const bool exists = read == FileRead::Read;
+    if (!exists) {
         // A missing file in an existing folder starts empty; anything else
         // (unreadable, no folder) is left to the system.
-        if (exists || PlatformFileExists(profilePath)) return false;
+        if (read == FileRead::Busy) return false;
         char folder[sizeof profilePath];
         snprintf(folder, sizeof folder, "%s", profilePath);
         char* slash = strrchr(folder, '\\');
@@ -168,10 +224,10 @@ bool LoadBatch() {
         *slash = '\0';
         if (!PlatformFolderExists(folder)) return false;
     }
-    if (!batchText.Load(bytes, exists)) return false;
-    batchLoaded.swap(bytes);
-    batchExisted = exists;
-    batchWrites.clear();
+    if (!batch->text.Load(bytes, exists)) return false;
+    batch->loaded.swap(bytes);
+    batch->existed = exists;
+    batch->writes.clear();
     return true;
 }
 }  // namespace
@@ -184,6 +240,7 @@ bool ProfileBatchBegin() {
     if (!batchThread.compare_exchange_strong(none, kLoading)) return false;
     bool loaded = false;
     try {
+        batch = new Batch;
         loaded = LoadBatch();
     } catch (...) {
         loaded = false;
@@ -249,12 +306,15 @@ int32_t ProfileWriteInt(const char* key, int32_t value, const char* section) {
 int32_t ProfileGetInt(const char* key, int32_t* out, int32_t fallback, const char* section) {
     if (InBatch() && !BatchTakes(key, section, "")) return ProfileGetInt(key, out, fallback, section);
     char value[kReadBufferSize];
-    if (ReadString(section, key, "", value, sizeof value) != 0) {
+    KeyLookup found = ReadString(section, key, "", value, sizeof value) != 0 ? KeyLookup::Present : KeyLookup::Missing;
+    if (found == KeyLookup::Missing) found = LookUpAgain(section, key, value, sizeof value);
+    if (found == KeyLookup::Present) {
         *out = NumberFromText(section, key, value, fallback);
         return 0;
     }
     *out = fallback;
-    ProfileWriteInt(key, fallback, section);
+    // Nothing is written over a file that could not be read.
+    if (found == KeyLookup::Missing) ProfileWriteInt(key, fallback, section);
     return 1;
 }
 
@@ -269,10 +329,13 @@ int32_t ProfileGetString(const char* key, char* out, uint32_t outSize, const cha
     value[0] = '\0';
     CopyCut(out, outSize, "");
     int32_t result;
-    if (ReadString(section, key, "", value, sizeof value) != 0) {
+    KeyLookup found = ReadString(section, key, "", value, sizeof value) != 0 ? KeyLookup::Present : KeyLookup::Missing;
+    if (found == KeyLookup::Missing) found = LookUpAgain(section, key, value, sizeof value);
+    if (found == KeyLookup::Present) {
         result = 0;
     } else {
-        WriteString(section, key, fallback);
+        // Nothing is written over a file that could not be read.
+        if (found == KeyLookup::Missing) WriteString(section, key, fallback);
         CopyCut(value, sizeof value, fallback);
         result = 1;
     }

@@ -1,4 +1,5 @@
 #include "driver/driver.h"
+#include "platform/platform.h"
 
 // The standard entry point: module handle, reason, reserved; always 1.
 extern "C" int __stdcall DllMain(void*, unsigned long reason, void* reserved) {
@@ -10,6 +11,9 @@ extern "C" int __stdcall DllMain(void*, unsigned long reason, void* reserved) {
             ProcessAttach();
         } catch (...) {
         }
+        // The loading thread may be a host thread that never unloads the driver:
+        // its record in the thread runtime goes back now, or it would outlive the module.
+        PlatformEndThreadRuntime();
         break;
     case 0:  // process detach
         ProcessDetach(reserved != nullptr);

@@ -7,13 +7,20 @@
 // Serialises, for its scope, the host calls that change the engine session or read
 // what a start-up rewrites (start-up and shut-down, voice selection and lists,
 // parameters, stop and pause), so that calls from several host threads give the
-// results of the same calls one after another. Recursive on one thread. The wait
-// is bounded by kHostCallWaitMs, the longest such call's own work (a shut-down);
-// a call that could not pass within it must not run (passed() is false, and the
-// protocol says so). On the engine's notification thread it does not wait at all.
+// results of the same calls one after another. Recursive on one thread. Callers
+// that find it taken pass in the order they came (a stop ahead of every other
+// waiter), each waiting at most kHostCallWaitMs; a call that could not pass
+// within it must not run (passed() is false, and the protocol says so). A holder
+// whose thread has ended (a host killed it inside the call) is noticed within
+// kGateOwnerCheckMs by the first waiter, and the gate passes on.
+// On the engine's notification thread (the host's callback) it never waits: a
+// stop or a pause passes without it (its holder may be waiting for this very
+// notification), every other call takes it when it is free and is refused at
+// once when another thread holds it.
+enum class GateCall { Serialised, Stop, Pause };
 class HostCallGate {
 public:
-    HostCallGate();
+    explicit HostCallGate(GateCall call = GateCall::Serialised);
     ~HostCallGate();
     bool passed() const { return passed_; }
     HostCallGate(const HostCallGate&) = delete;
@@ -23,7 +30,11 @@ private:
     bool entered_ = false;
     bool passed_ = false;
 };
+// The longest a caller waits for the gate: every caller ahead of it, each with its
+// own call's work (the longest, a shut-down, about 7 s with an engine never idle).
 constexpr uint32_t kHostCallWaitMs = 10000;
+// How often a waiting caller looks whether the gate's holder still exists.
+constexpr uint32_t kGateOwnerCheckMs = 200;
 
 // Static text naming the driver, ending with the build stamp.
 extern const char* const IdentificationString;

@@ -25,12 +25,13 @@ Result HostCall(Result fallback, Operation operation) {
     }
 }
 
-// fallback is also the result of a call refused at the gate.
+// refused: the result of a call refused at the gate, a failure the host can tell
+// from success where the export has one.
 template <typename Result, typename Operation>
-Result GatedHostCall(Result fallback, Operation operation) {
+Result GatedHostCall(Result fallback, Result refused, Operation operation, GateCall call = GateCall::Serialised) {
     return HostCall(fallback, [&] {
-        HostCallGate gate;
-        if (!gate.passed()) return fallback;
+        HostCallGate gate(call);
+        if (!gate.passed()) return refused;
         return operation();
     });
 }
@@ -51,10 +52,10 @@ Result NotInsideNotification(const char* name, Result refusal, Operation operati
 extern "C" {
 
 int KAL_CDECL kal_Initialize(void) {
-    return NotInsideNotification("kal_Initialize", -1, [] { return GatedHostCall(-1, [] { return LifecycleInitialize(); }); });
+    return NotInsideNotification("kal_Initialize", -1, [] { return GatedHostCall(-1, -1, [] { return LifecycleInitialize(); }); });
 }
 int KAL_CDECL kal_Terminate(void) {
-    return NotInsideNotification("kal_Terminate", -1, [] { return GatedHostCall(-1, [] { return LifecycleTerminate(); }); });
+    return NotInsideNotification("kal_Terminate", -1, [] { return GatedHostCall(-1, -1, [] { return LifecycleTerminate(); }); });
 }
 const char* KAL_CDECL kal_Info(void) { return IdentificationString; }
 
@@ -80,11 +81,11 @@ int KAL_CDECL kal_Key(const char* text) { return HostCall(0, [&] { return Intake
 int KAL_CDECL kal_Char(int code) { return HostCall(0, [&] { return IntakeChar(code); }); }
 
 int KAL_CDECL kal_SetParameter(int parameter, int value, int relative) {
-    return GatedHostCall(0, [&] { return ParamSet(parameter, value, relative); });
+    return GatedHostCall(0, -1, [&] { return ParamSet(parameter, value, relative); });
 }
 int KAL_CDECL kal_GetParameter(int parameter, int current) { return ParamGet(parameter, current); }
 int KAL_CDECL kal_SetPunctuationList(const kal_char16* list) {
-    return GatedHostCall(0, [&] { return ParamSetPunctuation(list); });
+    return GatedHostCall(0, -1, [&] { return ParamSetPunctuation(list); });
 }
 
 KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceFilter* filter) {
@@ -92,20 +93,20 @@ KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceFilter* filter) {
     if (!filter) {
         if (KalVoiceDescriptor** list = VoicesListAllIfStanding()) return list;
     }
-    return GatedHostCall(VoiceList, [&] { return VoicesList(filter); });
+    return GatedHostCall(VoiceList, VoiceList, [&] { return VoicesList(filter); });
 }
 int KAL_CDECL kal_SetVoiceByName(const char* nameOrIdentifier) {
-    return GatedHostCall(0, [&] { return VoicesSetByName(nameOrIdentifier); });
+    return GatedHostCall(0, -1, [&] { return VoicesSetByName(nameOrIdentifier); });
 }
 int KAL_CDECL kal_SetVoiceByProperties(KalVoiceFilter* filter) {
-    return GatedHostCall(0, [&] { return VoicesSetByProperties(filter); });
+    return GatedHostCall(0, -1, [&] { return VoicesSetByProperties(filter); });
 }
 KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void) {
-    return GatedHostCall(&Voices.descriptors[0], [] { return VoicesGetCurrent(); });
+    return GatedHostCall(&Voices.descriptors[0], &Voices.descriptors[0], [] { return VoicesGetCurrent(); });
 }
 
-int KAL_CDECL kal_Pause(int value) { return GatedHostCall(0, [&] { return PlaybackPause(value); }); }
-int KAL_CDECL kal_Stop(void) { return GatedHostCall(0, [] { return PlaybackStop(); }); }
+int KAL_CDECL kal_Pause(int value) { return GatedHostCall(0, -1, [&] { return PlaybackPause(value); }, GateCall::Pause); }
+int KAL_CDECL kal_Stop(void) { return GatedHostCall(0, -1, [] { return PlaybackStop(); }, GateCall::Stop); }
 int KAL_CDECL kal_IsPlaying(void) { return HostCall(0, [] { return PlaybackIsPlaying(); }); }
 int KAL_CDECL kal_Synchronize(void) {
     return NotInsideNotification("kal_Synchronize", -1, [] { return HostCall(0, [] { return PlaybackSynchronize(); }); });

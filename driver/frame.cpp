@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 #include "speech/speech.h"
 #include "platform/platform.h"
+#include "voices/voices.h"
 
 void ProcessAttach() {
     // The DEBUG read and the start-up share one parse of kal.ini.
@@ -21,6 +22,10 @@ void ProcessAttach() {
     ProfileGetInt("DEBUG", &debugLevel, 0, "Default");
     LogSetLevel(debugLevel);
     LogOpen(protocolPath, IdentificationString);
+    // A driver pinned at its last unload keeps that life's records: no text and no
+    // callback of it are left.
+    QueueClear();
+    NotificationsSetHostCallback(nullptr);
     GoInitSpeech();
 }
 
@@ -35,6 +40,16 @@ void ProcessDetach(bool processEnding) {
         return;
     }
     LogWrite(LOG_DLL, "DLL_PROCESS_DETACH");
+    if (NotificationRunningHere()) {
+        // FreeLibrary from inside the host's callback: this thread returns through
+        // the driver into the engine, and the engine cannot be closed from its own
+        // notification. Both stay; the host hears nothing more.
+        LogWrite(LOG_ERR, "Entladen im Callback: Treiber und Sprachausgabe bleiben geladen");
+        NotificationsOpenToHost(false);
+        PlatformPinOwnModule();
+        LogClose();
+        return;
+    }
     ShutdownEngine();
     if (Engine.engineLibrary && !WaitForOtherNotifications(kNotificationDrainMs)) {
         // A notification (the host's callback, most likely) still runs on an
@@ -46,6 +61,7 @@ void ProcessDetach(bool processEnding) {
         return;
     }
     ReleaseEngineLibrary();
+    VoiceCatalogueReleaseTexts();
     LogClose();
     // No thread is inside the driver any more: the runtime's TLS indexes go back.
     PlatformFreeRuntimeTlsIndexes();

@@ -5,13 +5,17 @@
 #include "voices/voices.h"
 
 int32_t GoInitSpeech() {
-    if (Engine.initialised) return 0;
-    // Every voice reads and fills its entries: one parse of kal.ini and one
-    // rewrite at the end instead of one each, which grew with the square of the voices.
-    ProfileBatchScope profileBatch;
-    if (BeginEngineSession(CbOutNotify) != 0) return -1;
-    RegisterEngineVoices();
-    CompleteEngineSession();
+    if (!Engine.initialised) {
+        // Every voice reads and fills its entries: one parse of kal.ini and one
+        // rewrite at the end instead of one each, which grew with the square of the voices.
+        ProfileBatchScope profileBatch;
+        if (BeginEngineSession(CbOutNotify) != 0) return -1;
+        RegisterEngineVoices();
+        CompleteEngineSession();
+    }
+    // Also after an unload that pinned the driver, which closed them (the engine
+    // may even have stayed open, after an unload from inside the callback).
+    NotificationsOpenToHost(true);
     return 0;
 }
 

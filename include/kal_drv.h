@@ -70,10 +70,18 @@ typedef struct KalSynthEvent {
  * synchronously, on the thread of the call that started the text); its result is
  * ignored. It should return soon: the next text waits for it. From inside it the
  * host may call kal_Synth, kal_Synth_Mark, kal_Key, kal_Char, kal_IsPlaying,
- * kal_GetParameter, kal_Info, kal_Stop and kal_Pause; it must not call
- * kal_Synchronize (which would wait for the callback itself), kal_Terminate or
- * kal_Initialize (which close the engine whose thread it runs on): called from
- * inside the callback, these three return -1 at once and do nothing else. */
+ * kal_GetParameter, kal_Info, kal_SetSynthCallback and kal_SetUriCallback, and
+ * kal_Stop and kal_Pause, which there never wait for another thread's call (they
+ * may run beside it). kal_SetParameter, kal_SetPunctuationList, kal_ListVoices,
+ * kal_SetVoiceByName, kal_SetVoiceByProperties and kal_GetCurrentVoice run there
+ * only when no other thread's call of the kind that waits for one another (see
+ * "Threads" below) is running or waiting; else they are refused at once, with
+ * their refusal result, and a protocol line. It must not call kal_Synchronize
+ * (which would wait for the callback itself), kal_Terminate or kal_Initialize
+ * (which close the engine whose thread it runs on): called from inside the
+ * callback, these three return -1 at once and do nothing else. Unloading the
+ * driver (FreeLibrary) from inside the callback leaves it and the engine loaded
+ * until the process ends, and the callback is not called again. */
 typedef int(KAL_CDECL* KalSynthCallback)(const KalSynthEvent* event);
 
 /* One voice as the driver describes it. The driver owns these records and their
@@ -132,11 +140,20 @@ typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == (sizeof(voi
  * to the engine, at most 2 s for an engine that hangs; a stop's polls; a start-up
  * or shut-down). Nothing the engine throws reaches the host: every engine call
  * catches C++ exceptions, on Windows those of the system's usual C++ compiler too;
- * nor does anything the synth callback throws reach the engine. A call that changes
- * the engine session (start-up, shut-down, voices, parameters, stop, pause) and
- * finds another such call still running after 10 s is refused: it does nothing
- * and returns its failure result (-1 for kal_Initialize and kal_Terminate, 0 for
- * the others, kal_ListVoices the list as it stands). */
+ * nor does anything the synth callback throws reach the engine. The calls that
+ * change the engine session or read what a start-up rewrites (kal_Initialize,
+ * kal_Terminate, kal_SetParameter, kal_SetPunctuationList, kal_ListVoices with a
+ * filter, kal_SetVoiceByName, kal_SetVoiceByProperties, kal_GetCurrentVoice,
+ * kal_Pause, kal_Stop) run one at a time, in the order they came; a kal_Stop goes
+ * ahead of every waiting call that is not a stop, so it waits only for the call
+ * running (a voice selection: its engine's calls, at most 0.5 s of stop polls).
+ * A call that has waited 10 s for the calls ahead of it is refused: it does
+ * nothing and returns its refusal result: -1 for kal_Initialize, kal_Terminate,
+ * kal_SetParameter, kal_SetPunctuationList, kal_SetVoiceByName,
+ * kal_SetVoiceByProperties, kal_Pause and kal_Stop (each returns 0 when it ran);
+ * kal_ListVoices the list as it stands; kal_GetCurrentVoice the first voice's
+ * record. A host thread ended inside such a call (killed) holds nothing: the
+ * next call goes on within 0.2 s of finding it gone. */
 
 /* Starts the engine again if its start at load failed (the engine starts when the
  * DLL is loaded). Returns the sample rate in Hz, or -1 when the engine could not
@@ -145,7 +162,7 @@ typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == (sizeof(voi
  * that fails or throws during its start-up gives -1; the call may be repeated. */
 KAL_API int KAL_CDECL kal_Initialize(void);
 /* Drops every queued text and shuts the engine down; 0 (-1 only when refused,
- * see above and KalSynthCallback). Blocks at most
+ * see "Threads" above and KalSynthCallback). Blocks at most
  * about 7 s with an engine that never reports idle (0.5 s of stop polls, 3 s of
  * idle polls, 1 s for running notifications, 2 s for a hand-over); when it
  * returns the synth callback is not called again until the next kal_Initialize. */
@@ -175,7 +192,8 @@ KAL_API int KAL_CDECL kal_Char(int code);
 /* Settings: KAL_PARAM_RATE and KAL_PARAM_VOLUME, values up to 100 (larger ones
  * are ignored). kal_GetParameter(p, 0) gives the default, (p, 1) the current
  * value; it never blocks. kal_SetParameter passes the value to the engine. The
- * punctuation list is stored and written to the protocol only. */
+ * punctuation list is stored and written to the protocol only. kal_SetParameter
+ * and kal_SetPunctuationList return 0, -1 when refused (see "Threads"). */
 KAL_API int KAL_CDECL kal_SetParameter(int parameter, int value, int relative);
 KAL_API int KAL_CDECL kal_GetParameter(int parameter, int current);
 KAL_API int KAL_CDECL kal_SetPunctuationList(const kal_char16* list);
@@ -185,23 +203,26 @@ KAL_API int KAL_CDECL kal_SetPunctuationList(const kal_char16* list);
  * or identifier equals the filter's. kal_SetVoiceByName takes a display name or
  * an identifier ("0049-Anna"); kal_SetVoiceByProperties the last voice the filter
  * matches. Selecting a voice stops speech first (at most 0.5 s of polls) and
- * loads its dictionary. kal_GetCurrentVoice returns the current voice's record.
- * See KalVoiceFilter for the text the driver writes. */
+ * loads its dictionary; both return 0, -1 when refused (see "Threads").
+ * kal_GetCurrentVoice returns the current voice's record. See KalVoiceFilter for
+ * the text the driver writes. */
 KAL_API KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceFilter* filter);
 KAL_API int KAL_CDECL kal_SetVoiceByName(const char* nameOrIdentifier);
 KAL_API int KAL_CDECL kal_SetVoiceByProperties(KalVoiceFilter* filter);
 KAL_API KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void);
 
-/* Playback control. kal_Pause pauses speech, or resumes it when paused (its
- * argument is only logged) with one engine call; it waits for nothing but the
- * calls that change the engine session (at most 10 s, see above; from inside the
- * synth callback not at all). kal_Stop drops every queued text and
- * stops the engine, waiting at most 0.5 s for it to report idle. kal_IsPlaying is
- * 1 while a text is spoken, handed over or waiting (a pause with nothing waiting
- * is 0); it never blocks. kal_Synchronize returns when everything queued has been
- * spoken and the host's callback has heard the last end; it has no time limit
- * (it waits as long as speech lasts, and for ever while paused with texts
- * waiting, until another thread resumes or stops). */
+/* Playback control. kal_Pause pauses speech, or resumes it when paused or when
+ * the pause it asked for has not been reported by the engine yet (so two presses
+ * in a row resume), with one engine call (its argument is only logged); it waits
+ * for nothing but the calls that change the engine session (at most 10 s, see
+ * "Threads"; from inside the synth callback not at all). kal_Stop drops every
+ * queued text and stops the engine, waiting at most 0.5 s for it to report idle.
+ * Both return 0, -1 when refused. kal_IsPlaying is 1 while a text is spoken,
+ * handed over or waiting (a pause with nothing waiting is 0); it never blocks.
+ * kal_Synchronize returns when everything queued has been spoken and the host's
+ * callback has heard the last end; it has no time limit (it waits as long as
+ * speech lasts, and for ever while paused with texts waiting, until another
+ * thread resumes or stops). */
 KAL_API int KAL_CDECL kal_Pause(int value);
 KAL_API int KAL_CDECL kal_Stop(void);
 KAL_API int KAL_CDECL kal_IsPlaying(void);

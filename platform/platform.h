@@ -61,9 +61,19 @@ bool PlatformProfileWriteString(const char* section, const char* key, const char
 // allowed meanwhile. Returns false when the file cannot be opened.
 bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool truncate);
 
+// Writes the bytes as the file's whole content through a new file beside it
+// that then replaces it, so a write that fails (no room, no access) leaves the
+// file as it was. Returns false when the file was not replaced.
+bool PlatformFileReplace(const char* path, const char* bytes, size_t length);
+
 // Whole-file reading, for the pronunciation dictionary.
 typedef void* PlatformFile;  // null: not open
 PlatformFile PlatformFileOpenRead(const char* path);
+// As PlatformFileOpenRead (other readers and writers allowed meanwhile); when the
+// file cannot be opened, *missing tells whether there is none (true) or it exists
+// but cannot be read now (false: another process holds it without sharing, a
+// lock, no access).
+PlatformFile PlatformFileOpenReadOrSayWhy(const char* path, bool* missing);
 // The whole size, also of 4 GiB and more; UINT64_MAX when it cannot be read.
 uint64_t PlatformFileSize(PlatformFile file);
 // One read of length bytes; bytesRead receives the count. Returns non-zero on success.
@@ -88,6 +98,9 @@ struct LocalTime {
 LocalTime PlatformLocalTime();
 void PlatformSleep(uint32_t milliseconds);
 uint32_t PlatformCurrentThreadId();
+// Whether a thread of this process with that id still runs (true when the
+// system will not say): for a lock holder that a host may have killed.
+bool PlatformThreadExists(uint32_t threadId);
 uint32_t PlatformTickCount();
 
 // --- Locks ---------------------------------------------------------------------------

@@ -195,6 +195,44 @@ bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool 
     return done == length;
 }
 
+namespace {
+char writeRoomFolder[260];  // platform_testing.h; a plain array, no record for the runtime to destroy
+int64_t writeRoom = -1;
+}  // namespace
+
+void PlatformTestingSetWriteRoom(const char* folder, int64_t room) {
+    snprintf(writeRoomFolder, sizeof writeRoomFolder, "%s", folder ? folder : "");
+    writeRoom = room;
+}
+
+bool PlatformFileReplace(const char* path, const char* bytes, size_t length) {
+    const std::string target = NativePath(path), fresh = target + ".neu";
+    size_t fits = length;
+    if (writeRoom >= 0 && strncmp(path, writeRoomFolder, strlen(writeRoomFolder)) == 0 &&
+        static_cast<uint64_t>(writeRoom) < length)
+        fits = static_cast<size_t>(writeRoom);
+    int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < fits) {
+        ssize_t n = write(fd, bytes + done, fits - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    bool ok = done == length && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(fresh.c_str(), target.c_str()) == 0;
+    if (!ok) unlink(fresh.c_str());
+    return ok;
+}
+
+PlatformFile PlatformFileOpenReadOrSayWhy(const char* path, bool* missing) {
+    FILE* file = fopen(NativePath(path).c_str(), "rb");
+    if (!file) *missing = errno == ENOENT || errno == ENOTDIR;
+    return static_cast<PlatformFile>(file);
+}
+
 PlatformFile PlatformFileOpenRead(const char* path) {
     if (!PlatformFileExists(path)) return nullptr;
     return static_cast<PlatformFile>(fopen(NativePath(path).c_str(), "rb"));
@@ -364,6 +402,9 @@ void PlatformSleep(uint32_t milliseconds) {
 }
 
 uint32_t PlatformCurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+bool PlatformThreadExists(uint32_t threadId) {
+    return syscall(SYS_tgkill, getpid(), static_cast<pid_t>(threadId), 0) == 0 || errno != ESRCH;
+}
 
 uint32_t PlatformTickCount() {
     struct timespec now;

@@ -1,9 +1,11 @@
 // Windows implementation of the platform operations.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 
 uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
     if (size == 0) return 0;
@@ -89,22 +91,65 @@ bool PlatformProfileWriteString(const char* section, const char* key, const char
     return WritePrivateProfileStringA(section, key, value, file) != 0;
 }
 
+namespace {
+// The room tests leave for writes into one folder (platform_testing.h); -1: no limit.
+// Set only while no other thread writes files.
+char writeRoomFolder[260];  // a plain array: no record for the runtime to destroy
+int64_t writeRoom = -1;
+
+// WriteFile, within the room a test left: a full disk takes what fits and fails.
+bool WriteBytes(HANDLE file, const char* path, const char* bytes, size_t length) {
+    size_t fits = length;
+    const bool limited = writeRoom >= 0 && strncmp(path, writeRoomFolder, strlen(writeRoomFolder)) == 0;
+    if (limited && static_cast<uint64_t>(writeRoom) < length) fits = static_cast<size_t>(writeRoom);
+    DWORD written = 0;
+    const BOOL ok = fits == 0 || WriteFile(file, bytes, static_cast<DWORD>(fits), &written, nullptr);
+    if (limited) writeRoom -= written;
+    if (ok && fits < length) SetLastError(ERROR_DISK_FULL);
+    return ok && written == length;
+}
+}  // namespace
+
+void PlatformTestingSetWriteRoom(const char* folder, int64_t room) {
+    snprintf(writeRoomFolder, sizeof writeRoomFolder, "%s", folder ? folder : "");
+    writeRoom = room;
+}
+
 bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool truncate) {
     HANDLE h = CreateFileA(path, truncate ? GENERIC_WRITE : FILE_APPEND_DATA,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            truncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     if (!truncate) SetFilePointer(h, 0, nullptr, FILE_END);
-    DWORD written = 0;
-    BOOL ok = WriteFile(h, bytes, static_cast<DWORD>(length), &written, nullptr);
+    const bool ok = WriteBytes(h, path, bytes, length);
     CloseHandle(h);
-    return ok && written == length;
+    return ok;
+}
+
+bool PlatformFileReplace(const char* path, const char* bytes, size_t length) {
+    const std::string fresh = std::string(path) + ".neu";
+    HANDLE h = CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = WriteBytes(h, fresh.c_str(), bytes, length) && FlushFileBuffers(h);
+    CloseHandle(h);
+    ok = ok && MoveFileExA(fresh.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileA(fresh.c_str());
+    return ok;
 }
 
 PlatformFile PlatformFileOpenRead(const char* path) {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? nullptr : static_cast<PlatformFile>(h);
+}
+
+PlatformFile PlatformFileOpenReadOrSayWhy(const char* path, bool* missing) {
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return static_cast<PlatformFile>(h);
+    const DWORD error = GetLastError();
+    *missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return nullptr;
 }
 
 uint64_t PlatformFileSize(PlatformFile file) {
@@ -139,6 +184,13 @@ LocalTime PlatformLocalTime() {
 
 void PlatformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
 uint32_t PlatformCurrentThreadId() { return GetCurrentThreadId(); }
+bool PlatformThreadExists(uint32_t threadId) {
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, threadId);
+    if (!thread) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such thread
+    const bool running = WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+    CloseHandle(thread);
+    return running;
+}
 uint32_t PlatformTickCount() { return GetTickCount(); }
 
 static_assert(sizeof(PlatformLock::word) == sizeof(SRWLOCK), "PlatformLock holds an SRWLOCK");

@@ -99,15 +99,38 @@ void CallHost(KalSynthCallback callback, KalSynthEvent& event) {
         LogNotifyException(caught.hasValue ? &caught.value : nullptr);
 }
 
-void HandleCode(uint32_t code, FILE* stream, void* data) {
+// Whether an end notification ends the text in flight: once that text has begun,
+// or with nothing in flight; before its begin only when the engine says it is
+// idle (an engine that sends no begin), else it is the text before's.
+bool EndsTextInFlight() {
+    int32_t expected = kTextBegun;
+    if (TextInFlight.compare_exchange_strong(expected, kNoText) || expected == kNoText) return true;
+    if (EngineInstanceStatus() != 0) return false;
+    TextInFlight.compare_exchange_strong(expected, kNoText);
+    return true;
+}
+
+// False when the notification is not the host's to hear.
+bool HandleCode(uint32_t code, FILE* stream, void* data) {
     switch (code) {
     case kMsgBeginProcess:
         LogNotify(" TTS_MSG_BEGINPROCESS");
-        if (!StoppedTextInFlight.load()) PlaybackState = kSpeaking;
+        if (!StoppedTextInFlight.load()) {
+            int32_t claimed = kTextClaimed;
+            TextInFlight.compare_exchange_strong(claimed, kTextBegun);
+            PlaybackState = kSpeaking;
+        }
         break;
     case kMsgEndProcess:
         LogNotify(" TTS_MSG_ENDPROCESS");
-        PlaybackState = kIdle;
+        if (EndsTextInFlight()) {
+            PauseRequested = false;
+            PlaybackState = kIdle;
+        } else {
+            LogWrite(LOG_ENGINE, " TTS_MSG_ENDPROCESS gehoert zu keinem Text");
+            QueueNext(HandOverBy::Engine);
+            return false;  // the host hears no end of a text that goes on
+        }
         QueueNext(HandOverBy::Engine);
         break;
     case kMsgOutBufRequest:
@@ -144,6 +167,7 @@ void HandleCode(uint32_t code, FILE* stream, void* data) {
     default:
         break;
     }
+    return true;
 }
 }  // namespace
 
@@ -160,13 +184,13 @@ int32_t ENGINE_CALL CbOutNotify(uint32_t, uint32_t, FILE* stream, const EngineMe
         SynthEventRecord.message = event.message;
     }
     try {
-        HandleCode(code, stream, message->data);
+        const bool tellHost = HandleCode(code, stream, message->data);
         {
             PlatformLockGuard guard(QueueLock);
             event.mark = speakingMark;
             SynthEventRecord = event;
         }
-        if ((code == kMsgBeginProcess || code == kMsgEndProcess) && openToHost.load()) {
+        if ((code == kMsgBeginProcess || code == kMsgEndProcess) && tellHost && openToHost.load()) {
             // A host that registered no callback is simply not told.
             if (KalSynthCallback callback = synthCallback.load()) CallHost(callback, event);
         }

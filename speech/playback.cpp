@@ -40,12 +40,16 @@ bool DriverIsBusy() {
 
 void PauseOrResume() {
     if (!Engine.initialised) return;
-    // The state itself follows the engine's pause and resume notifications.
+    // The state itself follows the engine's pause and resume notifications; a
+    // pause asked for and not yet noticed counts as a pause.
     const int32_t state = PlaybackState.load();
-    if (state == kSpeaking)
-        EnginePause();
-    else if (state == kPaused)
+    if (state == kPaused || (state == kSpeaking && PauseRequested.load())) {
+        PauseRequested = false;
         EngineResume();
+    } else if (state == kSpeaking) {
+        PauseRequested = true;
+        EnginePause();
+    }
 }
 
 int32_t StopEngine() {
@@ -66,6 +70,8 @@ int32_t StopEngine() {
         EngineStop();
     }
     StoppedTextInFlight = true;
+    PauseRequested = false;
+    TextInFlight = kNoText;
     PlaybackState = kIdle;
     return status == 0 ? 0 : 1;
 }

@@ -19,6 +19,9 @@
 //  - A thread that gave up waiting, or a nested call that may not start a text,
 //    leaves nextRequested; the handing thread then takes one more text unless a
 //    waiting thread will, so no text waits while the engine is idle.
+//  - A text the engine refuses because it is busy goes back to its slot (at most
+//    kBusyRefusalsKept times in a row); the engine's end or the host's next call
+//    hands it over again.
 //  - The wait after a start (kSpeakStartWaitMs) is spent after the hand-over.
 //  - A stop, a voice change and the shut-down hold hand-overs (they may nest,
 //    from another thread or from inside the host's callback) and wait for the
@@ -38,6 +41,8 @@
 PlatformLock QueueLock;
 SpeechQueue Queue;  // tests reach it through speech_testing.h
 int32_t speakingMark;
+std::atomic<int32_t> SlotsInUse{0};
+std::atomic<bool> HandingOver{false};
 
 namespace {
 // How deep synchronous end notifications may nest hand-overs on one thread.
@@ -50,22 +55,34 @@ int32_t handOverDepth;       // hand-overs nested in it on that thread, itself i
 int32_t handOverWaiters;     // threads waiting in QueueNext for it to end
 bool nextRequested;          // someone could not hand over: take one more text
 int32_t handOverHolds;       // stops, voice changes, shut-downs in progress: no new hand-over
+// Who holds them (a thread may hold more than once): the hold of a thread a host
+// killed inside its call is let go. Holders beyond kHandOverHolders are not
+// noted (never let go).
+constexpr int kHandOverHolders = 8;
+struct HandOverHold {
+    uint32_t thread;
+    int32_t count;
+};
+HandOverHold holders[kHandOverHolders];
 PlatformCondition handOverDone;
 // guarded by QueueLock while filled; the engine reads it until its text ends.
 // Two, used in turn, so a new take never rewrites the text the engine read last.
 char handOverTexts[2][kTextSize];
 int32_t lastHandOverText;
+// The slot the hand-over in progress took, and how often in a row the engine
+// refused a text because it was busy. Such a text goes back to its slot, to be
+// tried again at the next end notification or host call, at most
+// kBusyRefusalsKept times in a row (an engine stuck busy would keep it for ever).
+int32_t takenSlot;
+int32_t busyRefusals;
+constexpr int32_t kBusyRefusalsKept = 20;
 
-// Written under QueueLock, read without it by the busy test: slots that are
-// Pending or Taken, and whether a hand-over is in progress.
-std::atomic<int32_t> slotsInUse{0};
-std::atomic<bool> handingOver{false};
 
 void SetSlotState(QueueSlot& slot, int32_t state) {
     assert(PlatformLockHeldHere(&QueueLock));
     const bool wasInUse = slot.state != Free, inUse = state != Free;
     slot.state = state;
-    if (wasInUse != inUse) slotsInUse += inUse ? 1 : -1;
+    if (wasInUse != inUse) SlotsInUse += inUse ? 1 : -1;
 }
 
 // Takes the next Pending slot in ring order into a hand-over buffer; null when
@@ -89,6 +106,7 @@ const char* TakeNext() {
         return nullptr;
     }
     QueueSlot& slot = Queue.slots[Queue.readIndex];
+    takenSlot = Queue.readIndex;
     speakingMark = slot.mark;
     SetSlotState(slot, Taken);
     if (Queue.pendingCount != 0) --Queue.pendingCount;
@@ -99,16 +117,38 @@ const char* TakeNext() {
 }
 
 // Waits, QueueLock held, until no other thread hands over; false when
-// kHandOverWaitMs passed first.
+// kHandOverWaitMs passed first. A hand-over whose thread no longer exists (a host
+// killed it inside the engine's call) is over.
 bool WaitForOtherHandOver(uint32_t self) {
     assert(PlatformLockHeldHere(&QueueLock));
     const uint32_t started = PlatformTickCount();
     while (handOverThread != 0 && handOverThread != self) {
         const uint32_t waited = PlatformTickCount() - started;
-        if (waited >= kHandOverWaitMs) return false;
+        if (waited >= kHandOverWaitMs) {
+            if (PlatformThreadExists(handOverThread)) return false;
+            handOverThread = 0;
+            handOverDepth = 0;
+            HandingOver = false;
+            PlatformConditionWakeAll(&handOverDone);
+            return true;
+        }
         PlatformConditionWait(&handOverDone, &QueueLock, kHandOverWaitMs - waited);
     }
     return true;
+}
+
+// Whether hand-overs are held, after letting go the holds of threads that no
+// longer exist. QueueLock held.
+bool HandOversHeldNow() {
+    assert(PlatformLockHeldHere(&QueueLock));
+    if (handOverHolds == 0) return false;
+    for (HandOverHold& hold : holders) {
+        if (hold.count == 0 || PlatformThreadExists(hold.thread)) continue;
+        handOverHolds -= hold.count;
+        hold = HandOverHold{0, 0};
+    }
+    if (handOverHolds < 0) handOverHolds = 0;
+    return handOverHolds > 0;
 }
 
 // Marks this thread as the one handing over for its scope; QueueLock is held
@@ -120,7 +160,7 @@ public:
         if (!nested_) {
             handOverThread = self;
             handOverBy = by;
-            handingOver = true;
+            HandingOver = true;
         }
         ++handOverDepth;
     }
@@ -129,7 +169,7 @@ public:
         --handOverDepth;
         if (nested_) return;
         handOverThread = 0;
-        handingOver = false;
+        HandingOver = false;
         PlatformConditionWakeAll(&handOverDone);
     }
     bool nested() const { return nested_; }
@@ -139,6 +179,23 @@ public:
 private:
     const bool nested_;
 };
+
+// The engine refused the text just taken because it was busy: the text goes
+// back to its slot, unless the slot changed meanwhile (a stop, an overwrite) or
+// the engine refused too often in a row. True when it went back. QueueLock held.
+bool KeepRefusedText() {
+    assert(PlatformLockHeldHere(&QueueLock));
+    QueueSlot& slot = Queue.slots[takenSlot];
+    if (slot.state != Taken || busyRefusals >= kBusyRefusalsKept) {
+        busyRefusals = 0;
+        return false;
+    }
+    ++busyRefusals;
+    SetSlotState(slot, Pending);
+    ++Queue.pendingCount;
+    Queue.readIndex = takenSlot;
+    return true;
+}
 
 // Called back inside this thread's own hand-over, the thread may not start another
 // text: a host call has handed over its one, or the nesting is deep enough.
@@ -190,14 +247,12 @@ int32_t QueueCountPendingAndFreeTaken() {
     return Queue.pendingCount;
 }
 
-bool QueueMayBeBusy() { return handingOver.load() || slotsInUse.load() != 0; }
-bool QueueHandingOver() { return handingOver.load(); }
 
 void QueueNext(HandOverBy by) {
     const uint32_t self = PlatformCurrentThreadId();
     PlatformLockGuard guard(QueueLock);
     for (;;) {
-        if (Queue.pendingCount == 0 || handOverHolds > 0) return;
+        if (Queue.pendingCount == 0 || HandOversHeldNow()) return;
         if (handOverThread != 0 && handOverThread != self) {
             ++handOverWaiters;
             const bool over = WaitForOtherHandOver(self);
@@ -225,6 +280,8 @@ void QueueNext(HandOverBy by) {
             LogWrite(LOG_QUEUE, "Next - Speak", text);
             result = SpeakTextWithoutWait(text);
         }
+        if (result == -1 && !nested && KeepRefusedText()) return;
+        if (result != -1) busyRefusals = 0;
         if (result == 0 && SpeechTimingsInUse().speakStartWaitMs != 0) {
             PlatformLockRelease unlocked(guard);
             PlatformSleep(SpeechTimingsInUse().speakStartWaitMs);
@@ -235,12 +292,29 @@ void QueueNext(HandOverBy by) {
 }
 
 void QueueSuspendHandOvers() {
+    const uint32_t self = PlatformCurrentThreadId();
     PlatformLockGuard guard(QueueLock);
     ++handOverHolds;
-    WaitForOtherHandOver(PlatformCurrentThreadId());
+    HandOverHold* mine = nullptr;
+    for (HandOverHold& hold : holders)
+        if (hold.count != 0 && hold.thread == self) mine = &hold;
+    for (HandOverHold& hold : holders)
+        if (!mine && hold.count == 0) mine = &hold;
+    if (mine) {
+        mine->thread = self;
+        ++mine->count;
+    }
+    WaitForOtherHandOver(self);
 }
 
 void QueueResumeHandOvers() {
+    const uint32_t self = PlatformCurrentThreadId();
     PlatformLockGuard guard(QueueLock);
     if (handOverHolds > 0) --handOverHolds;
+    for (HandOverHold& hold : holders) {
+        if (hold.count != 0 && hold.thread == self) {
+            if (--hold.count == 0) hold.thread = 0;
+            break;
+        }
+    }
 }

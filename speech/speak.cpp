@@ -9,6 +9,8 @@
 
 std::atomic<int32_t> PlaybackState{kIdle};
 std::atomic<bool> StoppedTextInFlight{false};
+std::atomic<int32_t> TextInFlight{kNoText};
+std::atomic<bool> PauseRequested{false};
 
 namespace {
 // Detail buffer of a failure line; large enough for "0x", eight digits, the
@@ -30,11 +32,14 @@ class EngineClaim {
 public:
     EngineClaim() {
         StoppedTextInFlight = false;
+        PauseRequested = false;
+        TextInFlight = kTextClaimed;
         PlaybackState = kSpeaking;
     }
     ~EngineClaim() {
         if (confirmed_) return;
         if (stopEngine_) EngineNoteResult(EngineStop());
+        TextInFlight = kNoText;
         PlaybackState = kIdle;
     }
     void Confirm() { confirmed_ = true; }
@@ -54,14 +59,17 @@ int32_t SpeakTextWithoutWait(const char* text) {
         LogWrite(LOG_ENGINE, "Fehler Speak...-2 NALVOIsSpeaking");
         return -2;
     }
-    if (EngineInstanceStatus() != 0) {
+    // A poll that threw says nothing about the engine being busy: -5, not -1.
+    int32_t status = EngineInstanceStatus();
+    if (status != 0) {
         LogWrite(LOG_ENGINE, "Fehler Speak...-1 sta");
-        return -1;
+        return status < 0 ? -5 : -1;
     }
     EngineClaim claim;
-    if (EngineInstanceStatus() != 0) {
+    status = EngineInstanceStatus();
+    if (status != 0) {
         LogWrite(LOG_ENGINE, "Fehler Speak..-1.Idle");
-        return -1;
+        return status < 0 ? -5 : -1;
     }
 
     claim.StopOnRelease();

@@ -43,10 +43,8 @@ int32_t QueueCountPendingAndFreeTaken();
 enum class HandOverBy { Host, Engine };
 // Hands the next pending text to the engine when the engine is free; see queue.cpp.
 void QueueNext(HandOverBy by);
-// Lock-free view for the busy test: true when a slot is Pending or Taken, or a
-// text is being handed over (all would need QueueCountPendingAndFreeTaken to settle).
-bool QueueMayBeBusy();
-bool QueueHandingOver();
+// The busy test's lock-free view (QueueMayBeBusy, QueueHandingOver) is inline in
+// speech_internal.h: kal_IsPlaying, the call hosts poll most, makes no inner call.
 
 // Shut-down: no new hand-over starts and the one in progress (on another thread)
 // is waited for, at most kHandOverWaitMs. QueueResumeHandOvers undoes it. They
@@ -79,7 +77,8 @@ private:
 constexpr uint32_t kHandOverWaitMs = 2000;
 
 // Hands one text to the engine: 0 started; -10 not initialised; -2 engine
-// claimed already; -1 engine busy; -3 set text failed; -4 speak failed.
+// claimed already; -1 engine busy (QueueNext gives the text back to its slot);
+// -5 the status poll failed; -3 set text failed; -4 speak failed.
 // The text must stay unchanged until the engine is done with it. Nothing an
 // engine call throws leaves it. SpeakText waits kSpeakStartWaitMs after a start;
 // SpeakTextWithoutWait leaves that wait to its caller (QueueNext waits once the

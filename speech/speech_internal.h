@@ -18,6 +18,17 @@ extern std::atomic<int32_t> PlaybackState;
 // belongs to the stopped text and may not turn the driver Speaking or Paused,
 // or a text queued next would wait for an end that never comes.
 extern std::atomic<bool> StoppedTextInFlight;
+// Where the text handed over last stands: claimed, begun (its begin came), or
+// none (ended, stopped, or never started). An end that comes before its text's
+// begin belongs to the text before (an engine that sends one end too many, a
+// stopped text's late end): it leaves the driver as it is. Written by the claim
+// (SpeakTextWithoutWait), CbOutNotify and StopEngine.
+enum : int32_t { kNoText = 0, kTextClaimed = 1, kTextBegun = 2 };
+extern std::atomic<int32_t> TextInFlight;
+// Set by a kal_Pause that asked the engine to pause, until the engine's pause
+// notice turns the driver Paused or the text is over: a second kal_Pause made
+// before that notice resumes instead of pausing again (the toggle of a key).
+extern std::atomic<bool> PauseRequested;
 
 // guarded by QueueLock: the ring (Queue), speakingMark, the hand-over state
 // (queue.cpp) and the latest event record (notify.cpp). Taken on the host's
@@ -25,6 +36,15 @@ extern std::atomic<bool> StoppedTextInFlight;
 // or the host is called.
 extern PlatformLock QueueLock;
 extern int32_t speakingMark;
+
+// Written under QueueLock by queue.cpp, read without it by the busy test: slots
+// that are Pending or Taken, and whether a hand-over is in progress.
+extern std::atomic<int32_t> SlotsInUse;
+extern std::atomic<bool> HandingOver;
+// Lock-free view for the busy test: true when a slot is Pending or Taken, or a
+// text is being handed over (all would need QueueCountPendingAndFreeTaken to settle).
+inline bool QueueMayBeBusy() { return HandingOver.load() || SlotsInUse.load() != 0; }
+inline bool QueueHandingOver() { return HandingOver.load(); }
 
 // The waits speech/ spends on its own: after a start, before each of a stop's
 // status polls, before a shut-down's polls, and between kal_Synchronize's passes.

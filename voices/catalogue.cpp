@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <set>
 #include <string>
 
@@ -18,11 +19,17 @@ namespace {
 // nor freed while the driver is loaded: each distinct text is kept once, and a
 // descriptor changes by one pointer store. guarded by keptTextsLock.
 PlatformLock keptTextsLock;
-std::set<std::string> keptTexts;
+// Built in place at the first insert and destroyed only by
+// VoiceCatalogueReleaseTexts: the runtime's destructors also run at an unload
+// that pins the driver, which may be attached again without its constructors.
+using KeptTexts = std::set<std::string>;
+alignas(KeptTexts) unsigned char keptTextsStorage[sizeof(KeptTexts)];
+KeptTexts* keptTexts;
 
 const char* KeptText(const char* text) {
     PlatformLockGuard guard(keptTextsLock);
-    return keptTexts.insert(text).first->c_str();
+    if (!keptTexts) keptTexts = new (keptTextsStorage) KeptTexts;
+    return keptTexts->insert(text).first->c_str();
 }
 
 // One store a reader on another thread sees whole, old or new.
@@ -31,6 +38,13 @@ void Publish(Field& field, Field value) {
     __atomic_store_n(&field, value, __ATOMIC_RELEASE);
 }
 }  // namespace
+
+void VoiceCatalogueReleaseTexts() {
+    PlatformLockGuard guard(keptTextsLock);
+    if (!keptTexts) return;
+    keptTexts->~KeptTexts();
+    keptTexts = nullptr;
+}
 
 void VoiceCatalogueClear() {
     ForgetFullVoiceList();

@@ -39,6 +39,9 @@ extern VoiceCatalogue Voices;
 void RegisterVoice(const char* name, int32_t languageNumber, int32_t voiceId, int32_t codePage);
 // Empties the catalogue before a repeated start-up registers the voices again.
 void VoiceCatalogueClear();
+// Frees the texts the descriptors point to: only at an unload that leaves no
+// thread in the driver, after which nothing reads a descriptor.
+void VoiceCatalogueReleaseTexts();
 // The voices' part of a start-up: every voice of every language the engine
 // offers, named and described by the profile, into an emptied catalogue.
 void RegisterEngineVoices();

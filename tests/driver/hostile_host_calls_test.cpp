@@ -15,6 +15,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "driver/driver.h"
 #include "driver/driver_testing.h"
 #include "engine/engine.h"
@@ -402,4 +406,186 @@ TEST_F(HostileHostTest, EngineTextsAddNothingToTheProfile) {
     // The voice is still registered, under its section with those characters replaced.
     const std::string section = "Nalvo Deutsch Anna___Default___Api_evil.dll___x";
     EXPECT_EQ(section, Profile(section.c_str(), "Name")) << profile;
+}
+
+// Twelve threads selecting voices (each selection about 60 ms) and one stopping
+// every 100 ms, with the gate's bound shortened to 1.5 s: every caller passes in
+// its turn, none is refused, and a stop waits for at most the selection running.
+// Before, the gate let callers pass in no order: some waited out the bound.
+TEST_F(HostileHostTest, TheGateServesCallersInTurnAndStopsFirst) {
+    constexpr int kSelectors = 12;
+    const int seconds = EnvCount("KAL_FAIR_GATE_SECONDS", 4);
+    ASSERT_TRUE(Start());
+    control->paramDelayMs = 10;
+    HostCallTestingSetWaitMs(1500);
+    std::atomic<bool> stop{false};
+    std::atomic<int> selections{0}, refusedResults{0}, stops{0}, refusedStops{0};
+    std::atomic<uint32_t> longestStopMs{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kSelectors; ++t) {
+        threads.emplace_back([&, t] {
+            while (!stop.load()) {
+                refusedResults += kal_SetVoiceByName(t % 2 ? kSecondVoice : "Nalvo Deutsch Anna") == -1;
+                ++selections;
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        while (!stop.load()) {
+            const uint32_t started = PlatformTickCount();
+            refusedStops += kal_Stop() == -1;
+            const uint32_t took = PlatformTickCount() - started;
+            if (took > longestStopMs.load()) longestStopMs = took;
+            ++stops;
+            PlatformSleep(100);
+        }
+    });
+    PlatformSleep(static_cast<uint32_t>(seconds) * 1000);
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
+    const size_t refusalLines = LinesStartingWith(Protocol(), "ERR:: Aufruf abgewiesen").size();
+    printf("fair gate: %d s, selections=%d stops=%d refused lines=%zu refused results=%d stops refused=%d "
+           "longest stop=%u ms\n",
+           seconds, selections.load(), stops.load(), refusalLines, refusedResults.load(), refusedStops.load(),
+           longestStopMs.load());
+    EXPECT_EQ(0u, refusalLines);
+    EXPECT_EQ(0, refusedStops.load());
+    EXPECT_LT(longestStopMs.load(), 700u) << "a stop waited behind the selections queued before it";
+}
+
+// A start-up holding the gate past its bound: every gated call refused meanwhile
+// returns a failure (-1, kal_ListVoices the list as it stands), not the 0 of a
+// call that ran. Before, a refused call returned 0 as a success does.
+TEST_F(HostileHostTest, ARefusedCallReturnsAFailure) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto child = [&] {
+            auto fail = [](const std::string& what) {
+                fprintf(stderr, "%s\n", what.c_str());
+                EndChild(1);
+            };
+            WriteFileText(folder + THREADED_ENGINE_FAULT_FILE, "slow 1500");
+            if (!Start()) fail("no start");
+            HostCallTestingSetWaitMs(200);
+            std::atomic<bool> starting{false};
+            std::thread first([&] {
+                kal_Terminate();
+                starting = true;
+                kal_Initialize();
+            });
+            while (!starting.load()) PlatformSleep(1);
+            PlatformSleep(50);
+            kal_char16 punctuation[] = {u'.', u',', 0};
+            char language[16] = "0049";
+            KalVoiceFilter filter{nullptr, language, nullptr, 0, 0, 0};
+            const struct {
+                const char* label;
+                std::function<int()> call;
+            } rows[] = {{"kal_SetVoiceByName", [] { return kal_SetVoiceByName(kSecondVoice); }},
+                        {"kal_SetVoiceByProperties", [&] { return kal_SetVoiceByProperties(&filter); }},
+                        {"kal_SetParameter", [] { return kal_SetParameter(KAL_PARAM_RATE, 40, 0); }},
+                        {"kal_SetPunctuationList", [&] { return kal_SetPunctuationList(punctuation); }},
+                        {"kal_Pause", [] { return kal_Pause(1); }},
+                        {"kal_Stop", [] { return kal_Stop(); }},
+                        {"kal_Terminate", [] { return kal_Terminate(); }}};
+            for (const auto& row : rows) {
+                const int result = row.call();
+                if (result != -1) fail(std::string(row.label) + " refused gave " + std::to_string(result));
+            }
+            first.join();
+            if (kal_SetVoiceByName(kSecondVoice) != 0) fail("a selection after the start-up failed");
+            EndChild(0);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
+// From inside the callback a voice selection takes the gate when it is free and
+// is refused at once (-1, a protocol line) while another thread's call holds it;
+// it never runs beside that call. Before, it passed the gate unserialised.
+TEST_F(HostileHostTest, ASelectionFromTheCallbackNeverRunsBesideAGatedCall) {
+    const struct {
+        const char* label;
+        bool gateHeld;
+        int result;
+    } rows[] = {{"gate free", false, 0}, {"gate held by a selection", true, -1}};
+    for (const auto& row : rows) {
+        ASSERT_TRUE(Start()) << row.label;
+        control->paramDelayMs = 100;
+        std::atomic<bool> holding{false};
+        std::thread holder;
+        if (row.gateHeld) {
+            holder = std::thread([&] {
+                holding = true;
+                kal_SetVoiceByName(kSecondVoice);
+            });
+            while (!holding.load()) PlatformSleep(1);
+            ASSERT_TRUE(Eventually([&] { return control->paramCallsNow.load() > 0; }, kSettleMs)) << row.label;
+        }
+        std::atomic<int> result{1};
+        std::atomic<uint32_t> tookMs{0};
+        atBegin = [&] {
+            const uint32_t started = PlatformTickCount();
+            result = kal_SetVoiceByName("Nalvo Deutsch Anna");
+            tookMs = PlatformTickCount() - started;
+        };
+        kal_SetSynthCallback(RunAtBegin);
+        callbackDone = false;
+        armed = true;
+        std::thread engine([&] { notify(kMsgBeginProcess); });
+        engine.join();
+        if (holder.joinable()) holder.join();
+        EXPECT_TRUE(callbackDone.load()) << row.label;
+        EXPECT_EQ(row.result, result.load()) << row.label;
+        EXPECT_EQ(1, control->paramCallsAtOnce.load()) << row.label << ": two selections ran at once";
+        if (row.gateHeld) {
+            EXPECT_LT(tookMs.load(), kRefusalLimitMs) << row.label;
+        }
+        kal_SetSynthCallback(nullptr);
+        kal_Terminate();
+    }
+}
+
+// A host thread killed inside a voice selection (the engine slow in it) leaves the
+// gate and the selection's hold on hand-overs behind: the driver notices the
+// thread is gone, speaks the next text and serves the next gated call. Before,
+// both stayed with the dead thread until the driver was unloaded.
+#if defined(_WIN32)
+namespace {
+DWORD WINAPI SelectVoiceOnAThreadOfItsOwn(void*) { return static_cast<DWORD>(kal_SetVoiceByName(kSecondVoice)); }
+}  // namespace
+#endif
+
+TEST_F(HostileHostTest, AHostThreadKilledInsideAGatedCallLeavesNothingHeld) {
+#if !defined(_WIN32)
+    GTEST_SKIP() << "a thread is killed from outside only on Windows";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto fail = [](const std::string& what) {
+                fprintf(stderr, "%s\n", what.c_str());
+                EndChild(1);
+            };
+            if (!Start()) fail("no start");
+            HostCallTestingSetWaitMs(3000);
+            control->paramDelayMs = 400;
+            HANDLE victim = CreateThread(nullptr, 0, SelectVoiceOnAThreadOfItsOwn, nullptr, 0, nullptr);
+            if (!Eventually([&] { return control->paramCallsNow.load() > 0; }, kSettleMs)) fail("no selection");
+            TerminateThread(victim, 9);
+            WaitForSingleObject(victim, INFINITE);
+            CloseHandle(victim);
+            control->paramCallsNow = 0;  // the killed call never left the engine
+            control->paramDelayMs = 0;
+            kal_Key("h0n1");
+            if (!Eventually([&] { return Seen(0, 1); }, 2 * kHandOverWaitMs + kSettleMs))
+                fail("the text after the killed call was never spoken");
+            const uint32_t started = PlatformTickCount();
+            const int result = kal_SetVoiceByName("Nalvo Deutsch Anna");
+            const uint32_t took = PlatformTickCount() - started;
+            if (result != 0) fail("the next selection gave " + std::to_string(result));
+            if (took > kSettleMs) fail("the next selection took " + std::to_string(took) + " ms");
+            if (!LinesStartingWith(Protocol(), "ERR:: Aufruf abgewiesen").empty()) fail("a call was refused");
+            EndChild(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+#endif
 }

@@ -77,3 +77,50 @@ TEST(LoadCycles, LoadSpeakUnloadLeavesTlsHandlesAndMemoryFlat) {
     EXPECT_LE(end.handles - warm.handles, kHandlesLeft);
     EXPECT_LE(end.privateKb - warm.privateKb, kPrivateKbPerCycle * (cycles - kWarmUpCycles));
 }
+
+namespace {
+// A host thread that lives through every cycle and loads the driver when asked.
+struct LoadingThread {
+    Host* host;
+    HANDLE ask, done, thread;
+    bool quit = false;
+    static DWORD WINAPI Run(void* self) {
+        auto* loader = static_cast<LoadingThread*>(self);
+        for (;;) {
+            WaitForSingleObject(loader->ask, INFINITE);
+            if (loader->quit) return 0;
+            loader->host->Load();
+            SetEvent(loader->done);
+        }
+    }
+};
+}  // namespace
+
+// The driver loaded on one long-lived host thread and unloaded on another: no
+// handle is left a cycle. Before, each cycle left the loading thread's runtime
+// record behind (a thread handle and an event).
+TEST(LoadCycles, LoadOnOneThreadUnloadOnAnotherLeavesNoHandles) {
+    constexpr int kCycles = 120;
+    Host host("load-cycles-threads", "[Default]\r\nDEBUG=0\r\n", SimEngineIni({{"Deutsch", {"Anna"}}}));
+    LoadingThread loader{&host, CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, FALSE, FALSE, nullptr),
+                         nullptr};
+    loader.thread = CreateThread(nullptr, 0, LoadingThread::Run, &loader, 0, nullptr);
+    long handlesWarm = 0;
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        if (cycle == kWarmUpCycles) handlesWarm = OpenHandles();
+        SetEvent(loader.ask);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(loader.done, 10000)) << "cycle " << cycle;
+        ASSERT_EQ(0, host.Key("a")) << "cycle " << cycle;
+        host.Synchronize();
+        host.Unload();
+    }
+    const DWORD start = GetTickCount();
+    while (ProcessThreads() > 2 && GetTickCount() - start < kOtherThreadsEndMs) Sleep(1);
+    const long handlesEnd = OpenHandles();
+    loader.quit = true;
+    SetEvent(loader.ask);
+    WaitForSingleObject(loader.thread, INFINITE);
+    for (HANDLE handle : {loader.thread, loader.ask, loader.done}) CloseHandle(handle);
+    printf("load on one thread, unload on another: %d cycles, handles %ld -> %ld\n", kCycles, handlesWarm, handlesEnd);
+    EXPECT_LE(handlesEnd - handlesWarm, kHandlesLeft);
+}

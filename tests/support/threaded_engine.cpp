@@ -24,15 +24,18 @@
 namespace {
 ThreadedEngineControl control;
 
+using Clock = std::chrono::steady_clock;
 struct Event {
     uint32_t code;
     uint64_t job;
+    Clock::time_point due;  // not delivered before
 };
 
 // guarded by lock: everything below.
 std::mutex lock;
 std::condition_variable wake;
 std::deque<Event> firstQueue, secondQueue;  // the two engine threads' work
+std::deque<Event> notices;  // late pause and resume notices, sent by the first thread ahead of its work
 std::thread firstThread, secondThread;
 bool quitting = false;
 bool paused = false;
@@ -124,8 +127,27 @@ void Deliver(std::unique_lock<std::mutex>& guard, const Event& event) {
 void Worker(std::deque<Event>* queue, std::deque<Event>* handOff) {
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
-        wake.wait(guard, [&] { return quitting || (!queue->empty() && !(paused && queue->front().code == kMsgEndProcess)); });
+        wake.wait(guard, [&] {
+            return quitting || (handOff && !notices.empty()) ||
+                   (!queue->empty() && !(paused && queue->front().code == kMsgEndProcess));
+        });
         if (quitting) return;
+        if (handOff && !notices.empty()) {
+            const Event notice = notices.front();
+            if (notice.due > Clock::now()) {
+                wake.wait_until(guard, notice.due);
+                continue;
+            }
+            notices.pop_front();
+            guard.unlock();
+            Send(notice.code);
+            guard.lock();
+            continue;
+        }
+        if (queue->front().due > Clock::now()) {
+            wake.wait_until(guard, queue->front().due);
+            continue;
+        }
         const Event event = queue->front();
         queue->pop_front();
         if (handOff && event.code == kMsgEndProcess && control.mode.load() == kEndOnTwoThreads) {
@@ -148,6 +170,7 @@ void StopThreads() {
     std::lock_guard<std::mutex> guard(lock);
     firstQueue.clear();
     secondQueue.clear();
+    notices.clear();
     quitting = false;
 }
 
@@ -354,11 +377,21 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsStop(uint32_t, uint32_t) {
             for (auto it = queue->begin(); it != queue->end();)
                 it = it->job == cut ? queue->erase(it) : it + 1;
         }
-        if (control.endAfterStop.load()) firstQueue.push_back(Event{kMsgEndProcess, cut});
+        if (control.endAfterStop.load()) firstQueue.push_back(Event{kMsgEndProcess, cut, Clock::now()});
     }
     if (!control.noStopMessage.load()) Send(kMsgStop);
     wake.notify_all();
     return 0;
+}
+
+// With noticeDelayMs the notice comes later, from the engine's first thread
+// (as an engine that queues it behind its own work). Called with lock held.
+bool QueueNotice(uint32_t code) {
+    const uint32_t delay = control.noticeDelayMs.load();
+    if (delay == 0) return false;
+    notices.push_back(Event{code, activeJob, Clock::now() + std::chrono::milliseconds(delay)});
+    wake.notify_all();
+    return true;
 }
 
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsPause(uint32_t, uint32_t) {
@@ -367,6 +400,7 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsPause(uint32_t, uint32_t) {
         std::lock_guard<std::mutex> guard(lock);
         if (activeJob == 0 || paused) return 0;
         paused = true;
+        if (QueueNotice(kMsgPause)) return 0;
     }
     Send(kMsgPause);
     return 0;
@@ -378,6 +412,10 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsResume(uint32_t, uint32_t) {
         std::lock_guard<std::mutex> guard(lock);
         if (!paused) return 0;
         paused = false;
+        if (QueueNotice(kMsgResume)) {
+            wake.notify_all();
+            return 0;
+        }
     }
     wake.notify_all();
     Send(kMsgResume);
@@ -387,12 +425,21 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsResume(uint32_t, uint32_t) {
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsGetInstStatus(uint32_t, uint32_t, int32_t* status) {
     FAIL_IF_SCRIPTED(getInstStatus);
     std::lock_guard<std::mutex> guard(lock);
-    *status = (control.stuckBusy.load() || activeJob != 0) ? 1 : 0;
+    bool busyPoll = false;
+    for (int32_t n = control.busyPolls.load(); n > 0 && !busyPoll;)
+        busyPoll = control.busyPolls.compare_exchange_weak(n, n - 1);
+    *status = (control.stuckBusy.load() || activeJob != 0 || busyPoll) ? 1 : 0;
     return 0;
 }
 
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsSetParamList(uint32_t, uint32_t, const ParamRecord*, int32_t) {
     FAIL_IF_SCRIPTED(setParamList);
+    const int32_t now = ++control.paramCallsNow;
+    for (int32_t most = control.paramCallsAtOnce.load(); now > most;)
+        if (control.paramCallsAtOnce.compare_exchange_weak(most, now)) break;
+    if (const uint32_t delay = control.paramDelayMs.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    --control.paramCallsNow;
     return 0;
 }
 
@@ -451,11 +498,13 @@ ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsSpeak(uint32_t, uint32_t, int32_t) {
     if (beginHere) Send(kMsgBeginProcess);
     std::unique_lock<std::mutex> guard(lock);
     if (mode == kEndSynchronous) {
-        if (!control.dropEnd.load()) Deliver(guard, Event{kMsgEndProcess, job});
+        if (!control.dropEnd.load()) Deliver(guard, Event{kMsgEndProcess, job, Clock::now()});
         return 0;
     }
-    if (!beginHere && !control.dropBegin.load()) firstQueue.push_back(Event{kMsgBeginProcess, job});
-    if (!control.dropEnd.load()) firstQueue.push_back(Event{kMsgEndProcess, job});
+    const Clock::time_point now = Clock::now();
+    if (!beginHere && !control.dropBegin.load()) firstQueue.push_back(Event{kMsgBeginProcess, job, now});
+    if (!control.dropEnd.load())
+        firstQueue.push_back(Event{kMsgEndProcess, job, now + std::chrono::milliseconds(control.textMs.load())});
     guard.unlock();
     wake.notify_all();
     return 0;

@@ -38,6 +38,10 @@ struct ThreadedEngineControl {
     std::atomic<int32_t> noStopMessage{0};     // Stop cuts the text but sends no stop message
     std::atomic<int32_t> closeLeavesThreads{0};  // Close returns without waiting for its threads
     std::atomic<uint32_t> initializeDelayMs{0};  // Initialize takes this long (a slow start-up)
+    std::atomic<uint32_t> noticeDelayMs{0};  // pause and resume notices come this late, from the engine's thread
+    std::atomic<uint32_t> textMs{0};         // a text's end comes no sooner than this after Speak
+    std::atomic<int32_t> busyPolls{0};       // the next n status polls report busy
+    std::atomic<uint32_t> paramDelayMs{0};   // each parameter call takes this long (a slow voice selection)
 
     // The record, written by the engine.
     std::atomic<uint32_t> given{0};       // texts that reached Speak
@@ -47,6 +51,8 @@ struct ThreadedEngineControl {
     std::atomic<uint32_t> outOfOrder{0};  // a host text given before an earlier one of its thread
     std::atomic<uint32_t> notifications{0};
     std::atomic<uint32_t> opens{0};
+    std::atomic<int32_t> paramCallsNow{0};   // parameter calls running at this moment
+    std::atomic<int32_t> paramCallsAtOnce{0};  // the most that ever ran at once
     std::atomic<uint32_t> closes{0};
 };
 
