@@ -109,6 +109,15 @@ gzip -9n <"$root/CHANGELOG.md" >"$doc/changelog.gz"
   echo "License: BSD-3-Clause"
 } >"$doc/copyright"
 
+# speech-dispatcher's output module, where Debian's speech-dispatcher looks for
+# modules and their configurations (no edit of speechd.conf, as Debian's own
+# module packages do it).
+conffiles='/etc/kal_drv/kal.ini\n/etc/kal_drv/espeakengine.ini\n'
+if [ -x "$stage$private/sd_kal" ]; then
+  bash "$root/sdmodule/debian/install-sdmodule.sh" "$stage" "$private"
+  conffiles+='/etc/speech-dispatcher/modules/kal.conf\n'
+fi
+
 # Dependencies: the libraries the binaries link (eSpeak NG, libpulse, the C and
 # C++ runtimes), with the versions their symbols need; and eSpeak NG's data.
 printf 'Source: %s\n\nPackage: %s\nArchitecture: any\n' $name $name >"$work/debian/control"
@@ -126,16 +135,18 @@ Architecture: $arch
 Maintainer: the kal_drv developers <kal_drv@localhost>
 Installed-Size: $(du -sk --apparent-size "$stage" | cut -f1)
 Depends: $depends, espeak-ng-data
-Suggests: pulseaudio
+Suggests: pulseaudio, speech-dispatcher
+Enhances: speech-dispatcher
 Section: sound
 Priority: optional
 Description: speech-synthesizer driver for screen readers, native build
  libkal_drv.so: the twenty kal_ exports of kal_drv.h, driving a speech engine
  library loaded at run time; here the engine over eSpeak NG (GPL-3.0-or-later),
- kalsay (a command-line host), kal.ini in /etc/kal_drv, the header, a
+ kalsay (a command-line host), sd_kal (speech-dispatcher's output module, so
+ that Orca speaks through the driver), kal.ini in /etc/kal_drv, the header, a
  pkg-config file and a CMake configuration (find_package(kal_drv)).
 EOF
-printf '/etc/kal_drv/kal.ini\n/etc/kal_drv/espeakengine.ini\n' >"$stage/DEBIAN/conffiles"
+printf "$conffiles" >"$stage/DEBIAN/conffiles"
 # The soname link is new in the library path; what a run leaves in the private
 # folder (the protocol at DEBUG 1 or more when run by root, a WAV file) goes
 # with the package.

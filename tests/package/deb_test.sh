@@ -72,8 +72,9 @@ depends_ok() {
   grep -q 'libespeak-ng1' <<<"$depends" && grep -q 'libpulse0' <<<"$depends" && grep -q 'espeak-ng-data' <<<"$depends"
 }
 check "it depends on Debian's eSpeak NG and PulseAudio packages" depends_ok
-check "kal.ini and espeakengine.ini are its configuration files" \
-  diff <(printf '/etc/kal_drv/kal.ini\n/etc/kal_drv/espeakengine.ini\n') <(dpkg-deb --ctrl-tarfile "$deb" | tar xO ./conffiles)
+check "kal.ini, espeakengine.ini and speech-dispatcher's kal.conf are its configuration files" \
+  diff <(printf '/etc/kal_drv/kal.ini\n/etc/kal_drv/espeakengine.ini\n/etc/speech-dispatcher/modules/kal.conf\n') \
+       <(dpkg-deb --ctrl-tarfile "$deb" | tar xO ./conffiles)
 check "packing the product again gives the same bytes" \
   bash -c "bash '$root/scripts/package-deb.sh' '$product' '$work/again' >/dev/null && cmp '$deb' '$work/again/${deb##*/}'"
 
@@ -141,6 +142,13 @@ kalsay_ok() {
   grep -q "loaded from $private/" <<<"$output" && grep -q "English US klatt" <<<"$output" || { echo "$output"; return 1; }
 }
 check "kalsay in the path lists the voices from the private folder" kalsay_ok
+# speech-dispatcher loads every sd_* of its module folder with modules/<name>.conf.
+sdmodule_ok() {
+  [ -x /usr/lib/speech-dispatcher-modules/sd_kal ] || { echo "no sd_kal where speech-dispatcher looks"; return 1; }
+  [ "$(readlink -f /usr/lib/speech-dispatcher-modules/sd_kal)" = "$private/sd_kal" ] || return 1
+  grep -qx "KalDriver \"$private/libkal_drv.so\"" /etc/speech-dispatcher/modules/kal.conf
+}
+check "sd_kal and its kal.conf are where speech-dispatcher finds them" sdmodule_ok
 check "no run changed /etc/kal_drv" bash -c "cd / && md5sum -c --quiet <<<'$conffile_sums'"
 
 # Removed: nothing left but the configuration files, which a purge removes too.
@@ -167,6 +175,7 @@ check "apt-get remove leaves only the configuration files" removed_ok
 purged_ok() {
   $SUDO apt-get purge -y -qq kal-drv >/dev/null || return 1
   [ ! -e /etc/kal_drv ] || { echo "left: /etc/kal_drv"; ls -A /etc/kal_drv; return 1; }
+  [ ! -e /etc/speech-dispatcher/modules/kal.conf ] || { echo "left: speech-dispatcher's kal.conf"; return 1; }
   ! dpkg -s kal-drv >/dev/null 2>&1 || { echo "dpkg still knows kal-drv"; return 1; }
   ! ldconfig -p | grep -q libkal_drv || { echo "ldconfig still knows libkal_drv"; return 1; }
 }
