@@ -35,12 +35,15 @@ void Copy(char (&out)[N], const char* text) {
     snprintf(out, N, "%s", text);
 }
 
-// The text as the speaker gets it: UTF-8, with every dictionary's words replaced.
+// The text as the speaker gets it: UTF-8, with every dictionary's words
+// replaced, and nothing eSpeak NG would read as a command or abort on.
 std::string Prepare(const char* bytes, uint32_t length) {
     std::string text(bytes, length);
-    std::lock_guard<std::mutex> guard(dictionaryLock);
-    for (const auto& entry : dictionaries) text = entry.second.Apply(text);
-    return Utf8FromWindows1252(text.data(), text.size());
+    {
+        std::lock_guard<std::mutex> guard(dictionaryLock);
+        for (const auto& entry : dictionaries) text = entry.second.Apply(text);
+    }
+    return SpeakableText(Utf8FromWindows1252(text.data(), text.size()));
 }
 
 // A parameter's 16-bit number, as the driver writes it.
