@@ -40,6 +40,9 @@ SpeechSettings ReadSpeechSettings() {
     ProfileGetInt("Volume", &settings.volume, kDefaultVolume, "Default");
     ProfileGetInt("Rate", &settings.rate, kDefaultRate, "Default");
     ProfileGetInt("Freq", &settings.frequencyCode, kDefaultFrequencyCode, "Default");
+    // The engine gets 16 bits: Volume=65536 would reach it as 0.
+    settings.volume = ClampSetting(settings.volume);
+    settings.rate = ClampSetting(settings.rate);
     EngineSetSpeechSettings(settings.volume, settings.rate, settings.frequencyCode);
     return settings;
 }

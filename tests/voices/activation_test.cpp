@@ -52,3 +52,55 @@ TEST_F(ActivationTest, EachStepTakesEffectUpToWhereTheActivationStops) {
         TearDown();
     }
 }
+
+// The engine takes 16 bits: a value outside 0..100 must not wrap into another
+// one there (Volume=65536 muted, Rate=99999 was the slowest speech).
+TEST_F(ActivationTest, RateAndVolumeOutsideTheirRangeAreClampedBeforeTheEngineSeesThem) {
+    const struct {
+        const char* volume;
+        const char* rate;
+        int32_t sentVolume, sentRate;
+    } profileRows[] = {
+        {"65536", "99999", 100, 100},
+        {"-65436", "-1", 0, 0},
+        {"65", "35", 65, 35},
+    };
+    for (const auto& row : profileRows) {
+        SetUp();
+        SetProfile("Default", "Volume", row.volume);
+        SetProfile("Default", "Rate", row.rate);
+        FakeEngine fake;
+        InstallFakeEngine(fake);
+        Engine.initialised = true;
+        EXPECT_EQ(0, SetVoice(11)) << row.volume;
+        EXPECT_EQ(row.sentVolume, Engine.volume.load()) << row.volume;
+        EXPECT_EQ(row.sentRate, Engine.rate.load()) << row.rate;
+        const std::vector<std::string> params = fake.Calls("param");
+        ASSERT_EQ(kAllParameters.size(), params.size()) << row.volume;
+        EXPECT_EQ("param 2 " + std::to_string(row.sentVolume), params[2]) << row.volume;
+        EXPECT_EQ("param 4 " + std::to_string(row.sentRate), params[3]) << row.rate;
+        TearDown();
+    }
+    // A host's value above 100 is ignored, a negative one taken as 0.
+    const struct {
+        int32_t value;
+        int32_t kept;
+        const char* sent;  // null: nothing sent
+    } hostRows[] = {{-65436, 0, "param 2 0"}, {101, 0, nullptr}, {65536, 0, nullptr}, {100, 100, "param 2 100"},
+                    {-1, 0, "param 2 0"}};
+    FakeEngine fake;
+    InstallFakeEngine(fake);
+    Engine.initialised = true;
+    for (const auto& row : hostRows) {
+        const size_t before = fake.Calls("param").size();
+        SetVolume(row.value);
+        EXPECT_EQ(row.kept, Engine.volume.load()) << row.value;
+        const std::vector<std::string> params = fake.Calls("param");
+        if (row.sent) {
+            ASSERT_EQ(before + 1, params.size()) << row.value;
+            EXPECT_EQ(row.sent, params.back()) << row.value;
+        } else {
+            EXPECT_EQ(before, params.size()) << row.value;
+        }
+    }
+}

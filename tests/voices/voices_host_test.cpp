@@ -103,8 +103,8 @@ TEST(VoicesHost, ParameterSetters) {
         int rate, volume;      // expected afterwards
         const char* engine;    // expected SetParamList line, or null for none
     } rows[] = {{1, 70, 0, 70, 100, "id=4 value=70"}, {2, 101, 0, 70, 100, nullptr},
-                {2, 100, 0, 70, 100, "id=2 value=100"}, {2, -5, 0, 70, -5, "id=2 value=65531"},
-                {1, 10, 1, 10, -5, "id=4 value=10"},  {3, 50, 0, 10, -5, nullptr}};
+                {2, 100, 0, 70, 100, "id=2 value=100"}, {2, -5, 0, 70, 0, "id=2 value=0"},
+                {1, 10, 1, 10, 0, "id=4 value=10"},  {3, 50, 0, 10, 0, nullptr}};
     for (const Row& row : rows) {
         const size_t before = Params(host).size();
         EXPECT_EQ(0, host.SetParameter(row.parameter, row.value, row.relative));
