@@ -104,6 +104,8 @@ int32_t SetVoice(int32_t voiceId) {
 void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber) {
     const int written = snprintf(DictionaryPath, sizeof DictionaryPath, "%sSpeech\\Nalvo%02d.bdc",
                                  ModuleFolder, static_cast<int>(dictionaryNumber));
+    // The last voice's dictionary goes with it, whether or not this voice has one.
+    EngineUnloadDictionary();
     int32_t enabled = 1;
     ProfileGetInt("DCBon", &enabled, 1, section);
     if (enabled == 0) return;

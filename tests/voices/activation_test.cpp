@@ -1,12 +1,14 @@
 // Voice activation in steps: the profile's settings, the engine's voice, the
 // parameters. Each row checks what an activation leaves behind when it stops
 // early or the engine rejects a selection.
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "support/driver_fixture.h"
 #include "support/fake_engine.h"
+#include "support/files.h"
 #include "voices/voices.h"
 #include "voices/voices_testing.h"
 
@@ -102,5 +104,41 @@ TEST_F(ActivationTest, RateAndVolumeOutsideTheirRangeAreClampedBeforeTheEngineSe
         } else {
             EXPECT_EQ(before, params.size()) << row.value;
         }
+    }
+}
+
+// A voice's dictionary goes with it: the next voice speaks without it, whether
+// it has none (DCBon=0), its file is missing, or it brings its own.
+TEST_F(ActivationTest, TheLastVoicesDictionaryIsUnloadedByTheNextActivation) {
+    const struct {
+        const char* label;
+        const char* dcbOn;
+        const char* lang;
+        std::vector<std::string> calls;  // dictionary calls of the second activation
+    } rows[] = {
+        {"DCBon=0", "0", "7", {"unloadDictionary 81"}},
+        {"file missing", "1", "8", {"unloadDictionary 81"}},
+        {"a dictionary of its own", "1", "7", {"unloadDictionary 81", "dictionary 10"}},
+    };
+    const char* const section = "Nalvo English Petra";  // voice 11 of the fake engine
+    for (const auto& row : rows) {
+        SetUp();
+        std::filesystem::create_directories(folder + "Speech");
+        WriteFileText(folder + "Speech/Nalvo07.bdc", "Tag=Abend\n");
+        FakeEngine fake;
+        InstallFakeEngine(fake);
+        Engine.initialised = true;
+        SetProfile(section, "Lang", "7");
+        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        ASSERT_EQ(std::vector<std::string>{"dictionary 10"}, fake.Calls("dictionary")) << row.label;
+        SetProfile(section, "DCBon", row.dcbOn);
+        SetProfile(section, "Lang", row.lang);
+        const size_t before = fake.calls.size();
+        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        std::vector<std::string> calls;
+        for (size_t i = before; i < fake.calls.size(); ++i)
+            if (fake.calls[i].find("ictionary") != std::string::npos) calls.push_back(fake.calls[i]);
+        EXPECT_EQ(row.calls, calls) << row.label;
+        TearDown();
     }
 }
