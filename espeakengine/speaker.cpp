@@ -2,15 +2,20 @@
 #include "espeakengine/speaker.h"
 
 #include <espeak-ng/speak_lib.h>
+#include <pthread.h>
 
 #include <chrono>
+#include <cstddef>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 #include "espeakengine/output.h"
 #include "espeakengine/voices.h"
@@ -62,6 +67,19 @@ std::thread::id workerId;
 int espeakSampleRate = 0;  // 0: not started yet
 std::string espeakData;    // the data folder it was started on
 
+// eSpeak NG is one library per process, whatever folder an engine library is
+// loaded from: a second copy of this library (another product folder in the
+// same host) would share its state and its callback silently. The first copy
+// to start claims the process by a name only this process can hold (an
+// abstract socket named after the process id); the others are refused.
+// Written once by the worker of the copy that claims it; never closed.
+int processClaim = -1;
+
+// The process this library's worker runs in: a child made by fork has no
+// worker, and its exit must neither wait for one nor touch the parent's output
+// (a WAV header, a server connection). Set at load and by the fork handler.
+pid_t workerProcess = 0;
+
 // Worker-only: the text being spoken and whether its begin was sent.
 uint64_t speakingJob = 0;
 bool begun = false;
@@ -110,6 +128,26 @@ int OnSamples(short* samples, int count, espeak_EVENT*) {
     return 0;
 }
 
+// False with detail set when another copy of the engine library in this
+// process started eSpeak NG first.
+bool ClaimProcess(std::string& detail) {
+    if (processClaim >= 0) return true;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const int length = snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "kal-espeakengine-%ld",
+                                static_cast<long>(getpid()));
+    const int claim = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (claim < 0) return true;  // no socket to be had: nothing to compare with either
+    if (bind(claim, reinterpret_cast<sockaddr*>(&address),
+             static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length)) != 0) {
+        close(claim);
+        detail = "another copy of the engine library in this process (another folder) already uses eSpeak NG";
+        return false;
+    }
+    processClaim = claim;
+    return true;
+}
+
 bool HasData(const std::string& folder) {
     struct stat info;
     return stat((folder + "/phontab").c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -124,6 +162,7 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
         return kErrNoData;
     }
     if (espeakSampleRate == 0) {
+        if (!ClaimProcess(detail)) return kErrInUse;
         // Without DONT_EXIT the library ends the whole process when its data is bad.
         const int sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBlockMs, config.data.c_str(),
                                                  espeakINITIALIZE_DONT_EXIT);
@@ -233,6 +272,17 @@ void Work(EngineConfig config) {
 
 EndAtUnload::~EndAtUnload() { SpeakerEnd(); }
 
+namespace {
+void ForkedChild() { workerProcess = 0; }
+
+struct WatchForks {
+    WatchForks() {
+        workerProcess = getpid();
+        pthread_atfork(nullptr, nullptr, ForkedChild);
+    }
+} watchForks;
+}  // namespace
+
 const char* EngineErrorText(uint32_t code) {
     switch (code) {
     case kEngineOk: return "no error";
@@ -247,6 +297,7 @@ const char* EngineErrorText(uint32_t code) {
     case kErrConfig: return "espeakengine.ini or an environment variable holds a bad value";
     case kErrWorker: return "the engine's thread did not answer";
     case kErrArgument: return "a missing or bad argument";
+    case kErrInUse: return "another copy of the driver in this process uses eSpeak NG";
     default: return "unknown error";
     }
 }
@@ -284,6 +335,13 @@ int32_t SpeakerStart(const EngineConfig& config, std::string& detail) {
 }
 
 void SpeakerEnd() {
+    if (workerProcess == 0) {
+        // A child made by fork: the worker, and whoever held the lock at the
+        // fork, are the parent's. Nothing here is ended or written.
+        if (worker.joinable()) worker.detach();
+        (void)output.release();
+        return;
+    }
     std::unique_lock<std::mutex> guard(lock);
     if (!worker.joinable()) return;
     quitting = true;

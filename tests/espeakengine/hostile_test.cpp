@@ -2,7 +2,10 @@
 // damaged data, files that are not files, forks and second copies. Each row
 // is a fault seen before; the host's process must go on and speak.
 #define KAL_BUILDING_DRIVER
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,9 +21,86 @@
 #include "support/files.h"
 #include "support/text16.h"
 
+extern char** environ;
+
 namespace {
 constexpr uint32_t kSpeakLimitMs = 30000;
 constexpr double kSpeechRms = 500;
+// A child process that has not ended this long after it should have hangs.
+constexpr auto kChildEndLimit = std::chrono::seconds(20);
+// The children of a fork only exit: that is quick, or it hangs.
+constexpr auto kForkedExitLimit = std::chrono::seconds(5);
+constexpr auto kWhileSpeaking = std::chrono::milliseconds(300);
+
+// Waits for pid until limit; kills it when it is still there. Its exit code,
+// or -1 when it had to be killed or died by a signal.
+int WaitOrKill(pid_t pid, std::chrono::steady_clock::duration limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs one test of this executable in a new process, where no driver and no
+// eSpeak NG is loaded yet, with KAL_TEST_CHILD=folder and the extra
+// environment; its output goes to folder/child.txt. Its exit code (0: passed).
+int RunChild(const std::string& test, const std::string& folder, const std::vector<std::string>& extra) {
+    std::vector<std::string> environment = extra;
+    environment.push_back("KAL_TEST_CHILD=" + folder);
+    for (char** e = environ; *e; ++e) environment.push_back(*e);
+    const std::string filter = "--gtest_filter=" + test;
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return -1;
+    self[n] = '\0';
+    std::vector<char*> argv{self, const_cast<char*>(filter.c_str()), nullptr}, envp;
+    for (std::string& e : environment) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (folder + "child.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? WaitOrKill(pid, kChildEndLimit) : -1;
+}
+
+// The child's folder, or null in the ordinary run (the test is then skipped).
+const char* ChildFolder() { return getenv("KAL_TEST_CHILD"); }
+
+// A copy of the native product (driver, engine, kal.ini, espeakengine.ini) in
+// folder, as a second installation would be.
+void CopyProduct(const std::string& folder) {
+    std::filesystem::create_directories(folder);
+    for (const char* file : {"libkal_drv.so", "nalvoapi.so", "kal.ini", "espeakengine.ini"})
+        CopyFileTo(BuildPath(std::string("product/") + file), folder + file);
+}
+
+// The exports a child test calls, from one copy of libkal_drv.so.
+struct Driver {
+    explicit Driver(const std::string& path) : library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        if (!library) return;
+        initialize = reinterpret_cast<decltype(initialize)>(dlsym(library, "kal_Initialize"));
+        terminate = reinterpret_cast<decltype(terminate)>(dlsym(library, "kal_Terminate"));
+        synth = reinterpret_cast<decltype(synth)>(dlsym(library, "kal_Synth"));
+        synchronize = reinterpret_cast<decltype(synchronize)>(dlsym(library, "kal_Synchronize"));
+        setVoice = reinterpret_cast<decltype(setVoice)>(dlsym(library, "kal_SetVoiceByName"));
+    }
+    void* library;
+    decltype(&kal_Initialize) initialize = nullptr;
+    decltype(&kal_Terminate) terminate = nullptr;
+    decltype(&kal_Synth) synth = nullptr;
+    decltype(&kal_Synchronize) synchronize = nullptr;
+    decltype(&kal_SetVoiceByName) setVoice = nullptr;
+};
 
 class HostileTest : public EspeakTest {
 protected:
@@ -101,5 +181,95 @@ TEST_F(HostileTest, TextsThatAbortESpeakNgAreSpokenAndEnd) {
         ++texts;
     }
     EXPECT_GE(texts, 5);
+}
+}  // namespace
+
+namespace {
+// Loaded by a relative path, the driver finds its own folder, also after the
+// host changed its current folder.
+TEST(HostileChild, LoadedByARelativePath) {
+    if (!ChildFolder()) GTEST_SKIP() << "runs in a child process of LoadedByARelativePathTheDriverFindsItself";
+    const std::string folder = ChildFolder();
+    ASSERT_EQ(0, chdir(folder.c_str()));
+    Driver driver("drv/libkal_drv.so");
+    ASSERT_TRUE(driver.library) << dlerror();
+    ASSERT_EQ(0, chdir("/"));
+    EXPECT_NE(-1, driver.initialize());
+    driver.setVoice("English");
+    driver.synth(T16("Found."), 1);
+    driver.synchronize();
+    driver.terminate();
+    EXPECT_GT(ReadWav(folder + "drv/espeak.wav").Seconds(), 0.2);
+}
+
+TEST(HostileProcess, LoadedByARelativePathTheDriverFindsItself) {
+    const std::string folder = FreshFolder("RelativeLoad");
+    CopyProduct(folder + "drv/");
+    const std::string besideProgram = BuildPath("tests/kal.ini");
+    const bool wasThere = FileExists(besideProgram);
+    EXPECT_EQ(0, RunChild("HostileChild.LoadedByARelativePath", folder, {})) << ReadFileText(folder + "child.txt");
+    if (!wasThere) EXPECT_FALSE(FileExists(besideProgram)) << "a kal.ini was written beside the host's program";
+}
+
+// After fork, a child that only exits ends, while the parent's engine speaks.
+TEST(HostileChild, ForkedChildrenExit) {
+    if (!ChildFolder()) GTEST_SKIP() << "runs in a child process of AChildOfForkThatOnlyExitsEnds";
+    const std::string folder = ChildFolder();
+    Driver driver(folder + "drv/libkal_drv.so");
+    ASSERT_TRUE(driver.library) << dlerror();
+    ASSERT_NE(-1, driver.initialize());
+    driver.setVoice("Deutsch");
+    driver.synth(T16("Ein langer Satz, der noch gesprochen wird, w\u00e4hrend der Host sich teilt, "
+                     "und danach weiter gesprochen wird."), 1);
+    for (int round = 0; round < 4; ++round) {
+        std::this_thread::sleep_for(kWhileSpeaking);
+        const pid_t child = fork();
+        if (child == 0) exit(0);
+        ASSERT_GT(child, 0);
+        EXPECT_EQ(0, WaitOrKill(child, kForkedExitLimit)) << "round " << round;
+    }
+    driver.synchronize();
+    driver.terminate();
+    EXPECT_GT(ReadWav(folder + "drv/espeak.wav").Seconds(), 2.0) << "the parent spoke on";
+}
+
+TEST(HostileProcess, AChildOfForkThatOnlyExitsEnds) {
+    const std::string folder = FreshFolder("ForkExit");
+    CopyProduct(folder + "drv/");
+    EXPECT_EQ(0, RunChild("HostileChild.ForkedChildrenExit", folder, {"KAL_ESPEAK_PACE=realtime"}))
+        << ReadFileText(folder + "child.txt");
+}
+
+// Two copies of the product in one process: eSpeak NG is one library, so the
+// second copy is refused with a clear error, and the first speaks on.
+TEST(HostileChild, TwoCopies) {
+    if (!ChildFolder()) GTEST_SKIP() << "runs in a child process of ASecondCopyInTheProcessIsRefused";
+    const std::string folder = ChildFolder();
+    Driver first(folder + "a/libkal_drv.so");
+    Driver second(folder + "b/libkal_drv.so");
+    ASSERT_TRUE(first.library && second.library) << dlerror();
+    ASSERT_NE(first.initialize, second.initialize) << "one library, not two copies";
+    EXPECT_NE(-1, first.initialize());
+    EXPECT_EQ(-1, second.initialize());
+    first.setVoice("English");
+    first.synth(T16("The first copy speaks."), 1);
+    first.synchronize();
+    second.synth(T16("The second copy does not."), 1);
+    second.synchronize();
+    first.terminate();
+    second.terminate();
+    EXPECT_GT(ReadWav(folder + "a/espeak.wav").Seconds(), 0.5);
+    EXPECT_EQ(0.0, ReadWav(folder + "b/espeak.wav").Seconds());
+}
+
+TEST(HostileProcess, ASecondCopyInTheProcessIsRefused) {
+    const std::string folder = FreshFolder("TwoCopies");
+    CopyProduct(folder + "a/");
+    CopyProduct(folder + "b/");
+    WriteProfileValue(folder + "b/", "Default", "DEBUG", "4");
+    EXPECT_EQ(0, RunChild("HostileChild.TwoCopies", folder, {})) << ReadFileText(folder + "child.txt");
+    EXPECT_NE(std::string::npos, ReadFileText(folder + "b/kal.pro").find("init NALVO failed."));
+    EXPECT_NE(std::string::npos,
+              ReadFileText(folder + "child.txt").find("another copy of the driver in this process uses eSpeak NG"));
 }
 }  // namespace
