@@ -148,19 +148,53 @@ bool ClaimProcess(std::string& detail) {
     return true;
 }
 
-bool HasData(const std::string& folder) {
+bool IsFile(const std::string& path) {
     struct stat info;
-    return stat((folder + "/phontab").c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
+// eSpeak NG reads phontab without checking it: an empty, cut or zeroed file
+// crashes the process inside espeak_Initialize. The file is a count of tables
+// (4 bytes, the first the count), then per table 4 bytes (the first its number
+// of phonemes), a 32-byte name and 16 bytes a phoneme; they fill it exactly.
+constexpr size_t kPhonemeTableHead = 4 + 32;
+constexpr size_t kPhonemeBytes = 16;
+
+bool PhonemeTablesSound(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return false;
+    std::string bytes;
+    char buffer[8192];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+    fclose(file);
+    if (bytes.size() < 4 || bytes[0] == 0) return false;
+    const int tables = static_cast<unsigned char>(bytes[0]);
+    size_t at = 4;
+    for (int i = 0; i < tables; ++i) {
+        if (at + kPhonemeTableHead > bytes.size()) return false;
+        const size_t phonemes = static_cast<unsigned char>(bytes[at]);
+        if (phonemes == 0) return false;
+        at += kPhonemeTableHead + phonemes * kPhonemeBytes;
+    }
+    return at == bytes.size();
+}
+
+// Why eSpeak NG cannot be started on the folder, or "" when it can.
+std::string DataFault(const std::string& folder) {
+    if (!IsFile(folder + "/phontab")) return "no eSpeak NG data in " + folder + " (phontab missing or empty)";
+    for (const char* file : {"phondata", "phonindex", "intonations"})
+        if (!IsFile(folder + "/" + file)) return "eSpeak NG's data in " + folder + " lacks " + file;
+    if (!PhonemeTablesSound(folder + "/phontab")) return "eSpeak NG's phontab in " + folder + " is damaged";
+    return "";
 }
 
 // On the worker: eSpeak NG and the output, or why not.
 int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     // eSpeak NG quietly falls back to its built-in folder when the one given
     // holds no data: the folder is checked here, so the configured one is used.
-    if (!HasData(config.data)) {
-        detail = "no eSpeak NG data in " + config.data + " (phontab missing)";
-        return kErrNoData;
-    }
+    detail = DataFault(config.data);
+    if (!detail.empty()) return kErrNoData;
     if (espeakSampleRate == 0) {
         if (!ClaimProcess(detail)) return kErrInUse;
         // Without DONT_EXIT the library ends the whole process when its data is bad.
@@ -287,7 +321,7 @@ const char* EngineErrorText(uint32_t code) {
     switch (code) {
     case kEngineOk: return "no error";
     case kErrNotStarted: return "the engine has not been started";
-    case kErrNoData: return "eSpeak NG's data folder is missing or empty";
+    case kErrNoData: return "eSpeak NG's data folder is missing, empty or damaged";
     case kErrEspeakInit: return "eSpeak NG could not start on its data";
     case kErrOutput: return "the audio output cannot be opened";
     case kErrBusy: return "the engine is still speaking";

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "engine/engine.h"
+#include "espeakengine/config.h"
 #include "espeakengine/espeak_support.h"
 #include "kal_drv.h"
 #include "support/files.h"
@@ -271,5 +272,49 @@ TEST(HostileProcess, ASecondCopyInTheProcessIsRefused) {
     EXPECT_NE(std::string::npos, ReadFileText(folder + "b/kal.pro").find("init NALVO failed."));
     EXPECT_NE(std::string::npos,
               ReadFileText(folder + "child.txt").find("another copy of the driver in this process uses eSpeak NG"));
+}
+}  // namespace
+
+namespace {
+// A damaged data folder fails the start (kal_Initialize -1), already at the
+// load, and the same process starts on a sound folder afterwards.
+TEST(HostileChild, DamagedData) {
+    if (!ChildFolder()) GTEST_SKIP() << "runs in a child process of ADamagedDataFolderFailsTheStart";
+    const std::string folder = ChildFolder();
+    Driver driver(folder + "drv/libkal_drv.so");  // its load starts the engine on the damaged data
+    ASSERT_TRUE(driver.library) << dlerror();
+    EXPECT_EQ(-1, driver.initialize());
+    unsetenv("KAL_ESPEAK_DATA");
+    EXPECT_NE(-1, driver.initialize());
+    driver.terminate();
+}
+
+TEST(HostileProcess, ADamagedDataFolderFailsTheStart) {
+    EngineConfig config;
+    std::string error;
+    ASSERT_TRUE(ReadEngineConfig("", config, error)) << error;
+    std::string phontab = ReadFileText(config.data + "/phontab");
+    ASSERT_GT(phontab.size(), 1000u) << config.data;
+    const struct {
+        const char* label;
+        std::string bytes;
+    } rows[] = {
+        {"empty", ""},
+        {"cut", phontab.substr(0, phontab.size() / 2)},
+        {"zeroed", std::string(phontab.size(), '\0')},
+        {"one byte short", phontab.substr(0, phontab.size() - 1)},
+    };
+    for (const auto& row : rows) {
+        const std::string folder = FreshFolder("DamagedData");
+        CopyProduct(folder + "drv/");
+        const std::string data = folder + "data/";
+        std::filesystem::create_directories(data);
+        for (const auto& entry : std::filesystem::directory_iterator(config.data))
+            if (entry.path().filename() != "phontab")
+                std::filesystem::create_symlink(entry.path(), data + entry.path().filename().string());
+        WriteFileText(data + "phontab", row.bytes);
+        EXPECT_EQ(0, RunChild("HostileChild.DamagedData", folder, {"KAL_ESPEAK_DATA=" + data, "KAL_ESPEAK_OUTPUT=none"}))
+            << row.label << ": " << ReadFileText(folder + "child.txt");
+    }
 }
 }  // namespace

@@ -43,7 +43,7 @@ TEST_F(StartupTest, BadDataOrOutputFailsTheStartWithoutEndingTheProcess) {
     // The same process starts the engine once the configuration is sound.
     Configure({});
     EXPECT_TRUE(Start());
-    EXPECT_STREQ("eSpeak NG's data folder is missing or empty", Engine.api.errorGetString(2));
+    EXPECT_STREQ("eSpeak NG's data folder is missing, empty or damaged", Engine.api.errorGetString(2));
 }
 
 TEST_F(StartupTest, AnUnknownVoiceOrLanguageIsRefusedAndSpeakingGoesOn) {
