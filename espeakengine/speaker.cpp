@@ -123,7 +123,9 @@ int OnSamples(short* samples, int count, espeak_EVENT*) {
         begun = true;
         Send(kMsgBeginProcess);
     }
-    output->Write(samples, count);
+    // Samples the output refused (it reported why) end the text where it
+    // stands: its end is sent, and no later sample claims to follow them.
+    if (!output->Write(samples, count)) return 1;
     if (probe) probe(samples, count);
     return 0;
 }

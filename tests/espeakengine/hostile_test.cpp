@@ -5,6 +5,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -316,5 +318,99 @@ TEST(HostileProcess, ADamagedDataFolderFailsTheStart) {
         EXPECT_EQ(0, RunChild("HostileChild.DamagedData", folder, {"KAL_ESPEAK_DATA=" + data, "KAL_ESPEAK_OUTPUT=none"}))
             << row.label << ": " << ReadFileText(folder + "child.txt");
     }
+}
+}  // namespace
+
+namespace {
+// The first bytes of a file (it may be gigabytes long).
+std::string ReadStart(const std::string& path, size_t bytes) {
+    std::string out(bytes, '\0');
+    std::ifstream in(path, std::ios::binary);
+    in.read(&out[0], static_cast<std::streamsize>(bytes));
+    out.resize(static_cast<size_t>(in.gcount()));
+    return out;
+}
+
+uint32_t HeaderDataBytes(const std::string& path) {
+    const std::string bytes = ReadStart(path, 44);
+    if (bytes.size() < 44) return 0;
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(bytes.data()) + 40;
+    return at[0] | at[1] << 8 | at[2] << 16 | static_cast<uint32_t>(at[3]) << 24;
+}
+
+// A WAV header of 22050 Hz 16-bit mono claiming dataBytes.
+std::string WavHeader(uint32_t dataBytes) {
+    unsigned char h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
+                           0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a'};
+    const uint32_t riff = dataBytes + 36;
+    for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<unsigned char>(riff >> (8 * i));
+    for (int i = 0; i < 4; ++i) h[40 + i] = static_cast<unsigned char>(dataBytes >> (8 * i));
+    return std::string(reinterpret_cast<char*>(h), sizeof h);
+}
+
+// A file that nearly reaches the 4 GiB a WAV header can count: the next text
+// must not wrap around and land on the audio at its start.
+TEST_F(HostileTest, AWavFileNearFourGibIsNotWrittenOverFromItsStart) {
+    const uint32_t claimed = 0xFFFFFFFFu - 36 - 1001;  // room for 500 samples, whole ones
+    WriteFileText(wavPath, WavHeader(claimed) + std::string(4096, '\x5a'));
+    ASSERT_EQ(0, truncate(wavPath.c_str(), 44 + static_cast<off_t>(claimed)));  // sparse
+    ASSERT_TRUE(Start());
+    kal_SetVoiceByName("English");
+    kal_Synth(T16("This text does not fit."), 1);
+    EXPECT_TRUE(WaitFor([&] { return CountEnds() == 1; }, kSpeakLimitMs)) << "the text still ends";
+    EXPECT_TRUE(std::string(4096, '\x5a') == ReadStart(wavPath, 44 + 4096).substr(44))
+        << "the audio at the file's start was written over";
+    // What fitted was appended and counted; the header's sizes did not wrap.
+    EXPECT_GE(HeaderDataBytes(wavPath), claimed);
+    EXPECT_LE(HeaderDataBytes(wavPath), 0xFFFFFFFFu - 36);
+    EXPECT_EQ(44 + static_cast<uint64_t>(HeaderDataBytes(wavPath)), std::filesystem::file_size(wavPath));
+}
+
+// A second host appending to the same file would interleave with the first
+// and write its header over the other's: the file is taken by one at a time.
+TEST_F(HostileTest, AWavFileAnotherProcessWritesIsNotSharedAndAFullDiskIsReported) {
+    WriteFileText(wavPath, "");
+    const int other = open(wavPath.c_str(), O_RDWR);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(0, flock(other, LOCK_EX));  // as the other host's engine holds it
+    EXPECT_FALSE(Start()) << "the start took a file another host writes";
+    kal_Terminate();
+    close(other);
+    ASSERT_TRUE(Start());
+
+    // A disk that fills up mid-text: the text ends, and the header claims only
+    // what was written.
+    kal_SetVoiceByName("Deutsch");
+    Audio first;
+    ASSERT_TRUE(SpeakOne(T16("Vorher."), first));
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    struct rlimit full = saved;
+    full.rlim_cur = 44 + first.samples.size() * 2 + 20000;
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &full);
+    Audio cut;
+    const bool ended = SpeakOne(T16("Dieser Satz ist viel zu lang f\u00fcr den wenigen Platz, der auf dem Datentr\u00e4ger "
+                                    "noch frei ist, und er wird darum abgeschnitten."), cut);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_TRUE(ended);
+    const uint64_t size = std::filesystem::file_size(wavPath);
+    EXPECT_LE(size, full.rlim_cur);
+    EXPECT_EQ(size - 44, HeaderDataBytes(wavPath)) << "the header claims samples that were never written";
+}
+
+// One file per text: the numbers go on after the files an earlier run left.
+TEST_F(HostileTest, PerTextFilesOfAnEarlierRunAreKept) {
+    Configure({"wavmode=pertext"});
+    WriteFileText(folder + "out-0001.wav", "earlier one");
+    WriteFileText(folder + "out-0002.wav", "earlier two");
+    ASSERT_TRUE(Start());
+    kal_SetVoiceByName("English");
+    kal_Synth(T16("Three."), 1);
+    kal_Synchronize();
+    EXPECT_TRUE(ReadFileText(folder + "out-0001.wav") == "earlier one") << "written over";
+    EXPECT_TRUE(ReadFileText(folder + "out-0002.wav") == "earlier two") << "written over";
+    EXPECT_GT(ReadWav(folder + "out-0003.wav").Seconds(), 0.2);
 }
 }  // namespace
