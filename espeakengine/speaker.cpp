@@ -83,7 +83,9 @@ pid_t workerProcess = 0;
 // Worker-only: the text being spoken and whether its begin was sent.
 uint64_t speakingJob = 0;
 bool begun = false;
-std::unique_ptr<AudioOutput> output;
+// Owned by the worker, which deletes it when it ends: a worker that never
+// ended (a stuck output at exit) keeps it, never freed under its feet.
+AudioOutput* output = nullptr;
 
 // The library's unload (at the latest, the process's end) ends the worker
 // before the records above go away: a driver that never closed the engine
@@ -105,6 +107,18 @@ void Send(uint32_t code) {
 
 bool Cut(uint64_t job) { return cutJob == job || quitting; }
 
+// A text is being spoken that no stop cut. A cut one may still be letting go
+// of the output (a flush): the next text is taken meanwhile and follows it,
+// so a stop never leaves the host's next text waiting for the engine.
+bool Holding() { return activeJob != 0 && activeJob != cutJob; }
+
+// What the host wants of the text being spoken, for an output that waits.
+TextState SpeakingState() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (Cut(speakingJob)) return TextState::Cut;
+    return paused ? TextState::Hold : TextState::Go;
+}
+
 // eSpeak NG's synth callback, on the worker inside espeak_Synth. Returning 1
 // cancels the synthesis at once: the library's own cancel does not cut a
 // synchronous synthesis and blocks for hundreds of milliseconds.
@@ -125,7 +139,7 @@ int OnSamples(short* samples, int count, espeak_EVENT*) {
     }
     // Samples the output refused (it reported why) end the text where it
     // stands: its end is sent, and no later sample claims to follow them.
-    if (!output->Write(samples, count)) return 1;
+    if (!output->Write(samples, count, SpeakingState)) return 1;
     if (probe) probe(samples, count);
     return 0;
 }
@@ -216,12 +230,13 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     // Set at every start: whoever called the library meanwhile may have set another.
     espeak_SetSynthCallback(OnSamples);
     switch (config.output) {
-    case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode, config.realtime); break;
-    case OutputKind::Pulse: output = MakePulseOutput(config.pulse); break;
-    case OutputKind::None: output = MakeNoOutput(); break;
+    case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode, config.realtime).release(); break;
+    case OutputKind::Pulse: output = MakePulseOutput(config.pulse).release(); break;
+    case OutputKind::None: output = MakeNoOutput().release(); break;
     }
     if (!output->Open(sampleRate, detail)) {
-        output.reset();
+        delete output;
+        output = nullptr;
         return kErrOutput;
     }
     return kEngineOk;
@@ -275,17 +290,18 @@ void Work(EngineConfig config) {
         espeak_Synth(job.text.c_str(), job.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
 
         guard.lock();
-        const bool cut = Cut(job.id);
-        if (!cut) activeJob = 0;
+        bool cut = Cut(job.id);
         guard.unlock();
-        output->EndText(cut);
+        // The text stays the engine's while its last samples play: a stop or a
+        // pause then still acts on it.
+        output->EndText(cut, SpeakingState);
         guard.lock();
-        if (cut) {
-            // The stop sent its own notification; the engine is idle once the
-            // worker has let go of the text.
-            if (activeJob == job.id) activeJob = 0;
-            continue;
-        }
+        // A pause in the text's last moments holds its end until a resume or a stop.
+        while (paused && !Cut(job.id)) wake.wait_for(guard, kPauseCheck);
+        cut = Cut(job.id);
+        if (activeJob == job.id) activeJob = 0;
+        // Cut: the stop sent its own notification.
+        if (cut) continue;
         guard.unlock();
         // A text without a sample (an empty one) still begins before it ends.
         if (!begun) Send(kMsgBeginProcess);
@@ -297,7 +313,8 @@ void Work(EngineConfig config) {
     activeJob = 0;
     guard.unlock();
     output->Close();
-    output.reset();
+    delete output;
+    output = nullptr;
     guard.lock();
     running = false;
     finished = true;
@@ -375,7 +392,7 @@ void SpeakerEnd() {
         // A child made by fork: the worker, and whoever held the lock at the
         // fork, are the parent's. Nothing here is ended or written.
         if (worker.joinable()) worker.detach();
-        (void)output.release();
+        output = nullptr;
         return;
     }
     std::unique_lock<std::mutex> guard(lock);
@@ -413,7 +430,7 @@ int32_t SpeakerSpeak() {
     {
         std::lock_guard<std::mutex> guard(lock);
         if (!running || quitting) return kErrNotStarted;
-        if (activeJob != 0 || !jobs.empty()) return kErrBusy;
+        if (Holding() || !jobs.empty()) return kErrBusy;
         jobs.push_back(Job{++lastJob, pendingText});
         probe = textProbe;
         if (probe) given = pendingText;
@@ -460,7 +477,7 @@ void SpeakerResume() {
 
 bool SpeakerBusy() {
     std::lock_guard<std::mutex> guard(lock);
-    return activeJob != 0 || !jobs.empty();
+    return Holding() || !jobs.empty();
 }
 
 void SpeakerSetLanguage(int value) {

@@ -76,7 +76,7 @@ public:
         return OpenFile(path_, false, error) && (ContinueFile(error) || (error.empty() && StartHeader(error)));
     }
 
-    bool Write(const int16_t* samples, int count) override {
+    bool Write(const int16_t* samples, int count, TextStateFn) override {
         if (fd_ < 0 && mode_ == WavMode::PerText) {
             std::string error;
             while (Exists(FileName(next_))) ++next_;  // another writer took the number meanwhile
@@ -98,7 +98,7 @@ public:
         return true;
     }
 
-    void EndText(bool) override {
+    void EndText(bool, TextStateFn) override {
         paced_ = 0;
         failed_ = false;
         if (fd_ < 0) return;
@@ -246,8 +246,8 @@ private:
 class NoOutput : public AudioOutput {
 public:
     bool Open(int, std::string&) override { return true; }
-    bool Write(const int16_t*, int) override { return true; }
-    void EndText(bool) override {}
+    bool Write(const int16_t*, int, TextStateFn) override { return true; }
+    void EndText(bool, TextStateFn) override {}
     void Close() override {}
 };
 }  // namespace
