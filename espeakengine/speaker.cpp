@@ -392,7 +392,6 @@ void SpeakerEnd() {
         // A child made by fork: the worker, and whoever held the lock at the
         // fork, are the parent's. Nothing here is ended or written.
         if (worker.joinable()) worker.detach();
-        output = nullptr;
         return;
     }
     std::unique_lock<std::mutex> guard(lock);

@@ -239,7 +239,11 @@ TEST(HostileChild, ForkedChildrenExit) {
 TEST(HostileProcess, AChildOfForkThatOnlyExitsEnds) {
     const std::string folder = FreshFolder("ForkExit");
     CopyProduct(folder + "drv/");
-    EXPECT_EQ(0, RunChild("HostileChild.ForkedChildrenExit", folder, {"KAL_ESPEAK_PACE=realtime"}))
+    // A forked child keeps its copy of what the parent's engine thread held
+    // and leaves it: under AddressSanitizer that is no leak to report.
+    const char* asan = getenv("ASAN_OPTIONS");
+    const std::string noLeakCheck = std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":detect_leaks=0";
+    EXPECT_EQ(0, RunChild("HostileChild.ForkedChildrenExit", folder, {"KAL_ESPEAK_PACE=realtime", noLeakCheck}))
         << ReadFileText(folder + "child.txt");
 }
 
