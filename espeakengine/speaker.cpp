@@ -55,7 +55,10 @@ EngineNotifyFn notify = nullptr;
 SpeakerSampleProbe sampleProbe = nullptr;
 SpeakerTextProbe textProbe = nullptr;
 
-std::thread worker;
+// Never destroyed: at exit a worker that did not end (a stuck output) or
+// one a forked child only has a copy of must not end the process through
+// the destructor of a thread still joinable.
+std::thread& worker = *new std::thread();
 std::thread::id workerId;
 
 // eSpeak NG is started once in a process and never terminated: its terminate
@@ -391,7 +394,6 @@ void SpeakerEnd() {
     if (workerProcess == 0) {
         // A child made by fork: the worker, and whoever held the lock at the
         // fork, are the parent's. Nothing here is ended or written.
-        if (worker.joinable()) worker.detach();
         return;
     }
     std::unique_lock<std::mutex> guard(lock);
