@@ -418,3 +418,24 @@ TEST_F(HostileTest, PerTextFilesOfAnEarlierRunAreKept) {
     EXPECT_GT(ReadWav(folder + "out-0003.wav").Seconds(), 0.2);
 }
 }  // namespace
+
+namespace {
+// The German voice's dictionary does not follow the host to an English voice
+// without one.
+TEST_F(HostileTest, AVoicesDictionaryDoesNotOutliveIt) {
+    SetProfile("Nalvo Deutsch Standard", "DCBon", "1");
+    SetProfile("Nalvo English Standard", "DCBon", "0");
+    std::filesystem::create_directories(folder + "Speech");
+    WriteFileText(folder + "Speech/Nalvo49.bdc", "Tag = Abend\n");
+    ASSERT_TRUE(Start());
+    Audio audio;
+    kal_SetVoiceByName("Deutsch");
+    ASSERT_TRUE(SpeakOne(T16("Guten Tag."), audio));
+    kal_SetVoiceByName("English");
+    ASSERT_TRUE(SpeakOne(T16("Good Tag."), audio));
+    const std::vector<std::string> texts = TextsGiven();
+    ASSERT_EQ(2u, texts.size());
+    EXPECT_EQ("Guten Abend.", texts[0]);
+    EXPECT_EQ("Good Tag.", texts[1]) << "the German replacements applied to the English voice";
+}
+}  // namespace
