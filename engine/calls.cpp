@@ -118,16 +118,20 @@ int32_t EnginePollStatusForActivation() {
     return status;
 }
 
+void EngineUnloadDictionary() {
+    if (!Engine.dictionaryLoaded) return;
+    const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
+    GuardedEngineCall("ft_ttsUnloadDictionary failed EX:", [&] {
+        Engine.api.unloadDictionary(i0, i1, Engine.dictionaryHandle.first, Engine.dictionaryHandle.second);
+    });
+    Engine.dictionaryLoaded = 0;
+}
+
 void EngineLoadDictionary(const void* bytes, uint32_t size) {
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     // One dictionary at a time: a host that switches voice per utterance must not
     // fill the engine with every dictionary it ever loaded.
-    if (Engine.dictionaryLoaded) {
-        GuardedEngineCall("ft_ttsUnloadDictionary failed EX:", [&] {
-            Engine.api.unloadDictionary(i0, i1, Engine.dictionaryHandle.first, Engine.dictionaryHandle.second);
-        });
-        Engine.dictionaryLoaded = 0;
-    }
+    EngineUnloadDictionary();
     int32_t result = 0;
     GuardedEngineCall("ft_ttsLoadDictionary failed EX:", [&] {
         result = Engine.api.loadDictionary(i0, i1, 1, bytes, size, &Engine.dictionaryHandle);

@@ -99,6 +99,8 @@ bool EngineChooseLanguageFor(int32_t voiceId);
 int32_t EnginePollStatusForActivation();
 // Unloads the dictionary the session holds, then loads these bytes as the new one.
 void EngineLoadDictionary(const void* bytes, uint32_t size);
+// The dictionary an earlier activation loaded, if any, is unloaded.
+void EngineUnloadDictionary();
 // The end of a session: unloads the dictionary, closes the instance, uninitialises
 // the class; the session is no longer initialised. Nothing the engine throws passes.
 void CloseEngineSession();

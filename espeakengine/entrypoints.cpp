@@ -2,6 +2,7 @@
 // The thirty entry points of the engine contract over eSpeak NG. Each checks
 // its arguments and hands the work to the speaker (speaker.cpp); none waits
 // for speech.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -22,6 +23,11 @@ constexpr EngineClassHandle kClass{0x6553, 0x1};
 constexpr EngineInstanceHandle kInstance{0x6553, 0x2};
 constexpr char kEngineName[] = "eSpeak NG";
 
+// A driver holds the engine from its initialize to its uninitialize; a second
+// driver in the process (another copy, loading this same file) is refused
+// rather than sharing the one worker, its notifications and its settings.
+std::atomic<bool> classHeld{false};
+
 // guarded by dictionaryLock: the dictionaries and the next handle.
 std::mutex dictionaryLock;
 std::map<uint32_t, WordReplacements> dictionaries;
@@ -35,12 +41,15 @@ void Copy(char (&out)[N], const char* text) {
     snprintf(out, N, "%s", text);
 }
 
-// The text as the speaker gets it: UTF-8, with every dictionary's words replaced.
+// The text as the speaker gets it: UTF-8, with every dictionary's words
+// replaced, and nothing eSpeak NG would read as a command or abort on.
 std::string Prepare(const char* bytes, uint32_t length) {
     std::string text(bytes, length);
-    std::lock_guard<std::mutex> guard(dictionaryLock);
-    for (const auto& entry : dictionaries) text = entry.second.Apply(text);
-    return Utf8FromWindows1252(text.data(), text.size());
+    {
+        std::lock_guard<std::mutex> guard(dictionaryLock);
+        for (const auto& entry : dictionaries) text = entry.second.Apply(text);
+    }
+    return SpeakableText(Utf8FromWindows1252(text.data(), text.size()));
 }
 
 // A parameter's 16-bit number, as the driver writes it.
@@ -81,16 +90,22 @@ int32_t SetOne(const ParamRecord& param) {
 
 ENGINE_EXPORT int32_t ssft_ttsInitialize(const char* folder, EngineClassHandle* outClass) {
     if (!outClass) return kErrArgument;
+    if (classHeld.exchange(true)) {
+        fprintf(stderr, "espeakengine: %s: the engine is started already\n", EngineErrorText(kErrInUse));
+        return kErrInUse;
+    }
     EngineConfig config;
     std::string detail;
     if (!ReadEngineConfig(folder, config, detail)) {
         fprintf(stderr, "espeakengine: %s\n", detail.c_str());
+        classHeld = false;
         return kErrConfig;
     }
     const int32_t result = SpeakerStart(config, detail);
     if (result != kEngineOk) {
         // The driver logs only that the start failed: the reason goes to stderr.
         fprintf(stderr, "espeakengine: %s: %s\n", EngineErrorText(result), detail.c_str());
+        classHeld = false;
         return result;
     }
     *outClass = kClass;
@@ -122,6 +137,7 @@ ENGINE_EXPORT int32_t ssft_ttsGetLanguageList(uint32_t c0, uint32_t c1, const En
 ENGINE_EXPORT int32_t ssft_ttsUnInitialize(uint32_t c0, uint32_t c1) {
     if (!IsClass(c0, c1)) return kErrNotStarted;
     SpeakerEnd();
+    classHeld = false;
     return kEngineOk;
 }
 

@@ -9,15 +9,24 @@
 
 #include "espeakengine/config.h"
 
+// What the host wants of the text while an output waits (for room in a
+// server's buffer, for the buffer to be played): go on, hold (a pause: the
+// output stops playing until it is Go again), or give up (a stop).
+enum class TextState { Go, Hold, Cut };
+typedef TextState (*TextStateFn)();
+
 class AudioOutput {
 public:
     virtual ~AudioOutput() = default;
     // False with error set when the output cannot be used.
     virtual bool Open(int sampleRate, std::string& error) = 0;
-    virtual bool Write(const int16_t* samples, int count) = 0;
+    // False when the samples could not be taken (the output reported why on
+    // standard error): the text ends there. A Cut while waiting returns true.
+    virtual bool Write(const int16_t* samples, int count, TextStateFn state) = 0;
     // A text was spoken to its end, or cut (a stop): what is buffered is played
-    // out, or thrown away.
-    virtual void EndText(bool cut) = 0;
+    // out (holding while state says Hold, giving up when it says Cut), or
+    // thrown away.
+    virtual void EndText(bool cut, TextStateFn state) = 0;
     virtual void Close() = 0;
 };
 

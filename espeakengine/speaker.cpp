@@ -2,15 +2,20 @@
 #include "espeakengine/speaker.h"
 
 #include <espeak-ng/speak_lib.h>
+#include <pthread.h>
 
 #include <chrono>
+#include <cstddef>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 #include "espeakengine/output.h"
 #include "espeakengine/voices.h"
@@ -50,7 +55,10 @@ EngineNotifyFn notify = nullptr;
 SpeakerSampleProbe sampleProbe = nullptr;
 SpeakerTextProbe textProbe = nullptr;
 
-std::thread worker;
+// Never destroyed: at exit a worker that did not end (a stuck output) or
+// one a forked child only has a copy of must not end the process through
+// the destructor of a thread still joinable.
+std::thread& worker = *new std::thread();
 std::thread::id workerId;
 
 // eSpeak NG is started once in a process and never terminated: its terminate
@@ -62,10 +70,25 @@ std::thread::id workerId;
 int espeakSampleRate = 0;  // 0: not started yet
 std::string espeakData;    // the data folder it was started on
 
+// eSpeak NG is one library per process, whatever folder an engine library is
+// loaded from: a second copy of this library (another product folder in the
+// same host) would share its state and its callback silently. The first copy
+// to start claims the process by a name only this process can hold (an
+// abstract socket named after the process id); the others are refused.
+// Written once by the worker of the copy that claims it; never closed.
+int processClaim = -1;
+
+// The process this library's worker runs in: a child made by fork has no
+// worker, and its exit must neither wait for one nor touch the parent's output
+// (a WAV header, a server connection). Set at load and by the fork handler.
+pid_t workerProcess = 0;
+
 // Worker-only: the text being spoken and whether its begin was sent.
 uint64_t speakingJob = 0;
 bool begun = false;
-std::unique_ptr<AudioOutput> output;
+// Owned by the worker, which deletes it when it ends: a worker that never
+// ended (a stuck output at exit) keeps it, never freed under its feet.
+AudioOutput* output = nullptr;
 
 // The library's unload (at the latest, the process's end) ends the worker
 // before the records above go away: a driver that never closed the engine
@@ -87,6 +110,18 @@ void Send(uint32_t code) {
 
 bool Cut(uint64_t job) { return cutJob == job || quitting; }
 
+// A text is being spoken that no stop cut. A cut one may still be letting go
+// of the output (a flush): the next text is taken meanwhile and follows it,
+// so a stop never leaves the host's next text waiting for the engine.
+bool Holding() { return activeJob != 0 && activeJob != cutJob; }
+
+// What the host wants of the text being spoken, for an output that waits.
+TextState SpeakingState() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (Cut(speakingJob)) return TextState::Cut;
+    return paused ? TextState::Hold : TextState::Go;
+}
+
 // eSpeak NG's synth callback, on the worker inside espeak_Synth. Returning 1
 // cancels the synthesis at once: the library's own cancel does not cut a
 // synchronous synthesis and blocks for hundreds of milliseconds.
@@ -105,25 +140,82 @@ int OnSamples(short* samples, int count, espeak_EVENT*) {
         begun = true;
         Send(kMsgBeginProcess);
     }
-    output->Write(samples, count);
+    // Samples the output refused (it reported why) end the text where it
+    // stands: its end is sent, and no later sample claims to follow them.
+    if (!output->Write(samples, count, SpeakingState)) return 1;
     if (probe) probe(samples, count);
     return 0;
 }
 
-bool HasData(const std::string& folder) {
+// False with detail set when another copy of the engine library in this
+// process started eSpeak NG first.
+bool ClaimProcess(std::string& detail) {
+    if (processClaim >= 0) return true;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const int length = snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "kal-espeakengine-%ld",
+                                static_cast<long>(getpid()));
+    const int claim = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (claim < 0) return true;  // no socket to be had: nothing to compare with either
+    if (bind(claim, reinterpret_cast<sockaddr*>(&address),
+             static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length)) != 0) {
+        close(claim);
+        detail = "another copy of the engine library in this process (another folder) already uses eSpeak NG";
+        return false;
+    }
+    processClaim = claim;
+    return true;
+}
+
+bool IsFile(const std::string& path) {
     struct stat info;
-    return stat((folder + "/phontab").c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
+// eSpeak NG reads phontab without checking it: an empty, cut or zeroed file
+// crashes the process inside espeak_Initialize. The file is a count of tables
+// (4 bytes, the first the count), then per table 4 bytes (the first its number
+// of phonemes), a 32-byte name and 16 bytes a phoneme; they fill it exactly.
+constexpr size_t kPhonemeTableHead = 4 + 32;
+constexpr size_t kPhonemeBytes = 16;
+
+bool PhonemeTablesSound(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return false;
+    std::string bytes;
+    char buffer[8192];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+    fclose(file);
+    if (bytes.size() < 4 || bytes[0] == 0) return false;
+    const int tables = static_cast<unsigned char>(bytes[0]);
+    size_t at = 4;
+    for (int i = 0; i < tables; ++i) {
+        if (at + kPhonemeTableHead > bytes.size()) return false;
+        const size_t phonemes = static_cast<unsigned char>(bytes[at]);
+        if (phonemes == 0) return false;
+        at += kPhonemeTableHead + phonemes * kPhonemeBytes;
+    }
+    return at == bytes.size();
+}
+
+// Why eSpeak NG cannot be started on the folder, or "" when it can.
+std::string DataFault(const std::string& folder) {
+    if (!IsFile(folder + "/phontab")) return "no eSpeak NG data in " + folder + " (phontab missing or empty)";
+    for (const char* file : {"phondata", "phonindex", "intonations"})
+        if (!IsFile(folder + "/" + file)) return "eSpeak NG's data in " + folder + " lacks " + file;
+    if (!PhonemeTablesSound(folder + "/phontab")) return "eSpeak NG's phontab in " + folder + " is damaged";
+    return "";
 }
 
 // On the worker: eSpeak NG and the output, or why not.
 int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     // eSpeak NG quietly falls back to its built-in folder when the one given
     // holds no data: the folder is checked here, so the configured one is used.
-    if (!HasData(config.data)) {
-        detail = "no eSpeak NG data in " + config.data + " (phontab missing)";
-        return kErrNoData;
-    }
+    detail = DataFault(config.data);
+    if (!detail.empty()) return kErrNoData;
     if (espeakSampleRate == 0) {
+        if (!ClaimProcess(detail)) return kErrInUse;
         // Without DONT_EXIT the library ends the whole process when its data is bad.
         const int sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBlockMs, config.data.c_str(),
                                                  espeakINITIALIZE_DONT_EXIT);
@@ -141,12 +233,13 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     // Set at every start: whoever called the library meanwhile may have set another.
     espeak_SetSynthCallback(OnSamples);
     switch (config.output) {
-    case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode, config.realtime); break;
-    case OutputKind::Pulse: output = MakePulseOutput(config.pulse); break;
-    case OutputKind::None: output = MakeNoOutput(); break;
+    case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode, config.realtime).release(); break;
+    case OutputKind::Pulse: output = MakePulseOutput(config.pulse).release(); break;
+    case OutputKind::None: output = MakeNoOutput().release(); break;
     }
     if (!output->Open(sampleRate, detail)) {
-        output.reset();
+        delete output;
+        output = nullptr;
         return kErrOutput;
     }
     return kEngineOk;
@@ -200,17 +293,18 @@ void Work(EngineConfig config) {
         espeak_Synth(job.text.c_str(), job.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
 
         guard.lock();
-        const bool cut = Cut(job.id);
-        if (!cut) activeJob = 0;
+        bool cut = Cut(job.id);
         guard.unlock();
-        output->EndText(cut);
+        // The text stays the engine's while its last samples play: a stop or a
+        // pause then still acts on it.
+        output->EndText(cut, SpeakingState);
         guard.lock();
-        if (cut) {
-            // The stop sent its own notification; the engine is idle once the
-            // worker has let go of the text.
-            if (activeJob == job.id) activeJob = 0;
-            continue;
-        }
+        // A pause in the text's last moments holds its end until a resume or a stop.
+        while (paused && !Cut(job.id)) wake.wait_for(guard, kPauseCheck);
+        cut = Cut(job.id);
+        if (activeJob == job.id) activeJob = 0;
+        // Cut: the stop sent its own notification.
+        if (cut) continue;
         guard.unlock();
         // A text without a sample (an empty one) still begins before it ends.
         if (!begun) Send(kMsgBeginProcess);
@@ -222,7 +316,8 @@ void Work(EngineConfig config) {
     activeJob = 0;
     guard.unlock();
     output->Close();
-    output.reset();
+    delete output;
+    output = nullptr;
     guard.lock();
     running = false;
     finished = true;
@@ -233,11 +328,22 @@ void Work(EngineConfig config) {
 
 EndAtUnload::~EndAtUnload() { SpeakerEnd(); }
 
+namespace {
+void ForkedChild() { workerProcess = 0; }
+
+struct WatchForks {
+    WatchForks() {
+        workerProcess = getpid();
+        pthread_atfork(nullptr, nullptr, ForkedChild);
+    }
+} watchForks;
+}  // namespace
+
 const char* EngineErrorText(uint32_t code) {
     switch (code) {
     case kEngineOk: return "no error";
     case kErrNotStarted: return "the engine has not been started";
-    case kErrNoData: return "eSpeak NG's data folder is missing or empty";
+    case kErrNoData: return "eSpeak NG's data folder is missing, empty or damaged";
     case kErrEspeakInit: return "eSpeak NG could not start on its data";
     case kErrOutput: return "the audio output cannot be opened";
     case kErrBusy: return "the engine is still speaking";
@@ -247,6 +353,7 @@ const char* EngineErrorText(uint32_t code) {
     case kErrConfig: return "espeakengine.ini or an environment variable holds a bad value";
     case kErrWorker: return "the engine's thread did not answer";
     case kErrArgument: return "a missing or bad argument";
+    case kErrInUse: return "another copy of the driver in this process uses eSpeak NG";
     default: return "unknown error";
     }
 }
@@ -284,6 +391,11 @@ int32_t SpeakerStart(const EngineConfig& config, std::string& detail) {
 }
 
 void SpeakerEnd() {
+    if (workerProcess == 0) {
+        // A child made by fork: the worker, and whoever held the lock at the
+        // fork, are the parent's. Nothing here is ended or written.
+        return;
+    }
     std::unique_lock<std::mutex> guard(lock);
     if (!worker.joinable()) return;
     quitting = true;
@@ -319,7 +431,7 @@ int32_t SpeakerSpeak() {
     {
         std::lock_guard<std::mutex> guard(lock);
         if (!running || quitting) return kErrNotStarted;
-        if (activeJob != 0 || !jobs.empty()) return kErrBusy;
+        if (Holding() || !jobs.empty()) return kErrBusy;
         jobs.push_back(Job{++lastJob, pendingText});
         probe = textProbe;
         if (probe) given = pendingText;
@@ -366,7 +478,7 @@ void SpeakerResume() {
 
 bool SpeakerBusy() {
     std::lock_guard<std::mutex> guard(lock);
-    return activeJob != 0 || !jobs.empty();
+    return Holding() || !jobs.empty();
 }
 
 void SpeakerSetLanguage(int value) {

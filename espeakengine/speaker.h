@@ -23,6 +23,7 @@ enum EngineError : int32_t {
     kErrConfig = 9,
     kErrWorker = 10,
     kErrArgument = 11,
+    kErrInUse = 12,
 };
 const char* EngineErrorText(uint32_t code);
 

@@ -57,6 +57,52 @@ std::string Utf8FromWindows1252(const char* text, size_t length) {
     return out;
 }
 
+namespace {
+// A letter as the guard counts them: A-Z, a-z, or one whole UTF-8 character
+// above ASCII (umlauts). Its length in bytes, or 0.
+size_t LetterAt(const std::string& text, size_t at) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return 1;
+    if (c < 0xC0) return 0;
+    size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    return end - at;
+}
+}  // namespace
+
+std::string SpeakableText(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size() + utf8.size() / 32);
+    int dotted = 0;  // letters of the dotted run that ends at out's end (blanks included)
+    size_t at = 0;
+    while (at < utf8.size()) {
+        const unsigned char c = static_cast<unsigned char>(utf8[at]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            out += ' ';
+            ++at;
+            dotted = 0;
+            continue;
+        }
+        const size_t letter = LetterAt(utf8, at);
+        if (letter && at + letter < utf8.size() && utf8[at + letter] == '.') {
+            // A line break ends the run for eSpeak NG; a blank does not.
+            if (dotted == kDottedLettersPerRun) {
+                out += '\n';
+                dotted = 0;
+            }
+            ++dotted;
+            out.append(utf8, at, letter);
+            at += letter;
+            while (at < utf8.size() && utf8[at] == '.') out += utf8[at++];
+            continue;
+        }
+        if (c != ' ' && c != '\t') dotted = 0;
+        out.append(utf8, at, letter ? letter : 1);
+        at += letter ? letter : 1;
+    }
+    return out;
+}
+
 bool WordReplacements::Load(const char* bytes, size_t size) {
     entries_.clear();
     size_t at = 0;

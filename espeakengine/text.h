@@ -11,6 +11,18 @@
 // undefined become U+FFFD.
 std::string Utf8FromWindows1252(const char* text, size_t length);
 
+// The UTF-8 text as eSpeak NG may be given it. Host text is only text:
+// - control characters other than tab, line feed and carriage return become
+//   spaces (0x01 starts eSpeak NG's embedded commands, which change volume,
+//   rate and voice for every later text);
+// - a run of single letters each followed by dots ("A.B.C.", also "a.b. c.d.",
+//   which eSpeak NG joins across blanks) gets a line break after every
+//   kDottedLettersPerRun letters: eSpeak NG 1.51 overflows a buffer on such
+//   runs of a few dozen letters ("stack smashing detected", the process ends).
+//   Shorter runs, abbreviations, stay as they are.
+constexpr int kDottedLettersPerRun = 16;
+std::string SpeakableText(const std::string& utf8);
+
 // The pronunciation dictionary: a text file of lines "word=replacement"
 // (spaces around both are dropped; lines starting with '#' or ';' and lines
 // without '=' are ignored). Words are matched whole and without regard to the

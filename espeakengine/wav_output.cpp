@@ -2,6 +2,16 @@
 // WAV files: one growing file whose header is brought up to date after each
 // text (so it is a valid file at every text's end; a later start appends to
 // a file of the same format), or one file per text, "<name>-0001.wav" and on.
+// Only regular files are taken (a FIFO would block the start for ever, a
+// device swallow the audio); one process at a time appends to a file (an
+// advisory lock); the header never claims a sample that was not written, and
+// a file never grows past what its 32-bit sizes can say.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +21,8 @@
 
 namespace {
 constexpr uint32_t kHeaderBytes = 44;
+// The RIFF size (data + 36) is 32 bits: the data stop this far short of it.
+constexpr uint64_t kMostDataBytes = (0xFFFFFFFFull - 36) & ~1ull;
 // Paced like a sound card, the file runs this far ahead of the clock at most,
 // as a card's buffer holds that much before it plays it.
 constexpr auto kPaceLead = std::chrono::milliseconds(20);
@@ -22,6 +34,26 @@ void Put16(unsigned char* at, uint16_t value) {
     at[0] = static_cast<unsigned char>(value);
     at[1] = static_cast<unsigned char>(value >> 8);
 }
+uint32_t Get32(const unsigned char* at) {
+    return static_cast<uint32_t>(at[0] | at[1] << 8 | at[2] << 16) | static_cast<uint32_t>(at[3]) << 24;
+}
+
+// Writes all bytes at offset; false with errno set when the system refused.
+bool WriteAt(int fd, const void* bytes, size_t length, uint64_t offset) {
+    const char* at = static_cast<const char*>(bytes);
+    while (length > 0) {
+        const ssize_t n = pwrite(fd, at, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        at += n;
+        length -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
 
 class WavOutput : public AudioOutput {
 public:
@@ -31,49 +63,68 @@ public:
     bool Open(int sampleRate, std::string& error) override {
         rate_ = static_cast<uint32_t>(sampleRate);
         if (mode_ == WavMode::PerText) {
-            // Checked now, so a folder that cannot be written fails the start-up.
-            if (!StartFile(FileName(1), error)) return false;
-            fclose(file_);
-            file_ = nullptr;
-            remove(FileName(1).c_str());
+            // Numbering goes on after the files already there (an earlier run's):
+            // they are kept. A trial file now, so a folder that cannot be
+            // written fails the start-up.
+            next_ = 1;
+            while (Exists(FileName(next_))) ++next_;
+            if (!StartFile(FileName(next_), error)) return false;
+            CloseFile();
+            unlink(FileName(next_).c_str());
             return true;
         }
-        if (ContinueFile(path_)) return true;
-        return StartFile(path_, error);
+        return OpenFile(path_, false, error) && (ContinueFile(error) || (error.empty() && StartHeader(error)));
     }
 
-    bool Write(const int16_t* samples, int count) override {
-        if (!file_ && mode_ == WavMode::PerText) {
+    bool Write(const int16_t* samples, int count, TextStateFn) override {
+        if (fd_ < 0 && mode_ == WavMode::PerText) {
             std::string error;
-            if (!StartFile(FileName(++texts_), error)) return false;
+            while (Exists(FileName(next_))) ++next_;  // another writer took the number meanwhile
+            if (!StartFile(FileName(next_++), error)) return Fail(error);
         }
-        if (!file_) return false;
+        if (fd_ < 0) return false;
+        const uint64_t bytes = static_cast<uint64_t>(count) * sizeof *samples;
+        if (dataBytes_ + bytes > kMostDataBytes) return Fail("the WAV file " + current_ + " is full (4 GiB)");
         if (realtime_) Pace(count);
-        const size_t written = fwrite(samples, sizeof *samples, static_cast<size_t>(count), file_);
-        dataBytes_ += static_cast<uint32_t>(written * sizeof *samples);
-        // Readers (a test, a player) see the samples as they come.
-        fflush(file_);
-        return written == static_cast<size_t>(count);
+        if (!WriteAt(fd_, samples, bytes, kHeaderBytes + dataBytes_)) {
+            const std::string why = strerror(errno);
+            // A part written before the disk filled is taken back: the file
+            // ends where its header says.
+            if (ftruncate(fd_, static_cast<off_t>(kHeaderBytes + dataBytes_)) != 0) {
+            }
+            return Fail("writing the WAV file " + current_ + " failed: " + why);
+        }
+        dataBytes_ += bytes;
+        return true;
     }
 
-    void EndText(bool) override {
+    void EndText(bool, TextStateFn) override {
         paced_ = 0;
-        if (!file_) return;
+        failed_ = false;
+        if (fd_ < 0) return;
         WriteHeader();
-        if (mode_ == WavMode::PerText) {
-            fclose(file_);
-            file_ = nullptr;
-        }
+        if (mode_ == WavMode::PerText) CloseFile();
     }
 
     void Close() override {
-        if (!file_) return;
+        if (fd_ < 0) return;
         WriteHeader();
-        fclose(file_);
-        file_ = nullptr;
+        CloseFile();
     }
 
 private:
+    static bool Exists(const std::string& name) {
+        struct stat info;
+        return lstat(name.c_str(), &info) == 0;
+    }
+
+    // A failed write is reported once a text; the text's samples up to it stay.
+    bool Fail(const std::string& why) {
+        if (!failed_) fprintf(stderr, "espeakengine: %s\n", why.c_str());
+        failed_ = true;
+        return false;
+    }
+
     // Waits until the samples before these would have been played. A text
     // that was held (a pause) starts a new schedule rather than catching up.
     void Pace(int count) {
@@ -96,46 +147,76 @@ private:
         return base + suffix;
     }
 
-    // Opens an existing file of this engine's format for appending.
-    bool ContinueFile(const std::string& name) {
-        file_ = fopen(name.c_str(), "rb+");
-        if (!file_) return false;
+    // Opens name without waiting on it (a FIFO's open waits for a reader) and
+    // only as a regular file no other process writes; false with error set.
+    bool OpenFile(const std::string& name, bool fresh, std::string& error) {
+        const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC | (fresh ? O_EXCL : 0), 0644);
+        if (fd < 0) {
+            error = "cannot write the WAV file " + name + ": " + strerror(errno);
+            return false;
+        }
+        struct stat info;
+        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            close(fd);
+            error = "the WAV file " + name + " is not a regular file";
+            return false;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            error = "the WAV file " + name + " is written by another process";
+            return false;
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        fd_ = fd;
+        current_ = name;
+        return true;
+    }
+
+    void CloseFile() {
+        close(fd_);  // the lock goes with it
+        fd_ = -1;
+    }
+
+    // Takes the open file as a file of this engine's format to append to; an
+    // empty file is started. False with error set for a file of another kind,
+    // which is left as it is.
+    bool ContinueFile(std::string& error) {
+        struct stat info;
+        if (fstat(fd_, &info) != 0) return false;
+        // New, or cut short inside its header: the caller writes the header.
+        if (info.st_size < static_cast<off_t>(kHeaderBytes)) return false;
         unsigned char header[kHeaderBytes];
-        const bool read = fread(header, 1, sizeof header, file_) == sizeof header;
-        auto get32 = [&](int at) {
-            return static_cast<uint32_t>(header[at] | header[at + 1] << 8 | header[at + 2] << 16) |
-                   static_cast<uint32_t>(header[at + 3]) << 24;
-        };
-        fseek(file_, 0, SEEK_END);
-        const long size = ftell(file_);
+        const bool read = pread(fd_, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
         if (!read || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVEfmt ", 8) != 0 ||
-            memcmp(header + 36, "data", 4) != 0 || get32(24) != rate_ || header[22] != 1 || header[34] != 16 ||
-            size < static_cast<long>(kHeaderBytes)) {
-            fclose(file_);
-            file_ = nullptr;
+            memcmp(header + 36, "data", 4) != 0 || Get32(header + 24) != rate_ || header[22] != 1 || header[34] != 16) {
+            error = "the WAV file " + current_ + " holds something else: it is kept, nothing is appended";
+            CloseFile();
             return false;
         }
         // Whole samples only: a half-written one is overwritten.
-        dataBytes_ = static_cast<uint32_t>(size - kHeaderBytes) & ~1u;
-        fseek(file_, static_cast<long>(kHeaderBytes + dataBytes_), SEEK_SET);
+        const uint64_t size = static_cast<uint64_t>(info.st_size);
+        dataBytes_ = (size - kHeaderBytes) & ~1ull;
+        if (dataBytes_ > kMostDataBytes) dataBytes_ = kMostDataBytes;
         return true;
+    }
+
+    bool StartHeader(std::string& error) {
+        dataBytes_ = 0;
+        if (WriteHeader()) return true;
+        error = "cannot write the WAV file " + current_ + ": " + strerror(errno);
+        CloseFile();
+        return false;
     }
 
     bool StartFile(const std::string& name, std::string& error) {
-        file_ = fopen(name.c_str(), "wb+");
-        if (!file_) {
-            error = "cannot write the WAV file " + name;
-            return false;
-        }
-        dataBytes_ = 0;
-        WriteHeader();
-        return true;
+        return OpenFile(name, true, error) && StartHeader(error);
     }
 
-    void WriteHeader() {
+    bool WriteHeader() {
+        const uint32_t data = static_cast<uint32_t>(dataBytes_);
         unsigned char header[kHeaderBytes];
         memcpy(header, "RIFF", 4);
-        Put32(header + 4, 36 + dataBytes_);
+        Put32(header + 4, 36 + data);
         memcpy(header + 8, "WAVEfmt ", 8);
         Put32(header + 16, 16);
         Put16(header + 20, 1);  // PCM
@@ -145,21 +226,19 @@ private:
         Put16(header + 32, 2);
         Put16(header + 34, 16);
         memcpy(header + 36, "data", 4);
-        Put32(header + 40, dataBytes_);
-        const long end = ftell(file_);
-        fseek(file_, 0, SEEK_SET);
-        fwrite(header, 1, sizeof header, file_);
-        fseek(file_, end > static_cast<long>(kHeaderBytes) ? end : static_cast<long>(kHeaderBytes), SEEK_SET);
-        fflush(file_);
+        Put32(header + 40, data);
+        return WriteAt(fd_, header, sizeof header, 0);
     }
 
     std::string path_;
+    std::string current_;  // the file open now
     WavMode mode_;
-    FILE* file_ = nullptr;
+    int fd_ = -1;
     uint32_t rate_ = 22050;
-    uint32_t dataBytes_ = 0;
-    unsigned texts_ = 0;
+    uint64_t dataBytes_ = 0;  // written and kept: the header claims no more
+    unsigned next_ = 1;       // pertext: the next file's number
     bool realtime_;
+    bool failed_ = false;  // this text's failure was reported
     std::chrono::steady_clock::time_point paceStart_;
     uint64_t paced_ = 0;  // samples of this schedule
 };
@@ -167,8 +246,8 @@ private:
 class NoOutput : public AudioOutput {
 public:
     bool Open(int, std::string&) override { return true; }
-    bool Write(const int16_t*, int) override { return true; }
-    void EndText(bool) override {}
+    bool Write(const int16_t*, int, TextStateFn) override { return true; }
+    void EndText(bool, TextStateFn) override {}
     void Close() override {}
 };
 }  // namespace

@@ -189,8 +189,9 @@ KAL_API int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int m
 KAL_API int KAL_CDECL kal_Key(const char* text);
 KAL_API int KAL_CDECL kal_Char(int code);
 
-/* Settings: KAL_PARAM_RATE and KAL_PARAM_VOLUME, values up to 100 (larger ones
- * are ignored). kal_GetParameter(p, 0) gives the default, (p, 1) the current
+/* Settings: KAL_PARAM_RATE and KAL_PARAM_VOLUME, 0 to 100 (larger values are
+ * ignored, negative ones taken as 0; the profile's "Rate" and "Volume" are
+ * clamped to 0..100). kal_GetParameter(p, 0) gives the default, (p, 1) the current
  * value; it never blocks. kal_SetParameter passes the value to the engine. The
  * punctuation list is stored and written to the protocol only. kal_SetParameter
  * and kal_SetPunctuationList return 0, -1 when refused (see "Threads"). */

@@ -40,18 +40,48 @@ constexpr uint32_t kErrorBadFormat = 193;
 thread_local uint32_t lastError;
 }  // namespace
 
+namespace {
+// The file mapped at base, as the system resolved it when it was loaded (the
+// first field of /proc/self/maps is the mapping's start, the last its path).
+// dladdr gives the path as the loader was given it: a relative one names
+// another folder once the current folder changes, or at once for a host
+// whose current folder is not its program's.
+std::string MappedFile(const void* base) {
+    std::string found;
+    FILE* maps = fopen("/proc/self/maps", "re");
+    if (!maps) return found;
+    char line[4096 + 128];
+    while (found.empty() && fgets(line, sizeof line, maps)) {
+        char* end = nullptr;
+        const unsigned long start = strtoul(line, &end, 16);
+        if (end == line || start != reinterpret_cast<uintptr_t>(base)) continue;
+        const char* path = strchr(line, '/');
+        if (!path) continue;
+        found = path;
+        while (!found.empty() && (found.back() == '\n' || found.back() == '\r')) found.pop_back();
+    }
+    fclose(maps);
+    return found;
+}
+}  // namespace
+
 uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
     if (size == 0) return 0;
     std::string name;
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&PlatformOwnModuleFileName), &info) && info.dli_fname &&
-        info.dli_fname[0] == '/') {
-        // The file itself, not a link to it: a library reached through a link in
-        // the library path (libkal_drv.so.1) keeps kal.ini and its engine beside the file.
-        char* real = realpath(info.dli_fname, nullptr);
-        name = real ? real : info.dli_fname;
-        free(real);
-    } else {
+    if (dladdr(reinterpret_cast<void*>(&PlatformOwnModuleFileName), &info) && info.dli_fname) {
+        // The file the system mapped, by its absolute path and not through a
+        // link to it: a library loaded by a relative path, or reached through a
+        // link in the library path (libkal_drv.so.1), keeps kal.ini and its
+        // engine beside the file itself.
+        name = MappedFile(info.dli_fbase);
+        if (name.empty() && info.dli_fname[0] == '/') {
+            char* real = realpath(info.dli_fname, nullptr);
+            name = real ? real : info.dli_fname;
+            free(real);
+        }
+    }
+    if (name.empty()) {
         char buffer[4096];
         ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
         if (n > 0) name.assign(buffer, static_cast<size_t>(n));
@@ -429,9 +459,10 @@ bool PlatformLockTryEnter(PlatformLock* lock) {
 
 static_assert(sizeof(pthread_cond_t) <= sizeof(PlatformCondition), "PlatformCondition holds a pthread condition");
 bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uint32_t limitMs) {
-    // A zero condition measures on the realtime clock.
+    // Measured on the monotonic clock: a step of the wall clock (a time sync, a
+    // user setting the date) neither stretches nor cuts the wait.
     struct timespec until;
-    clock_gettime(CLOCK_REALTIME, &until);
+    clock_gettime(CLOCK_MONOTONIC, &until);
     until.tv_sec += static_cast<time_t>(limitMs / 1000);
     until.tv_nsec += static_cast<long>(limitMs % 1000) * 1000000L;
     if (until.tv_nsec >= 1000000000L) {
@@ -439,8 +470,9 @@ bool PlatformConditionWait(PlatformCondition* condition, PlatformLock* lock, uin
         ++until.tv_sec;
     }
     PlatformLockNoteOwner(lock, false);  // others may enter while this thread sleeps
-    const bool woken = pthread_cond_timedwait(reinterpret_cast<pthread_cond_t*>(condition->bytes),
-                                              reinterpret_cast<pthread_mutex_t*>(lock->bytes), &until) == 0;
+    const bool woken = pthread_cond_clockwait(reinterpret_cast<pthread_cond_t*>(condition->bytes),
+                                              reinterpret_cast<pthread_mutex_t*>(lock->bytes), CLOCK_MONOTONIC,
+                                              &until) == 0;
     PlatformLockNoteOwner(lock, true);
     return woken;
 }

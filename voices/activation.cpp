@@ -40,6 +40,9 @@ SpeechSettings ReadSpeechSettings() {
     ProfileGetInt("Volume", &settings.volume, kDefaultVolume, "Default");
     ProfileGetInt("Rate", &settings.rate, kDefaultRate, "Default");
     ProfileGetInt("Freq", &settings.frequencyCode, kDefaultFrequencyCode, "Default");
+    // The engine gets 16 bits: Volume=65536 would reach it as 0.
+    settings.volume = ClampSetting(settings.volume);
+    settings.rate = ClampSetting(settings.rate);
     EngineSetSpeechSettings(settings.volume, settings.rate, settings.frequencyCode);
     return settings;
 }
@@ -101,6 +104,8 @@ int32_t SetVoice(int32_t voiceId) {
 void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber) {
     const int written = snprintf(DictionaryPath, sizeof DictionaryPath, "%sSpeech\\Nalvo%02d.bdc",
                                  ModuleFolder, static_cast<int>(dictionaryNumber));
+    // The last voice's dictionary goes with it, whether or not this voice has one.
+    EngineUnloadDictionary();
     int32_t enabled = 1;
     ProfileGetInt("DCBon", &enabled, 1, section);
     if (enabled == 0) return;

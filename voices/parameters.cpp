@@ -3,19 +3,21 @@
 #include "config/config.h"
 #include "engine/engine.h"
 #include "voices/voices.h"
+#include "voices/voices_internal.h"
 
 namespace {
 char PunctuationList[260];  // host threads only; stored and logged, read by nothing else
 }  // namespace
 
 namespace {
-// Values above kLargestSetting are ignored; it and below, negative ones too, are taken.
-constexpr int32_t kLargestSetting = 100;
 // What a parameter number other than rate and volume reads as.
 constexpr int32_t kOtherParameterValue = 50;
 
+// Values above kLargestSetting are ignored; negative ones are taken as 0: the
+// engine gets 16 bits, and -65436 would reach it as 100.
 void SetSetting(void (*store)(int32_t), uint32_t engineParam, int32_t value) {
     if (value > kLargestSetting) return;
+    if (value < kSmallestSetting) value = kSmallestSetting;
     store(value);
     if (Engine.initialised) EngineSendNumber(engineParam, value);
 }

@@ -8,3 +8,11 @@
 // The voice SetVoice activated last (activation.cpp); read by VoicesGetCurrent.
 // Host calls behind the HostCallGate.
 extern int32_t CurrentVoiceId;
+
+// Rate and volume are 0..100: the profile's values are clamped to it, a host's
+// value above it is ignored and one below it taken as 0 (parameters.cpp).
+constexpr int32_t kSmallestSetting = 0;
+constexpr int32_t kLargestSetting = 100;
+inline int32_t ClampSetting(int32_t value) {
+    return value < kSmallestSetting ? kSmallestSetting : value > kLargestSetting ? kLargestSetting : value;
+}

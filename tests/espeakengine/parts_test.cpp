@@ -105,3 +105,27 @@ TEST(EspeakParts, ConfigurationFromTheFileAndTheEnvironment) {
     unsetenv("KAL_ESPEAK_PITCH");
 }
 }  // namespace
+
+namespace {
+TEST(EspeakParts, SpeakableTextKeepsOrdinaryTextAndDisarmsTheRest) {
+    std::string run17;
+    for (int i = 0; i < 17; ++i) run17 += "a.";
+    const struct {
+        std::string in, out;
+    } rows[] = {
+        {"Guten Tag, z. B. die U.S.A. und u.a.m.", "Guten Tag, z. B. die U.S.A. und u.a.m."},
+        {"Zeile\teins\r\nzwei\n", "Zeile\teins\r\nzwei\n"},
+        {"\x01" "0A laut", " 0A laut"},
+        {"a\x1b[0mb\x7f", "a [0mb\x7f"},
+        {run17, run17.substr(0, 32) + "\n" + "a."},
+        {"\xc3\x84." + run17, "\xc3\x84." + run17.substr(0, 30) + "\n" + "a.a."},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.out, SpeakableText(row.in)) << row.in;
+    // Blanks do not end a run for eSpeak NG; anything else does.
+    std::string spaced, broken;
+    for (int i = 0; i < 8; ++i) spaced += "a.b. ";
+    for (int i = 0; i < 8; ++i) broken += "a.b, ";
+    EXPECT_NE(std::string::npos, SpeakableText(spaced + "c.").find('\n'));
+    EXPECT_EQ(broken + "c.", SpeakableText(broken + "c."));
+}
+}  // namespace

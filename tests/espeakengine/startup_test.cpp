@@ -1,6 +1,8 @@
 // Start-up faults and edge texts against the eSpeak NG engine: each behaves as
 // the engine contract says, and the host's process goes on.
 #define KAL_BUILDING_DRIVER
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +24,9 @@ class StartupTest : public EspeakTest {};
 TEST_F(StartupTest, BadDataOrOutputFailsTheStartWithoutEndingTheProcess) {
     const std::string empty = folder + "nodata";
     std::filesystem::create_directories(empty);
+    // Outputs that never open or swallow the audio: refused at once, never waited on.
+    ASSERT_EQ(0, mkfifo((folder + "fifo.wav").c_str(), 0644));
+    WriteFileText(folder + "notes.wav", std::string(100, 'x'));
     const struct {
         const char* label;
         std::string line;
@@ -31,6 +36,9 @@ TEST_F(StartupTest, BadDataOrOutputFailsTheStartWithoutEndingTheProcess) {
         {"unreachable PulseAudio server", "output=pulse\npulse=unix:" + folder + "no-such-socket"},
         {"WAV file in a missing folder", "wav=" + folder + "missing/out.wav"},
         {"unknown output", "output=speakers"},
+        {"a FIFO as the WAV file", "wav=fifo.wav"},
+        {"a device as the WAV file", "wav=/dev/full"},
+        {"a WAV file holding something else", "wav=notes.wav"},
     };
     for (const auto& row : rows) {
         Configure({row.line});
@@ -40,10 +48,11 @@ TEST_F(StartupTest, BadDataOrOutputFailsTheStartWithoutEndingTheProcess) {
         EXPECT_FALSE(Engine.initialised) << row.label;
         kal_Terminate();
     }
+    EXPECT_EQ(std::string(100, 'x'), ReadFileText(folder + "notes.wav")) << "another file is kept as it was";
     // The same process starts the engine once the configuration is sound.
     Configure({});
     EXPECT_TRUE(Start());
-    EXPECT_STREQ("eSpeak NG's data folder is missing or empty", Engine.api.errorGetString(2));
+    EXPECT_STREQ("eSpeak NG's data folder is missing, empty or damaged", Engine.api.errorGetString(2));
 }
 
 TEST_F(StartupTest, AnUnknownVoiceOrLanguageIsRefusedAndSpeakingGoesOn) {

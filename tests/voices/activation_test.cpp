@@ -1,12 +1,14 @@
 // Voice activation in steps: the profile's settings, the engine's voice, the
 // parameters. Each row checks what an activation leaves behind when it stops
 // early or the engine rejects a selection.
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "support/driver_fixture.h"
 #include "support/fake_engine.h"
+#include "support/files.h"
 #include "voices/voices.h"
 #include "voices/voices_testing.h"
 
@@ -49,6 +51,94 @@ TEST_F(ActivationTest, EachStepTakesEffectUpToWhereTheActivationStops) {
         EXPECT_EQ("50", Profile("Default", "Rate")) << row.label << ": a missing key is written";
         EXPECT_EQ("11", Profile("Default", "Freq")) << row.label;
         EXPECT_EQ(row.params, fake.Calls("param")) << row.label;
+        TearDown();
+    }
+}
+
+// The engine takes 16 bits: a value outside 0..100 must not wrap into another
+// one there (Volume=65536 muted, Rate=99999 was the slowest speech).
+TEST_F(ActivationTest, RateAndVolumeOutsideTheirRangeAreClampedBeforeTheEngineSeesThem) {
+    const struct {
+        const char* volume;
+        const char* rate;
+        int32_t sentVolume, sentRate;
+    } profileRows[] = {
+        {"65536", "99999", 100, 100},
+        {"-65436", "-1", 0, 0},
+        {"65", "35", 65, 35},
+    };
+    for (const auto& row : profileRows) {
+        SetUp();
+        SetProfile("Default", "Volume", row.volume);
+        SetProfile("Default", "Rate", row.rate);
+        FakeEngine fake;
+        InstallFakeEngine(fake);
+        Engine.initialised = true;
+        EXPECT_EQ(0, SetVoice(11)) << row.volume;
+        EXPECT_EQ(row.sentVolume, Engine.volume.load()) << row.volume;
+        EXPECT_EQ(row.sentRate, Engine.rate.load()) << row.rate;
+        const std::vector<std::string> params = fake.Calls("param");
+        ASSERT_EQ(kAllParameters.size(), params.size()) << row.volume;
+        EXPECT_EQ("param 2 " + std::to_string(row.sentVolume), params[2]) << row.volume;
+        EXPECT_EQ("param 4 " + std::to_string(row.sentRate), params[3]) << row.rate;
+        TearDown();
+    }
+    // A host's value above 100 is ignored, a negative one taken as 0.
+    const struct {
+        int32_t value;
+        int32_t kept;
+        const char* sent;  // null: nothing sent
+    } hostRows[] = {{-65436, 0, "param 2 0"}, {101, 0, nullptr}, {65536, 0, nullptr}, {100, 100, "param 2 100"},
+                    {-1, 0, "param 2 0"}};
+    FakeEngine fake;
+    InstallFakeEngine(fake);
+    Engine.initialised = true;
+    for (const auto& row : hostRows) {
+        const size_t before = fake.Calls("param").size();
+        SetVolume(row.value);
+        EXPECT_EQ(row.kept, Engine.volume.load()) << row.value;
+        const std::vector<std::string> params = fake.Calls("param");
+        if (row.sent) {
+            ASSERT_EQ(before + 1, params.size()) << row.value;
+            EXPECT_EQ(row.sent, params.back()) << row.value;
+        } else {
+            EXPECT_EQ(before, params.size()) << row.value;
+        }
+    }
+}
+
+// A voice's dictionary goes with it: the next voice speaks without it, whether
+// it has none (DCBon=0), its file is missing, or it brings its own.
+TEST_F(ActivationTest, TheLastVoicesDictionaryIsUnloadedByTheNextActivation) {
+    const struct {
+        const char* label;
+        const char* dcbOn;
+        const char* lang;
+        std::vector<std::string> calls;  // dictionary calls of the second activation
+    } rows[] = {
+        {"DCBon=0", "0", "7", {"unloadDictionary 81"}},
+        {"file missing", "1", "8", {"unloadDictionary 81"}},
+        {"a dictionary of its own", "1", "7", {"unloadDictionary 81", "dictionary 10"}},
+    };
+    const char* const section = "Nalvo English Petra";  // voice 11 of the fake engine
+    for (const auto& row : rows) {
+        SetUp();
+        std::filesystem::create_directories(folder + "Speech");
+        WriteFileText(folder + "Speech/Nalvo07.bdc", "Tag=Abend\n");
+        FakeEngine fake;
+        InstallFakeEngine(fake);
+        Engine.initialised = true;
+        SetProfile(section, "Lang", "7");
+        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        ASSERT_EQ(std::vector<std::string>{"dictionary 10"}, fake.Calls("dictionary")) << row.label;
+        SetProfile(section, "DCBon", row.dcbOn);
+        SetProfile(section, "Lang", row.lang);
+        const size_t before = fake.calls.size();
+        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        std::vector<std::string> calls;
+        for (size_t i = before; i < fake.calls.size(); ++i)
+            if (fake.calls[i].find("ictionary") != std::string::npos) calls.push_back(fake.calls[i]);
+        EXPECT_EQ(row.calls, calls) << row.label;
         TearDown();
     }
 }
