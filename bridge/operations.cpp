@@ -32,6 +32,7 @@ std::shared_ptr<Connection> retired;
 bool started = false;  // the first export starts a helper
 uint32_t generation = 0;  // of the last helper started
 uint32_t recoveredGeneration = 0;  // the last helper whose death has been dealt with
+uint32_t recoveringGeneration = 0;  // the helper whose death is being dealt with; 0: none
 uint32_t quickDeaths = 0;  // helpers in a row that died at once
 bool detaching = false;
 PathText bridgeFolder;
@@ -251,12 +252,14 @@ void HelperDied(Connection& dead) {
     // Ends the recovery for whoever waits for it.
     auto finish = [&] {
         recoveredGeneration = dead.generation();
+        recoveringGeneration = 0;
         if (keep) retired.swap(keep);  // the one retired before goes now: its thread has long ended
         helperChanged.notify_all();
     };
     // kal_Initialize may have started one meanwhile; an unload wants none.
     if (detaching || helper.get() != &dead) return finish();
     keep = helper;
+    recoveringGeneration = dead.generation();
     quickDeaths = quick ? quickDeaths + 1 : 0;
     for (uint32_t attempt = 0; attempt < kRestartAttempts; ++attempt) {
         if (quickDeaths > 0) {
@@ -276,6 +279,16 @@ void HelperDied(Connection& dead) {
     }
     NoteProtocol("Sprachausgabe-Prozess nicht neu gestartet: Sprachausgabe aus bis kal_Initialize");
     finish();
+}
+
+// The helper whose death is being dealt with (0: none).
+uint32_t Recovering() {
+    std::lock_guard<std::mutex> guard(helperLock);
+    if (recoveringGeneration) return recoveringGeneration;
+    // Dead, and its event thread has not begun to deal with it yet.
+    if (!detaching && helper && !helper->alive() && recoveredGeneration != helper->generation())
+        return helper->generation();
+    return 0;
 }
 
 // Waits (bounded) until the death of the helper of `dead` has been dealt with.
@@ -502,7 +515,14 @@ int BridgeSynchronize() {
     if (InsideHostCallback()) return kForbiddenInCallback;
     for (uint32_t round = 0; round < kSynchronizeRounds; ++round) {
         std::shared_ptr<Connection> connection = Helper();
-        if (!connection) return 0;
+        if (!connection) {
+            // Between a helper's death and the next one's start: the texts
+            // queued meanwhile are spoken by the next one, and waited for.
+            const uint32_t dead = Recovering();
+            if (dead == 0) return 0;
+            WaitForRecovery(dead);
+            continue;
+        }
         const uint64_t before = JournalNextNumber();
         const int32_t result = connection->Synchronize();
         if (connection->alive()) {
