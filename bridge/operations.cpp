@@ -309,12 +309,16 @@ void BridgeDetach(bool processEnding) {
     if (processEnding) return;  // the job ends the helper; nothing here may wait
     std::shared_ptr<Connection> connection, old;
     {
-        std::lock_guard<std::mutex> guard(helperLock);
+        std::unique_lock<std::mutex> guard(helperLock);
         detaching = true;
+        helperChanged.notify_all();
+        // A recovery in its pause ends at once; its dead helper is then retired
+        // and disposed of here, after its event thread has left this module.
+        helperChanged.wait_for(guard, std::chrono::milliseconds(kThreadStopMs),
+                               [] { return recoveringGeneration == 0; });
         connection.swap(helper);
         old.swap(retired);
     }
-    helperChanged.notify_all();
     if (connection) connection->Quit();
     connection.reset();
     old.reset();
