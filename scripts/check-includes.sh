@@ -11,7 +11,9 @@
 set -euo pipefail
 
 # The folders from the top down: each may include only the ones after it.
-ORDER="driver voices speech engine config platform"
+# bridge/ (the isolation client and its channel) sits under driver/, which
+# forwards to it in isolated mode, and uses none of the core below it.
+ORDER="driver bridge voices speech engine config platform"
 HOSTS="sdmodule"
 
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}

@@ -64,6 +64,8 @@ bool WaitFor(const std::atomic<bool>& flag) {
 }  // namespace
 
 TEST(Unload, WhileASlowCallbackRunsNothingIsUnmappedUnderIt) {
+    SKIP_WHEN_ISOLATED("the engine it controls runs in the helper, out of this process; the client's unload under "
+                       "a slow callback is the bridge's unload host's (tests/bridge/unload_host.cpp)");
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(UnloadDuringSlowCallback(), ::testing::ExitedWithCode(0), "");
 }
@@ -151,6 +153,7 @@ namespace {
 // speaks. Before, the start-up faulted on records the runtime had destroyed at
 // the pinned unload.
 TEST(Unload, ALoadAfterAPinnedUnloadStartsAndSpeaks) {
+    SKIP_WHEN_ISOLATED("the engine whose close it controls runs in the helper, out of this process");
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(LoadAgainAfterAPinnedUnload(), ::testing::ExitedWithCode(0), "");
 }
