@@ -1,0 +1,228 @@
+// The native product in isolated mode, as a host meets it: a copy of
+// libkal_drv.so in a fresh folder with kal_helper beside it and kal.ini saying
+// Isolation=1, loaded with dlopen. The engine runs in the helper; when it
+// aborts, faults, hangs or takes memory without end, the host lives on, its
+// kal_Synchronize returns, every text gets its events (the faulting one its
+// end) and the texts after it are spoken by a new helper with the host's
+// settings, without a call from the host.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kal_drv.h"
+#include "kalsay/kal_api.h"
+#include "support/files.h"
+#include "support/text16.h"
+#include "support/threaded_engine.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// The longest a test lets kal_Synchronize take after a fault: the helper's
+// watchdog bound for a hung engine call plus a restart, with room for a
+// sanitizer build on a busy machine.
+constexpr int kSynchronizeBoundMs = 30000;
+
+struct Seen {
+    int message;
+    int mark;
+};
+std::mutex eventsLock;
+std::condition_variable eventsChanged;
+std::vector<Seen> events;
+
+int KAL_CDECL RecordEvent(const KalSynthEvent* event) {
+    {
+        std::lock_guard<std::mutex> guard(eventsLock);
+        events.push_back(Seen{event->message, event->mark});
+    }
+    eventsChanged.notify_all();
+    return 0;
+}
+
+std::vector<Seen> Events() {
+    std::lock_guard<std::mutex> guard(eventsLock);
+    return events;
+}
+
+bool WaitForEnd(int mark, int limitMs) {
+    std::unique_lock<std::mutex> guard(eventsLock);
+    return eventsChanged.wait_for(guard, std::chrono::milliseconds(limitMs), [&] {
+        for (const Seen& seen : events)
+            if (seen.mark == mark && seen.message == KAL_MSG_END) return true;
+        return false;
+    });
+}
+
+// Begins and ends per mark, and the order of the marks' first events.
+struct Tally {
+    std::map<int, int> begins, ends;
+    bool endBeforeBegin = false;
+};
+Tally Count(const std::vector<Seen>& seen) {
+    Tally tally;
+    for (const Seen& s : seen) {
+        if (s.message == KAL_MSG_BEGIN) {
+            if (tally.ends[s.mark]) tally.endBeforeBegin = true;
+            ++tally.begins[s.mark];
+        } else if (s.message == KAL_MSG_END) {
+            ++tally.ends[s.mark];
+        }
+    }
+    return tally;
+}
+
+// A host of the native library in a folder of its own.
+class IsolatedHost : public KalApi {
+public:
+    // engine: the engine library below the native build tree, copied beside the
+    // driver under the name kal.ini gives; kalIni: the profile's text.
+    IsolatedHost(const std::string& name, const char* engine, const char* engineName, const std::string& kalIni) {
+        folder = FreshFolder(name);
+        CopyFileTo(BuildPath("product/libkal_drv.so"), folder + "libkal_drv.so");
+        CopyFileTo(BuildPath("product/kal_helper"), folder + "kal_helper");
+        chmod((folder + "kal_helper").c_str(), 0755);
+        CopyFileTo(BuildPath(engine), folder + engineName);
+        WriteFileText(folder + "kal.ini", kalIni);
+        std::lock_guard<std::mutex> guard(eventsLock);
+        events.clear();
+    }
+    void Load() {
+        std::string error;
+        ASSERT_TRUE(KalApi::Load(folder + "libkal_drv.so", error)) << error;
+        SetSynthCallback(RecordEvent);
+    }
+    // Synchronize, and how long it took.
+    long TimedSynchronize() {
+        const Clock::time_point start = Clock::now();
+        Synchronize();
+        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    }
+    std::string folder;
+};
+
+const char kThreadedIni[] =
+    "[Default]\nDEBUG=4\nIsolation=1\nApi=threaded_engine.so\n";
+
+struct FaultRow {
+    const char* label;
+    const char* script;  // the engine's fault file
+};
+const FaultRow kFaultRows[] = {
+    {"abort", "abort boom\n"},
+    {"segv", "segv boom\n"},
+    {"hang", "hang boom\n"},
+    {"leak", "leak boom\n"},
+};
+
+class IsolationFaultTest : public testing::TestWithParam<FaultRow> {};
+
+TEST_P(IsolationFaultTest, TheHostLivesAndEveryTextGetsItsEventsAndTheNextIsSpoken) {
+    const FaultRow& row = GetParam();
+    IsolatedHost host(std::string("IsoFault-") + row.label, THREADED_ENGINE_FILE, "threaded_engine.so", kThreadedIni);
+    WriteFileText(host.folder + THREADED_ENGINE_FAULT_FILE, row.script);
+    host.Load();
+    ASSERT_EQ(0, host.Initialize());
+    // Settings the new helper must have again.
+    host.SetParameter(KAL_PARAM_RATE, 70, 0);
+    host.SetParameter(KAL_PARAM_VOLUME, 35, 0);
+    ASSERT_EQ(1, host.SetVoiceByName("Petra"));
+
+    const char16_t* texts[] = {u"t1", u"t2", u"t3 boom", u"t4", u"t5"};
+    for (int i = 0; i < 5; ++i) host.Synth(texts[i], i + 1);
+    const long took = host.TimedSynchronize();
+    EXPECT_LT(took, kSynchronizeBoundMs) << row.label;
+
+    const Tally tally = Count(Events());
+    for (int mark : {1, 2, 4, 5}) {
+        EXPECT_EQ(tally.begins.count(mark) ? tally.begins.at(mark) : 0, 1) << row.label << " text " << mark;
+        EXPECT_EQ(tally.ends.count(mark) ? tally.ends.at(mark) : 0, 1) << row.label << " text " << mark;
+    }
+    EXPECT_EQ(tally.ends.count(3) ? tally.ends.at(3) : 0, 1) << row.label << ": the faulting text's end";
+    EXPECT_LE(tally.begins.count(3) ? tally.begins.at(3) : 0, 1) << row.label;
+    EXPECT_FALSE(tally.endBeforeBegin) << row.label;
+    // The texts' events come in the order the texts were given.
+    int lastMark = 0;
+    for (const Seen& seen : Events()) {
+        EXPECT_GE(seen.mark, lastMark) << row.label;
+        lastMark = seen.mark;
+    }
+
+    // The next text speaks, with the settings the host made before the fault.
+    host.Synth(u"t6", 6);
+    EXPECT_TRUE(WaitForEnd(6, kSynchronizeBoundMs)) << row.label;
+    EXPECT_EQ(70, host.GetParameter(KAL_PARAM_RATE, 1)) << row.label;
+    EXPECT_EQ(35, host.GetParameter(KAL_PARAM_VOLUME, 1)) << row.label;
+    KalVoiceDescriptor* voice = host.GetCurrentVoice();
+    ASSERT_NE(nullptr, voice);
+    EXPECT_STREQ("Petra", voice->name) << row.label;
+    host.Terminate();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, IsolationFaultTest, testing::ValuesIn(kFaultRows),
+                         [](const testing::TestParamInfo<FaultRow>& info) { return std::string(info.param.label); });
+
+// Texts on which eSpeak NG 1.51 itself aborts ("stack smashing detected"),
+// found by tests/espeakengine/abort_search.cpp: a unit, how often it repeats
+// (the fewest that abort), the voice. Each ended the whole host in-process.
+struct AbortingText {
+    const char* voice;
+    const char* unit;  // Windows-1252 as the host's UTF-16 text is converted
+    int repeats;
+};
+const AbortingText kAbortingTexts[] = {
+    {"English US", "A.", 85},
+    {"English US", "A.B.C.D.", 22},
+    {"Deutsch", "U.S.A.B.", 22},
+    {"English", "z.B. ", 43},
+    {"English US", "e.g.! ", 43},
+    {"Deutsch", "\xe4.", 57},
+    {"English", "I.U.S.", 29},
+    {"Deutsch", "A.B.A.B.e.g.", 15},
+    {"English US", ":A.;", 85},
+    {"English", "?A.B.", 43},
+    {"English US", "\x85\xe4.I.", 34},
+    {"Deutsch", "z.B.I. ", 29},
+};
+
+Text16 Widen1252(const std::string& bytes) {
+    Text16 text;
+    for (unsigned char c : bytes) text += static_cast<kal_char16>(c == 0x85 ? 0x2026 : c);
+    return text;
+}
+
+TEST(IsolationEspeakTest, TextsThatAbortTheEngineLeaveTheHostAndTheNextTextSpeaks) {
+    std::string ini = ReadFileText(BuildPath("product/kal.ini"));
+    ASSERT_NE(std::string::npos, ini.find("Isolation=1")) << "the product is isolated by default";
+    IsolatedHost host("IsoEspeak", "product/nalvoapi.so", "nalvoapi.so", ini);
+    setenv("KAL_ESPEAK_OUTPUT", "none", 1);
+    host.Load();
+    ASSERT_EQ(0, host.Initialize());
+    int mark = 1;
+    for (const AbortingText& row : kAbortingTexts) {
+        std::string text;
+        for (int i = 0; i < row.repeats; ++i) text += row.unit;
+        const std::string label = std::string(row.voice) + " " + row.unit + " x" + std::to_string(row.repeats);
+        ASSERT_EQ(1, host.SetVoiceByName(row.voice)) << label;
+        const int bad = mark++, next = mark++;
+        host.Synth(Widen1252(text).c_str(), bad);
+        host.Synth(u"Hello.", next);
+        EXPECT_LT(host.TimedSynchronize(), kSynchronizeBoundMs) << label;
+        EXPECT_TRUE(WaitForEnd(next, kSynchronizeBoundMs)) << label;
+        const Tally tally = Count(Events());
+        EXPECT_EQ(tally.ends.count(bad) ? tally.ends.at(bad) : 0, 1) << label;
+        EXPECT_EQ(tally.begins.count(next) ? tally.begins.at(next) : 0, 1) << label << ": the next text is heard";
+        EXPECT_EQ(tally.ends.count(next) ? tally.ends.at(next) : 0, 1) << label;
+        EXPECT_STREQ(row.voice, host.GetCurrentVoice()->name) << label;
+    }
+    host.Terminate();
+    unsetenv("KAL_ESPEAK_OUTPUT");
+}
+}  // namespace
