@@ -1,7 +1,5 @@
 #include "bridge/connection.h"
 
-#include <windows.h>
-
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -18,38 +16,19 @@ namespace {
 // The thread running the host's callback, 0 when none does. Not a
 // thread_local: that would give each pool thread the threads library's record
 // of it (handles that outlive an unload).
-std::atomic<DWORD> hostCallbackThread{0};
-
-HANDLE H(void* handle) { return static_cast<HANDLE>(handle); }
-uint32_t Value(void* handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
-
-void CloseIf(void*& handle) {
-    if (handle) CloseHandle(H(handle));
-    handle = nullptr;
-}
+std::atomic<uint64_t> hostCallbackThread{0};
 
 std::atomic<bool> pinned{false};
 
-// The module holding this code stays in memory until the process ends: a
-// thread of ours still runs in it.
-void PinThisModule() {
-    pinned.store(true);
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&PinThisModule), &self);
-}
-
-// The same handle in the helper's process (0 on failure).
-uint32_t DuplicateInto(HANDLE process, HANDLE handle, DWORD access, DWORD options) {
-    HANDLE remote = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), handle, process, &remote, access, FALSE, options)) return 0;
-    return Value(remote);
+uint64_t MsSince(std::chrono::steady_clock::time_point started) {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
 }
 }  // namespace
 
 bool BridgePinned() { return pinned.load(); }
 
-bool InsideHostCallback() { return hostCallbackThread.load() == GetCurrentThreadId(); }
+bool InsideHostCallback() { return hostCallbackThread.load() == CurrentThreadId(); }
 
 Lane LaneOf(Op op) {
     switch (op) {
@@ -65,41 +44,23 @@ Lane LaneOf(Op op) {
     }
 }
 
-std::shared_ptr<Connection> Connection::Start(const std::wstring& folder, std::string& error) {
+std::shared_ptr<Connection> Connection::Start(const PathText& folder, std::string& error) {
     std::shared_ptr<Connection> c(new Connection(), &Connection::Dispose);
-    if (!c->CreateChannel(error) || !c->StartHelper(folder, error) || !c->HandChannelToHelper(error) ||
-        !c->WaitUntilReady(error) || !c->StartEventThread(error))
+    if (!c->CreateChannel(error)) return nullptr;
+    if (!c->link_->StartHelper(folder, error)) {
+        c->Abandon();
         return nullptr;
+    }
+    c->helperStarted_ = true;
+    if (!c->WaitUntilReady(error) || !c->StartEventThread(error)) return nullptr;
     c->AskInfo();
     return c;
 }
 
-// The section and its events, none of them inheritable: a process the host
-// starts meanwhile, with inheritance on, gets none of them.
 bool Connection::CreateChannel(std::string& error) {
-    // Unnamed and handed to the helper alone: no other process can open it.
-    section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Channel), nullptr);
-    if (section_) channel_ = static_cast<Channel*>(MapViewOfFile(H(section_), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    if (!channel_) {
-        error = "cannot create the shared section (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
-    ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    eventsPosted_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ringSpace_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    bool created = ready_ && eventsPosted_ && ringSpace_;
-    for (uint32_t i = 0; i < kSlotCount; ++i) {
-        request_[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        response_[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        created = created && request_[i] && response_[i];
-    }
-    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    parked_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    slotFreed_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!created || !stop_ || !parked_ || !slotFreed_) {
-        error = "cannot create the channel's events";
-        return false;
-    }
+    link_ = ClientLink::Create(error);
+    if (!link_) return false;
+    channel_ = link_->channel();
     Channel& ch = *channel_;
     ch.magic = kChannelMagic;
     ch.version = kChannelVersion;
@@ -107,80 +68,19 @@ bool Connection::CreateChannel(std::string& error) {
     return true;
 }
 
-// Starts kal_host32.exe suspended, inheriting nothing, in the bridge's folder
-// (the host's current folder may be longer than a process can start in); the
-// host's folder follows on the command line, which takes any length.
-bool Connection::StartHelper(const std::wstring& folder, std::string& error) {
-    // The helper dies with the host: the job kills it when the host's handle closes.
-    job_ = CreateJobObjectW(nullptr, nullptr);
-    if (job_) {
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(H(job_), JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    }
-    std::wstring hostFolder(GetCurrentDirectoryW(0, nullptr), L'\0');
-    hostFolder.resize(GetCurrentDirectoryW(static_cast<DWORD>(hostFolder.size()), &hostFolder[0]));
-    const std::wstring program = folder + L"kal_host32.exe";
-    // The helper takes the section from this process by its id and the
-    // section's handle value here, then drops its access to this process.
-    std::wstring commandLine = L"\"" + program + L"\" " + std::to_wstring(GetCurrentProcessId()) + L" " +
-                               std::to_wstring(Value(section_)) + L" " + hostFolder;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
-                        nullptr, folder.c_str(), &startup, &started)) {
-        error = "cannot start kal_host32.exe (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
-    process_ = started.hProcess;
-    helperThread_ = started.hThread;
-    if (job_) AssignProcessToJobObject(H(job_), started.hProcess);  // fails inside some jobs: the helper also watches us
-    return true;
-}
-
-// The channel's events go into the suspended helper, their values into the section.
-bool Connection::HandChannelToHelper(std::string& error) {
-    const HANDLE helper = H(process_);
-    ChannelHandles& handles = channel_->handles;
-    handles.bridgeProcess = DuplicateInto(helper, GetCurrentProcess(), SYNCHRONIZE, 0);
-    handles.ready = DuplicateInto(helper, H(ready_), 0, DUPLICATE_SAME_ACCESS);
-    handles.eventsPosted = DuplicateInto(helper, H(eventsPosted_), 0, DUPLICATE_SAME_ACCESS);
-    handles.ringSpace = DuplicateInto(helper, H(ringSpace_), 0, DUPLICATE_SAME_ACCESS);
-    bool handed = handles.bridgeProcess && handles.ready && handles.eventsPosted && handles.ringSpace;
-    for (uint32_t i = 0; i < kSlotCount; ++i) {
-        handles.request[i] = DuplicateInto(helper, H(request_[i]), 0, DUPLICATE_SAME_ACCESS);
-        handles.response[i] = DuplicateInto(helper, H(response_[i]), 0, DUPLICATE_SAME_ACCESS);
-        handed = handed && handles.request[i] && handles.response[i];
-    }
-    if (!handed) {
-        error = "cannot hand the channel to the helper (error " + std::to_string(GetLastError()) + ")";
-        Abandon();
-        return false;
-    }
-    ResumeThread(H(helperThread_));
-    CloseIf(helperThread_);
-    return true;
-}
-
 bool Connection::WaitUntilReady(std::string& error) {
-    HANDLE waits[2] = {H(ready_), H(process_)};
-    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kHelperStartMs);
+    const Woke woke = link_->Wait(kWakeReady, kHelperStartMs);
     const uint32_t state = channel_->helperState.load();
-    if (woke == WAIT_OBJECT_0 && state == kHelperReady) return true;
-    error = woke == WAIT_TIMEOUT ? "the helper did not start in time"
+    if (woke == Woke::Signalled && state == kHelperReady) return true;
+    error = woke == Woke::Timeout ? "the helper did not start in time"
             : state == kHelperNoDriver ? "the helper cannot load kal_drv.dll"
                                        : "the helper ended at start";
     Abandon();
     return false;
 }
 
-// The event thread is a long callback of the process's thread pool: the pool
-// sets `parked_` after the callback has returned, so once it is set no code of
-// this module runs on that thread any more, and the module may be unmapped
-// without the thread having to end (which needs the loader lock).
 bool Connection::StartEventThread(std::string& error) {
-    if (TrySubmitThreadpoolCallback(&Connection::EventThread, this, nullptr)) {
+    if (link_->StartEventThread(&Connection::EventThread, this)) {
         eventThreadStarted_ = true;
         return true;
     }
@@ -201,14 +101,13 @@ void Connection::AskInfo() {
 }
 
 void Connection::Abandon() {
-    if (process_) TerminateProcess(H(process_), 1);
+    link_->KillHelper();
     dead_.store(true);
 }
 
-void __stdcall Connection::EventThread(PTP_CALLBACK_INSTANCE instance, void* self) {
+bool Connection::EventThread(void* self) {
     Connection* c = static_cast<Connection*>(self);
-    c->threadId_.store(GetCurrentThreadId());
-    CallbackMayRunLong(instance);
+    c->threadId_.store(CurrentThreadId());
     try {
         c->DeliverEvents();
     } catch (...) {
@@ -223,9 +122,9 @@ void __stdcall Connection::EventThread(PTP_CALLBACK_INSTANCE instance, void* sel
     // is ours to delete, and the module is pinned.
     if (c->handoff_.exchange(kThreadDone) == kOwnerGone) {
         delete c;
-        return;
+        return false;
     }
-    SetEventWhenCallbackReturns(instance, H(c->parked_));
+    return true;
 }
 
 void Connection::Dispose(Connection* c) {
@@ -235,42 +134,33 @@ void Connection::Dispose(Connection* c) {
 // True when the event thread has ended its work (or never ran); false when it
 // still runs a host callback and will delete the connection itself.
 bool Connection::StopEventThread() {
-    if (process_ && !dead_.load()) TerminateProcess(H(process_), 1);
+    if (link_ && !dead_.load()) link_->KillHelper();
     if (!eventThreadStarted_) return true;
     stopping_.store(true);
-    SetEvent(H(stop_));
-    if (threadId_.load() == GetCurrentThreadId()) {
+    link_->Signal(kWakeEventsPosted);  // the reader looks at `stopping_` when woken
+    if (threadId_.load() == CurrentThreadId()) {
         // The last reference was dropped inside the host's callback: the thread
         // deletes the connection when the callback has returned.
         handoff_.store(kOwnerGone);
         return false;
     }
-    if (WaitForSingleObject(H(parked_), kThreadStopMs) != WAIT_OBJECT_0) {
+    if (!link_->WaitParked(kThreadStopMs)) {
         if (handoff_.exchange(kOwnerGone) == kBothHere) {
             // A host callback still runs: never kill it, never unmap its code.
+            pinned.store(true);
             PinThisModule();
             return false;
         }
-        WaitForSingleObject(H(parked_), kThreadStopMs);  // it has just finished
+        link_->WaitParked(kThreadStopMs);  // it has just finished
     }
     return true;
 }
 
-Connection::~Connection() {
-    if (channel_) UnmapViewOfFile(channel_);
-    // When the event thread deletes the connection, the pool sets nothing: `parked_` goes too.
-    for (void** h : {&section_, &process_, &helperThread_, &job_, &ready_, &eventsPosted_, &ringSpace_,
-                     &stop_, &parked_, &slotFreed_})
-        CloseIf(*h);
-    for (uint32_t i = 0; i < kSlotCount; ++i) {
-        CloseIf(request_[i]);
-        CloseIf(response_[i]);
-    }
-}
+Connection::~Connection() = default;
 
 void Connection::MarkDead() {
     dead_.store(true);
-    SetEvent(H(slotFreed_));
+    link_->Signal(kWakeSlotFreed);
 }
 
 bool Connection::WaitSlot(uint32_t index) {
@@ -278,9 +168,8 @@ bool Connection::WaitSlot(uint32_t index) {
     auto answered = [&] { return slot.state.load() == kSlotResponse; };
     if (SpinFor(answered)) return true;
     slot.clientSleeping.store(1);
-    HANDLE waits[2] = {H(response_[index]), H(process_)};
     while (!answered()) {
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 && !answered()) {
+        if (link_->Wait(kWakeResponse + index, kUntilPeerGone) != Woke::Signalled && !answered()) {
             MarkDead();
             return false;
         }
@@ -292,7 +181,7 @@ bool Connection::WaitSlot(uint32_t index) {
 // A free slot of the lane for the calling thread, or kSlotCount when the
 // helper has died or none came free within kSlotClaimMs.
 uint32_t Connection::ClaimSlot(Lane lane) {
-    const DWORD started = GetTickCount();
+    const auto started = std::chrono::steady_clock::now();
     for (;;) {
         if (dead_.load()) return kSlotCount;
         for (uint32_t i = kLaneFirst[lane]; i < kLaneFirst[lane + 1]; ++i) {
@@ -302,13 +191,12 @@ uint32_t Connection::ClaimSlot(Lane lane) {
                 return i;
             }
         }
-        if (GetTickCount() - started >= kSlotClaimMs) {
+        if (MsSince(started) >= kSlotClaimMs) {
             NoteRefusal("bridge", "call", "no slot came free in time");
             return kSlotCount;
         }
         ++slotWaiters_;
-        HANDLE waits[2] = {H(slotFreed_), H(process_)};
-        if (WaitForMultipleObjects(2, waits, FALSE, kSlotWaitMs) == WAIT_OBJECT_0 + 1) MarkDead();
+        if (link_->Wait(kWakeSlotFreed, kSlotWaitMs) == Woke::PeerGone) MarkDead();
         --slotWaiters_;
     }
 }
@@ -316,7 +204,7 @@ uint32_t Connection::ClaimSlot(Lane lane) {
 void Connection::ReleaseSlot(uint32_t index) {
     channel_->slots[index].state.store(kSlotFree);
     slotHeld_[index].store(false);
-    if (slotWaiters_.load()) SetEvent(H(slotFreed_));
+    if (slotWaiters_.load()) link_->Signal(kWakeSlotFreed);
 }
 
 bool Connection::SendRaw(const std::vector<uint8_t>& message, std::vector<uint8_t>& answer) {
@@ -326,7 +214,7 @@ bool Connection::SendRaw(const std::vector<uint8_t>& message, std::vector<uint8_
     memcpy(slot.message, message.data(), message.size() < kMessageCapacity ? message.size() : kMessageCapacity);
     slot.clientSleeping.store(0);
     slot.state.store(kSlotRequest);
-    if (slot.serverSleeping.load()) SetEvent(H(request_[index]));
+    if (slot.serverSleeping.load()) link_->Signal(kWakeRequest + index);
     if (!WaitSlot(index)) return false;
     const uint32_t size = ClaimedSize(slot.message, kMessageCapacity);
     answer.assign(slot.message, slot.message + size);
@@ -344,7 +232,7 @@ bool Connection::Call(const Request& request, const std::function<void(const Res
     }
     slot.clientSleeping.store(0);
     slot.state.store(kSlotRequest);
-    if (slot.serverSleeping.load()) SetEvent(H(request_[index]));
+    if (slot.serverSleeping.load()) link_->Signal(kWakeRequest + index);
     if (!WaitSlot(index)) return false;
     Answer& answer = answers_[index];
     const uint32_t size = ClaimedSize(slot.message, kMessageCapacity);
@@ -370,7 +258,7 @@ bool Connection::DeliverPending() {
     while (read != written && !stopping_.load()) {
         const EventEntry entry = channel_->ring[read % kEventRingSize];
         channel_->eventsRead.store(++read);
-        if (channel_->writerWaiting.load()) SetEvent(H(ringSpace_));
+        if (channel_->writerWaiting.load()) link_->Signal(kWakeRingSpace);
         if (entry.message != KAL_MSG_BEGIN && entry.message != KAL_MSG_END) {
             NoteRefusal("bridge", "event", "unknown message");
         } else if (KalSynthCallback callback = HostCallback.load()) {
@@ -378,7 +266,7 @@ bool Connection::DeliverPending() {
             KalSynthEvent eventRecord{entry.message, entry.mark, entry.reserved1, entry.reserved2};
             DeliveringEventPostedAt.store(entry.postedAt);
             // The host's exception ends at this boundary, as in the driver.
-            hostCallbackThread.store(GetCurrentThreadId());
+            hostCallbackThread.store(CurrentThreadId());
             try {
                 callback(&eventRecord);
             } catch (...) {
@@ -396,21 +284,20 @@ bool Connection::DeliverPending() {
 }
 
 void Connection::DeliverEvents() {
-    HANDLE waits[3] = {H(eventsPosted_), H(stop_), H(process_)};
     auto posted = [&] { return channel_->eventsWritten.load() != eventsRead_ || stopping_.load(); };
     for (;;) {
         if (!DeliverPending()) {
-            TerminateProcess(H(process_), 1);
+            link_->KillHelper();
             MarkDead();
             break;
         }
         if (stopping_.load() || dead_.load()) break;
         if (SpinFor(posted)) continue;
         channel_->readerSleeping.store(1);
-        DWORD woke = WAIT_OBJECT_0;
-        if (!posted()) woke = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+        Woke woke = Woke::Signalled;
+        if (!posted()) woke = link_->Wait(kWakeEventsPosted, kUntilPeerGone);
         channel_->readerSleeping.store(0);
-        if (woke == WAIT_OBJECT_0 + 2) {  // the helper has ended: what it sent is still delivered
+        if (woke == Woke::PeerGone) {  // the helper has ended: what it sent is still delivered
             MarkDead();
             DeliverPending();
             break;
@@ -477,7 +364,7 @@ void Connection::Quit() {
     Request request;
     request.op = Op::Quit;
     Call(request, [](const Response&) {});
-    if (WaitForSingleObject(H(process_), kHelperQuitMs) != WAIT_OBJECT_0) TerminateProcess(H(process_), 1);
+    if (!link_->WaitHelperEnd(kHelperQuitMs)) link_->KillHelper();
     MarkDead();
 }
 

@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "bridge/channel.h"
+#include "bridge/link.h"
 #include "bridge/message.h"
 #include "kal_drv.h"
-
-struct _TP_CALLBACK_INSTANCE;  // the thread pool's, from windows.h
 
 namespace bridge {
 
@@ -52,8 +51,8 @@ class Connection {
 public:
     // Starts kal_host32.exe from `folder` and waits until it has loaded the
     // driver (or failed to). Null on failure, with `error` saying why.
-    // `folder` ends with a backslash.
-    static std::shared_ptr<Connection> Start(const std::wstring& folder, std::string& error);
+    // `folder` ends with a separator.
+    static std::shared_ptr<Connection> Start(const PathText& folder, std::string& error);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -76,7 +75,7 @@ public:
     // Tells the helper to unload the driver and waits for it to end (bounded).
     void Quit();
     // The helper's process handle, for tests that end it.
-    void* process() const { return process_; }
+    void* process() const { return link_->process(); }
     // For the tests that act as a hostile bridge: sends the bytes as they are
     // (at most the slot's capacity) and copies the answer out; false when the
     // helper has died.
@@ -86,8 +85,6 @@ private:
     Connection() = default;
     // The steps of Start.
     bool CreateChannel(std::string& error);
-    bool StartHelper(const std::wstring& folder, std::string& error);
-    bool HandChannelToHelper(std::string& error);
     bool WaitUntilReady(std::string& error);
     bool StartEventThread(std::string& error);
     void AskInfo();
@@ -96,7 +93,7 @@ private:
     // or leaves that to the event thread when a host callback outlasts the wait.
     static void Dispose(Connection* connection);
     bool StopEventThread();
-    static void __stdcall EventThread(::_TP_CALLBACK_INSTANCE* instance, void* self);
+    static bool EventThread(void* self);
     void DeliverEvents();
     bool DeliverPending();
     void MarkDead();
@@ -105,21 +102,11 @@ private:
     void ReleaseSlot(uint32_t index);
 
     // Constant after Start.
+    std::unique_ptr<ClientLink> link_;
     Channel* channel_ = nullptr;
-    void* section_ = nullptr;
-    void* process_ = nullptr;
-    void* job_ = nullptr;
+    bool helperStarted_ = false;
     bool eventThreadStarted_ = false;
-    std::atomic<unsigned long> threadId_{0};  // the pool thread that runs the event thread
-    void* helperThread_ = nullptr;  // until the helper has its handles and runs
-    void* ready_ = nullptr;
-    void* eventsPosted_ = nullptr;
-    void* ringSpace_ = nullptr;
-    void* request_[kSlotCount] = {};
-    void* response_[kSlotCount] = {};
-    void* stop_ = nullptr;      // the event thread ends
-    void* parked_ = nullptr;    // the event thread has ended its work and runs no more code here
-    void* slotFreed_ = nullptr;
+    std::atomic<uint64_t> threadId_{0};  // the thread that runs the event thread
     // Private copies of the answers, one per slot, used by the slot's holder only.
     struct Answer {
         uint8_t message[kMessageCapacity];

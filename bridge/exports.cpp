@@ -19,7 +19,7 @@ int KAL_CDECL kal_SetSynthCallback(KalSynthCallback callback) {
                    [&] { return BridgeSetSynthCallback(callback); });
 }
 void* KAL_CDECL kal_SetUriCallback(void* callback) { return Guarded(callback, [&] { return BridgeSetUriCallback(callback); }); }
-int KAL_CDECL kal_Synth(const wchar_t* text, int mark) { return Guarded(0, [&] { return BridgeSynth(text, mark); }); }
+int KAL_CDECL kal_Synth(const kal_char16* text, int mark) { return Guarded(0, [&] { return BridgeSynth(text, mark); }); }
 int KAL_CDECL kal_Synth_Mark(const char* text, const char* marker, int mark) {
     return Guarded(0, [&] { return BridgeSynthMark(text, marker, mark); });
 }
@@ -32,7 +32,7 @@ int KAL_CDECL kal_GetParameter(int parameter, int current) {
     return Guarded(BridgeParameterWithoutEngine(parameter, current),
                    [&] { return BridgeGetParameter(parameter, current); });
 }
-int KAL_CDECL kal_SetPunctuationList(const wchar_t* list) {
+int KAL_CDECL kal_SetPunctuationList(const kal_char16* list) {
     return Guarded(0, [&] { return BridgeSetPunctuationList(list); });
 }
 KalVoiceDescriptor** KAL_CDECL kal_ListVoices(KalVoiceFilter* filter) {

@@ -1,10 +1,7 @@
 #include "bridge/operations.h"
 
-#include <windows.h>
-
 #include <cstring>
 #include <atomic>
-#include <cwchar>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,7 +18,7 @@ namespace {
 std::mutex helperLock;
 std::shared_ptr<Connection> helper;
 bool started = false;  // the first export starts a helper; after its death only kal_Initialize does
-std::wstring bridgeFolder;
+PathText bridgeFolder;
 
 std::shared_ptr<Connection> StartLocked() {
     std::string error;
@@ -59,12 +56,14 @@ int32_t Simple(Op op, int32_t fallback, int32_t a0 = 0, int32_t a1 = 0, int32_t 
     return ResultOf(request, fallback);
 }
 
-TextField FieldFromWide(const wchar_t* text, uint32_t unitLimit) {
+TextField FieldFromWide(const kal_char16* text, uint32_t unitLimit) {
     TextField field;
     if (!text) return field;
+    uint32_t units = 0;
+    while (units < unitLimit && text[units]) ++units;
     field.present = true;
     field.data = text;
-    field.size = static_cast<uint32_t>(wcsnlen(text, unitLimit) * sizeof(wchar_t));
+    field.size = units * static_cast<uint32_t>(sizeof(kal_char16));
     return field;
 }
 
@@ -156,20 +155,7 @@ void ForwardCallbackState(const std::shared_ptr<Connection>& connection) {
 
 }  // namespace
 
-void BridgeAttach(void* module) {
-    // A folder of any length: the buffer grows until the name fits.
-    std::wstring file(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(module), &file[0], static_cast<DWORD>(file.size()));
-        if (n == 0) file.clear();
-        if (n < file.size()) {
-            file.resize(n);
-            break;
-        }
-        file.resize(file.size() * 2);
-    }
-    bridgeFolder = file.substr(0, file.find_last_of(L'\\') + 1);
-}
+void BridgeAttach(void* module) { bridgeFolder = ModuleFolder(module); }
 
 void BridgeDetach(bool processEnding) {
     if (processEnding) return;  // the job ends the helper; nothing here may wait
@@ -232,7 +218,7 @@ void* BridgeSetUriCallback(void* callback) {
     return callback;
 }
 
-int BridgeSynth(const wchar_t* text, int mark) {
+int BridgeSynth(const kal_char16* text, int mark) {
     Request request;
     request.op = Op::Synth;
     request.args[0] = mark;
@@ -276,10 +262,10 @@ int BridgeGetParameter(int parameter, int current) {
     return Simple(Op::GetParameter, BridgeParameterWithoutEngine(parameter, current), parameter, current);
 }
 
-int BridgeSetPunctuationList(const wchar_t* list) {
+int BridgeSetPunctuationList(const kal_char16* list) {
     Request request;
     request.op = Op::SetPunctuationList;
-    request.texts[0] = FieldFromWide(list, kNarrowTextLimit / sizeof(wchar_t));
+    request.texts[0] = FieldFromWide(list, kNarrowTextLimit / sizeof(kal_char16));
     return ResultOf(request);
 }
 

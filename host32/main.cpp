@@ -1,21 +1,15 @@
-// kal_host32.exe: the 32-bit helper the bridge starts. It loads kal_drv.dll
-// from its own folder (so kal.ini, kal.pro and the engine stay where they
-// are), serves the bridge's requests from the shared section whose handle it
-// inherits, and forwards the driver's synth events into the section's ring.
-//
-// Command line: kal_host32.exe PROCESS SECTION FOLDER: the bridge's process id,
-// the section's handle value in the bridge (both decimal), and the rest of the
-// line the host's current folder, of any length. The helper takes the section
-// from the bridge at once and keeps no access to the bridge's process; the
-// bridge duplicates the section's events into the helper before it runs.
-// Nothing else can reach them: they are unnamed and never inheritable, and
-// every request is checked before it is followed.
-#include <windows.h>
-
+// kal_host32.exe: the helper a client (kal_drv64.dll, or kal_drv.dll in
+// isolated mode) starts. It loads kal_drv.dll from its own folder (so kal.ini,
+// kal.pro and the engine stay where they are), serves the client's requests
+// from the shared channel (bridge/link.h gives it the channel and its
+// wake-ups), and forwards the driver's synth events into the channel's ring.
+// Nothing else can reach the channel, and every request is checked before it
+// is followed.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +17,7 @@
 
 #include "bridge/boundary.h"
 #include "bridge/channel.h"
+#include "bridge/link.h"
 #include "bridge/message.h"
 #include "bridge/refusals.h"
 #include "bridge/spin.h"
@@ -32,49 +27,43 @@ using namespace bridge;
 
 namespace {
 
-// Exit codes, for the bridge's and the tests' sake.
-constexpr int kExitQuit = 0;
-constexpr int kExitBadCommandLine = 2;
-constexpr int kExitBadSection = 3;
-constexpr int kExitNoDriver = 4;
-constexpr int kExitThrew = 5;
 // How long an event waits for room in a full ring before it is dropped (the
-// bridge delivers it on its own thread; a host callback this slow has stalled).
-constexpr DWORD kRingFullWaitMs = 2000;
+// client delivers it on its own thread; a host callback this slow has stalled).
+constexpr uint32_t kRingFullWaitMs = 2000;
 
+HelperLink* link = nullptr;
 Channel* channel = nullptr;
-ChannelHandles handles;  // a private copy: the section's copy could change under us
 KalApi driver;
-HANDLE quitNow = nullptr;
 std::atomic<bool> unloadDriver{false};  // a Quit request, not the host's end
 std::mutex ringLock;  // the driver may call back from more than one thread
 
-HANDLE Handle(uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)); }
+uint32_t MsSince(std::chrono::steady_clock::time_point started) {
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+}
 
 // The driver's synth callback: the event goes into the ring, in order.
 int ForwardEventUnguarded(const KalSynthEvent* event) {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
+    const int64_t now = SharedClockNow();
     std::lock_guard<std::mutex> guard(ringLock);
     const uint32_t written = channel->eventsWritten.load();
     auto hasRoom = [&] { return written - channel->eventsRead.load() < kEventRingSize; };
     if (!SpinFor(hasRoom)) {
-        const DWORD started = GetTickCount();
+        const auto started = std::chrono::steady_clock::now();
         while (!hasRoom()) {
             channel->writerWaiting.store(1);
             if (hasRoom()) break;
-            const DWORD spent = GetTickCount() - started;
+            const uint32_t spent = MsSince(started);
             if (spent >= kRingFullWaitMs) break;
-            HANDLE waits[2] = {Handle(handles.ringSpace), Handle(handles.bridgeProcess)};
-            if (WaitForMultipleObjects(2, waits, FALSE, kRingFullWaitMs - spent) != WAIT_OBJECT_0) break;
+            if (link->Wait(kWakeRingSpace, kRingFullWaitMs - spent) != Woke::Signalled) break;
         }
         channel->writerWaiting.store(0);
         if (!hasRoom()) return 0;  // dropped: the host's callback has stalled
     }
     channel->ring[written % kEventRingSize] = EventEntry{event->message, event->mark, event->reserved1, event->reserved2,
-                                                                  now.QuadPart};
+                                                                  now};
     channel->eventsWritten.store(written + 1);
-    if (channel->readerSleeping.load()) SetEvent(Handle(handles.eventsPosted));
+    if (channel->readerSleeping.load()) link->Signal(kWakeEventsPosted);
     return 0;
 }
 
@@ -87,8 +76,8 @@ int KAL_CDECL ForwardEvent(const KalSynthEvent* event) {
 char* NarrowTextOf(const TextField& text) {
     return text.present ? const_cast<char*>(static_cast<const char*>(text.data)) : nullptr;
 }
-const wchar_t* WideTextOf(const TextField& text) {
-    return text.present ? static_cast<const wchar_t*>(text.data) : nullptr;
+const kal_char16* WideTextOf(const TextField& text) {
+    return text.present ? static_cast<const kal_char16*>(text.data) : nullptr;
 }
 
 void DescribeVoice(const KalVoiceDescriptor* voice, VoiceRecord& record) {
@@ -155,7 +144,7 @@ void Serve(const Request& request, Response& response) {
     case Op::Synchronize: response.result = driver.Synchronize(); break;
     case Op::Quit:
         unloadDriver.store(true);
-        SetEvent(quitNow);
+        link->Signal(kWakeQuit);
         break;
     case Op::None: break;  // refused by DecodeRequest: never reaches here
     }
@@ -171,14 +160,13 @@ void ServeSlot(uint32_t index) {
     std::vector<uint8_t> message(kMessageCapacity + 2);
     std::vector<uint8_t> answer(kMessageCapacity);
     Response* response = new Response();
-    HANDLE waits[2] = {Handle(handles.request[index]), Handle(handles.bridgeProcess)};
     auto requested = [&] { return slot.state.load() == kSlotRequest; };
     for (;;) {
         if (!SpinFor(requested)) {
             slot.serverSleeping.store(1);
             while (!requested()) {
-                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                    SetEvent(quitNow);  // the host has gone: nobody to serve
+                if (link->Wait(kWakeRequest + index, kUntilPeerGone) != Woke::Signalled) {
+                    link->Signal(kWakeQuit);  // the host has gone: nobody to serve
                     return;
                 }
             }
@@ -221,58 +209,8 @@ void ServeSlot(uint32_t index) {
         }
         memcpy(slot.message, answer.data(), ClaimedSize(answer.data(), kMessageCapacity));
         slot.state.store(kSlotResponse);
-        if (slot.clientSleeping.load()) SetEvent(Handle(handles.response[index]));
+        if (slot.clientSleeping.load()) link->Signal(kWakeResponse + index);
     }
-}
-
-// A decimal number of the command line, and the text after it.
-bool NextNumber(const wchar_t*& at, uint32_t& value) {
-    while (*at == L' ') ++at;
-    wchar_t* end = nullptr;
-    const unsigned long long number = wcstoull(at, &end, 10);
-    if (end == at || (*end && *end != L' ') || number == 0 || number > 0xFFFFFFFFull) return false;
-    value = static_cast<uint32_t>(number);
-    at = end;
-    return true;
-}
-
-// The command line after the program's name.
-const wchar_t* Arguments() {
-    const wchar_t* at = GetCommandLineW();
-    if (*at == L'"') {
-        at = wcschr(at + 1, L'"');
-        return at ? at + 1 : L"";
-    }
-    while (*at && *at != L' ') ++at;
-    return at;
-}
-
-// The section, taken from the bridge's process; no access to that process stays.
-HANDLE TakeSection(uint32_t bridgeId, uint32_t sectionValue) {
-    HANDLE bridgeProcess = OpenProcess(PROCESS_DUP_HANDLE, FALSE, bridgeId);
-    if (!bridgeProcess) return nullptr;
-    HANDLE section = nullptr;
-    if (!DuplicateHandle(bridgeProcess, Handle(sectionValue), GetCurrentProcess(), &section,
-                         FILE_MAP_READ | FILE_MAP_WRITE, FALSE, 0))
-        section = nullptr;
-    CloseHandle(bridgeProcess);
-    return section;
-}
-
-// The helper starts in its own folder; it works in the host's, as the driver
-// would in-process, when that folder can be a current folder here (its short
-// form when the long one is too long).
-void EnterHostFolder(const wchar_t* folder) {
-    while (*folder == L' ') ++folder;
-    if (!*folder || SetCurrentDirectoryW(folder)) return;
-    std::wstring longForm = folder;
-    if (longForm.compare(0, 4, L"\\\\?\\") != 0) longForm = L"\\\\?\\" + longForm;
-    const DWORD size = GetShortPathNameW(longForm.c_str(), nullptr, 0);
-    if (size == 0) return;
-    std::wstring shortForm(size, L'\0');
-    shortForm.resize(GetShortPathNameW(longForm.c_str(), &shortForm[0], size));
-    if (shortForm.compare(0, 4, L"\\\\?\\") == 0) shortForm.erase(0, 4);
-    SetCurrentDirectoryW(shortForm.c_str());
 }
 
 // A slot that cannot serve (its buffers could not be allocated) ends the
@@ -282,52 +220,30 @@ void ServeSlotGuarded(uint32_t index) {
             ServeSlot(index);
             return true;
         }))
-        SetEvent(quitNow);
-}
-
-bool MapChannel(HANDLE section) {
-    if (!section) return false;
-    void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
-    if (!view) return false;
-    MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeof(Channel)) return false;
-    channel = static_cast<Channel*>(view);
-    if (channel->magic != kChannelMagic || channel->version != kChannelVersion || channel->size != sizeof(Channel))
-        return false;
-    handles = channel->handles;
-    return true;
-}
-
-std::string OwnFolder() {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, n < MAX_PATH ? n : 0);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
+        link->Signal(kWakeQuit);
 }
 
 int Run() {
-    // No error boxes: a helper that cannot go on ends, and the bridge notices.
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    const wchar_t* arguments = Arguments();
-    uint32_t bridgeId = 0, sectionValue = 0;
-    if (!NextNumber(arguments, bridgeId) || !NextNumber(arguments, sectionValue)) return kExitBadCommandLine;
-    if (!MapChannel(TakeSection(bridgeId, sectionValue))) return kExitBadSection;
-    EnterHostFolder(arguments);
-    quitNow = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HelperProcessSetup();
+    int exitCode = kExitQuit;
+    std::unique_ptr<HelperLink> attached = HelperLink::Attach(exitCode);
+    if (!attached) return exitCode;
+    link = attached.get();
+    channel = link->channel();
     std::string error;
-    if (!quitNow || !driver.Load(OwnFolder() + "kal_drv.dll", error)) {
+    if (!driver.Load(link->OwnFolder() + "kal_drv.dll", error)) {
         channel->helperState.store(kHelperNoDriver);
-        SetEvent(Handle(handles.ready));
+        link->Signal(kWakeReady);
         return kExitNoDriver;
     }
     channel->helperState.store(kHelperReady);
-    SetEvent(Handle(handles.ready));
+    link->Signal(kWakeReady);
     for (uint32_t i = 0; i < kSlotCount; ++i) std::thread(ServeSlotGuarded, i).detach();
-    HANDLE waits[2] = {quitNow, Handle(handles.bridgeProcess)};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 && unloadDriver.load()) {
-        // The bridge is being unloaded: the driver is unloaded as a host would.
+    if (link->Wait(kWakeQuit, kUntilPeerGone) == Woke::Signalled && unloadDriver.load()) {
+        // The client is being unloaded: the driver is unloaded as a host would.
         driver.Unload();
     }
+    attached.release();  // the serving threads still use it; the process ends now
     return kExitQuit;
 }
 
@@ -336,5 +252,5 @@ int Run() {
 int main() {
     // Ending the process (not returning through the C runtime's exit) keeps the
     // serving threads from running on while the process is taken down.
-    ExitProcess(static_cast<UINT>(Guarded(kExitThrew, [] { return Run(); })));
+    HelperProcessExit(Guarded(kExitThrew, [] { return Run(); }));
 }
