@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "kal_exports.h"
+
 // Serialises, for its scope, the host calls that change the engine session or read
 // what a start-up rewrites (start-up and shut-down, voice selection and lists,
 // parameters, stop and pause), so that calls from several host threads give the
@@ -28,7 +30,20 @@ constexpr uint32_t kHostCallWaitMs = 10000;
 // Static text naming the driver, ending with the build stamp.
 extern const char* const IdentificationString;
 
-void ProcessAttach();
+// mayIsolate: this load may leave the engine to a helper process when
+// [Default] Isolation is 1 (false in the helper itself, and where no helper
+// exists). True when it does: no engine was started here, and the load goes on
+// to DriverSetForwarding.
+bool ProcessAttach(bool mayIsolate = false);
+// Isolated mode: every export goes through this table to the helper, one
+// pointer per row of KAL_EXPORTS. Set once at the load, before any export can
+// run; all null (in-process) otherwise.
+struct ExportForwarding {
+#define KAL_FORWARD_POINTER(name, function, result, parameters) decltype(&function) name = nullptr;
+    KAL_EXPORTS(KAL_FORWARD_POINTER)
+#undef KAL_FORWARD_POINTER
+};
+void DriverSetForwarding(const ExportForwarding& table);
 // processEnding: the process is ending (DllMain's reserved argument is not null).
 // Its other threads are gone then, maybe in the middle of an engine call or a
 // protocol line, so nothing is done that could wait for them.

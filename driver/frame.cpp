@@ -6,7 +6,7 @@
 #include "speech/speech.h"
 #include "platform/platform.h"
 
-void ProcessAttach() {
+bool ProcessAttach(bool mayIsolate) {
     // The DEBUG read and the start-up share one parse of kal.ini.
     ProfileBatchScope profileBatch;
     char moduleFile[256];
@@ -21,7 +21,15 @@ void ProcessAttach() {
     ProfileGetInt("DEBUG", &debugLevel, 0, "Default");
     LogSetLevel(debugLevel);
     LogOpen(protocolPath, IdentificationString);
+    // Read (and so filled in) in every process, the helper's too.
+    int32_t isolation = 0;
+    ProfileGetInt("Isolation", &isolation, 0, "Default");
+    if (mayIsolate && isolation == 1) {
+        LogWrite(LOG_DLL, "Isolation=1: Sprachausgabe im Hilfsprozess");
+        return true;
+    }
     GoInitSpeech();
+    return false;
 }
 
 void ProcessDetach(bool processEnding) {

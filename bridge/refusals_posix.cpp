@@ -1,0 +1,57 @@
+// The refusal notes natively: kal_link.pro beside the module holding this code
+// (libkal_drv.so for the client, kal_helper for the helper), when [Default]
+// DEBUG in kal.ini there is 1 or more.
+#include "bridge/refusals.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+namespace bridge {
+namespace {
+std::string OwnFolder() {
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void*>(&NoteRefusal), &info) || !info.dli_fname) return "";
+    std::string file = info.dli_fname;
+    if (file.find('/') == std::string::npos) {  // the program itself, found by PATH
+        char path[4096];
+        const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+        file.assign(path, n > 0 ? static_cast<size_t>(n) : 0);
+    }
+    return file.substr(0, file.find_last_of('/') + 1);
+}
+
+// [Default] DEBUG of the kal.ini there, as the driver reads it (0 when absent).
+int DebugLevel(const std::string& folder) {
+    std::ifstream in(folder + "kal.ini");
+    std::string line;
+    bool inDefault = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[') inDefault = strncasecmp(line.c_str(), "[Default]", 9) == 0;
+        else if (inDefault && strncasecmp(line.c_str(), "DEBUG=", 6) == 0) return atoi(line.c_str() + 6);
+    }
+    return 0;
+}
+}  // namespace
+
+void NoteRefusal(const char* who, const char* what, const char* reason) {
+    const std::string folder = OwnFolder();
+    if (folder.empty() || DebugLevel(folder) < 1) return;
+    char line[512];
+    const int n = snprintf(line, sizeof line, "ERR:: %s refused %s: %s\n", who, what, reason);
+    const int fd = open((folder + "kal_link.pro").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    if (write(fd, line, static_cast<size_t>(n < static_cast<int>(sizeof line) ? n : sizeof line - 1)) < 0) {
+        // nothing: a note that cannot be written is lost, the refusal stands
+    }
+    close(fd);
+}
+
+}  // namespace bridge
