@@ -169,6 +169,16 @@ struct ThreadsAtUnload {
     }
 } threadsAtUnload;
 
+// The driver gives its folder in the Windows form, backslashes natively too.
+void NativeSeparators(char* path) {
+#if !defined(_WIN32)
+    for (; *path; ++path)
+        if (*path == '\\') *path = '/';
+#else
+    (void)path;
+#endif
+}
+
 void Copy(char* out, size_t size, const char* text) {
     if (size == 0) return;
     snprintf(out, size, "%s", text ? text : "");
@@ -186,6 +196,7 @@ struct ListScript {
 void ReadListFile(const char* folder) {
     char path[600];
     snprintf(path, sizeof path, "%s%s", folder ? folder : "", THREADED_ENGINE_LIST_FILE);
+    NativeSeparators(path);
     script = ListScript();
     FILE* file = fopen(path, "rb");
     if (!file) return;
@@ -255,6 +266,7 @@ void FaultOnText(const char* text) {
 void ReadFaultFile(const char* folder) {
     char path[600];
     snprintf(path, sizeof path, "%s%s", folder ? folder : "", THREADED_ENGINE_FAULT_FILE);
+    NativeSeparators(path);
     journalPath[0] = '\0';
     control.textFault = kTextFaultNone;
     FILE* file = fopen(path, "r");
@@ -266,6 +278,7 @@ void ReadFaultFile(const char* folder) {
             control.stuckBusy = 1;
         } else if (strcmp(word, "journal") == 0) {
             snprintf(journalPath, sizeof journalPath, "%s%s", folder ? folder : "", THREADED_ENGINE_JOURNAL);
+            NativeSeparators(journalPath);
         } else if (strcmp(word, "throw") == 0 && fscanf(file, "%d", &value) == 1) {
             control.throwSlot = value;
         } else if (const int32_t fault = TextFaultNamed(word)) {
