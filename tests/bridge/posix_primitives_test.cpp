@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -139,15 +141,30 @@ TEST(PosixSpawn, TheHelperGetsTheChannelAndItsEndOnlyWithDefaultSignals) {
     sigaddset(&block, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &block, &previous);
 
-    const std::string fds = RunAsHelper("ls /proc/$$/fd | sort -n | tr '\\n' ' '", channel.fd);
-    const std::string blocked = RunAsHelper("sed -n 's/^SigBlk:\\t//p' /proc/$$/status", channel.fd);
-    const std::string ignored = RunAsHelper("sed -n 's/^SigIgn:\\t//p' /proc/$$/status", channel.fd);
-    // The region the helper got is the channel: it writes into it.
+    // The helper writes into the region it got: it is the channel.
     RunAsHelper("printf kal 1<>/proc/$$/fd/3; true", channel.fd);
-
+    // A helper that stays, looked at from here: what it holds and how it takes signals.
+    Spawned helper;
+    ASSERT_TRUE(SpawnHelper("/bin/sh", {"-c", "exec sleep 30"}, channel.fd, helper, error)) << error;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     sigaction(SIGTERM, &before, nullptr);
     close(leaked);
+    // exec has happened once the program's name in /proc is sleep's.
+    const std::string proc = "/proc/" + std::to_string(helper.pid) + "/";
+    for (int i = 0; i < 5000 && Slurp(proc + "comm") != "sleep\n"; ++i) usleep(1000);
+    std::string fds;
+    std::vector<int> numbers;
+    for (const auto& entry : std::filesystem::directory_iterator(proc + "fd")) numbers.push_back(std::stoi(entry.path().filename()));
+    std::sort(numbers.begin(), numbers.end());
+    for (int n : numbers) fds += std::to_string(n) + " ";
+    std::string blocked, ignored;
+    std::istringstream status(Slurp(proc + "status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigBlk:", 0) == 0) blocked = line.substr(8);
+        if (line.rfind("SigIgn:", 0) == 0) ignored = line.substr(8);
+    }
+    EndHelper(helper, 5000);
+
     EXPECT_EQ(fds, "0 1 2 3 4 ") << "descriptor " << leaked << " was open without close-on-exec";
     auto has = [](const std::string& mask, int signal) { return (std::stoull(mask, nullptr, 16) >> (signal - 1)) & 1; };
     EXPECT_FALSE(has(blocked, SIGUSR1)) << blocked;
