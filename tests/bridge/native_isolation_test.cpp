@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -108,6 +109,16 @@ public:
     std::string folder;
 };
 
+// The helpers here fault on purpose: under a sanitizer their fault is the
+// test's subject, not a report (they inherit this environment at their start).
+void HelpersFaultWithoutReports() {
+    for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS"}) {
+        const char* old = getenv(name);
+        const std::string value = std::string(old ? old : "") + ":handle_segv=0:handle_abort=0";
+        setenv(name, value.c_str(), 1);
+    }
+}
+
 const char kThreadedIni[] =
     "[Default]\nDEBUG=4\nIsolation=1\nApi=threaded_engine.so\n";
 
@@ -130,6 +141,7 @@ TEST_P(IsolationFaultTest, TheHostLivesAndEveryTextGetsItsEventsAndTheNextIsSpok
     const FaultRow& row = GetParam();
     IsolatedHost host(std::string("IsoFault-") + row.label, THREADED_ENGINE_FILE, "threaded_engine.so", kThreadedIni);
     WriteFileText(host.folder + THREADED_ENGINE_FAULT_FILE, row.script);
+    HelpersFaultWithoutReports();
     host.Load();
     ASSERT_NE(-1, host.Initialize());
     // Settings the new helper must have again.
@@ -206,6 +218,7 @@ TEST(IsolationEspeakTest, TextsThatAbortTheEngineLeaveTheHostAndTheNextTextSpeak
     ASSERT_NE(std::string::npos, ini.find("Isolation=1")) << "the product is isolated by default";
     IsolatedHost host("IsoEspeak", "product/nalvoapi.so", "nalvoapi.so", ini);
     setenv("KAL_ESPEAK_OUTPUT", "none", 1);
+    HelpersFaultWithoutReports();
     host.Load();
     ASSERT_NE(-1, host.Initialize());
     int mark = 1;
@@ -230,3 +243,55 @@ TEST(IsolationEspeakTest, TextsThatAbortTheEngineLeaveTheHostAndTheNextTextSpeak
     unsetenv("KAL_ESPEAK_OUTPUT");
 }
 }  // namespace
+
+namespace {
+// What a host sees of one session, call by call: the same in both modes.
+std::vector<std::string> Transcript(const char* isolation) {
+    IsolatedHost host(std::string("IsoContract-") + isolation, THREADED_ENGINE_FILE, "threaded_engine.so",
+                      std::string("[Default]\nDEBUG=0\nIsolation=") + isolation + "\nApi=threaded_engine.so\n");
+    host.Load();
+    std::vector<std::string> lines;
+    auto note = [&](const std::string& what, long value) { lines.push_back(what + " " + std::to_string(value)); };
+    note("Initialize > 0", host.Initialize() > 0);
+    lines.push_back(std::string("Info ") + host.Info());
+    for (KalVoiceDescriptor** voice = host.ListVoices(nullptr); voice && *voice; ++voice)
+        lines.push_back(std::string("voice ") + (*voice)->name + " " + (*voice)->identifier + " " + (*voice)->language);
+    KalVoiceFilter filter{};
+    char language[] = "0000";
+    filter.language = language;
+    note("ListVoices(filter) first is list's first", host.ListVoices(&filter)[0] == host.ListVoices(nullptr)[0]);
+    note("SetVoiceByName", host.SetVoiceByName("0000-Nalvo Deutsch Petra"));
+    lines.push_back(std::string("current ") + host.GetCurrentVoice()->name);
+    note("SetVoiceByName unknown", host.SetVoiceByName("nobody"));
+    note("SetParameter rate", host.SetParameter(KAL_PARAM_RATE, 70, 0));
+    note("SetParameter volume relative", host.SetParameter(KAL_PARAM_VOLUME, -10, 1));
+    note("SetParameter too large", host.SetParameter(KAL_PARAM_RATE, 101, 0));
+    for (int parameter : {KAL_PARAM_RATE, KAL_PARAM_VOLUME, 3})
+        for (int current : {0, 1}) note("GetParameter " + std::to_string(parameter * 10 + current), host.GetParameter(parameter, current));
+    note("SetPunctuationList", host.SetPunctuationList(u".,;"));
+    note("Synth", host.Synth(u"eins", 1));
+    note("Synth null", host.Synth(nullptr, 2));
+    note("Synth_Mark", host.SynthMark("zwei <m> drei", "<m>", 3));
+    note("Key", host.Key("a"));
+    note("Char", host.Char('b'));
+    note("Synchronize", host.Synchronize());
+    note("IsPlaying", host.IsPlaying());
+    note("Pause", host.Pause(1));
+    note("Resume", host.Pause(0));
+    note("Stop", host.Stop());
+    for (const Seen& seen : Events()) note("event " + std::to_string(seen.message), seen.mark);
+    note("Terminate", host.Terminate());
+    note("Initialize again > 0", host.Initialize() > 0);
+    host.Terminate();
+    return lines;
+}
+}  // namespace
+
+TEST(IsolationContractTest, AHostSeesTheSameResultsAndEventsInBothModes) {
+    const std::vector<std::string> inProcess = Transcript("0"), isolated = Transcript("1");
+    ASSERT_GT(inProcess.size(), 20u);
+    for (const char* line : {"event 1 1", "event 2 1", "event 2 3", "current Nalvo Deutsch Petra"})
+        EXPECT_NE(std::find(inProcess.begin(), inProcess.end(), line), inProcess.end()) << line;
+    for (size_t i = 0; i < inProcess.size() || i < isolated.size(); ++i)
+        EXPECT_EQ(i < inProcess.size() ? inProcess[i] : "(none)", i < isolated.size() ? isolated[i] : "(none)") << "line " << i;
+}
