@@ -11,9 +11,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${NATIVE_PRODUCT_DIR:-$root/build-native/product}
 bash "$root/scripts/setup.sh"
 NATIVE_PRODUCT_DIR=$build bash "$root/scripts/build-native.sh" kal_drv kal_helper espeakengine kal_espeak_bench \
-  kal_isolation_bench >/dev/null
+  kal_isolation_bench kal_ipc_roundtrip >/dev/null
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), eSpeak NG $(dpkg-query -W -f='${Version}' libespeak-ng1 2>/dev/null || echo '?')"
 cd "$build/tests"
 ./kal_espeak_bench "${1:-40}"
+# Why futexes carry the channel's wake-ups natively.
+./kal_ipc_roundtrip
 # In-process against isolated (Isolation=0 and 1), side by side.
 ./kal_isolation_bench "${1:-40}"
