@@ -6,12 +6,17 @@
 // end) and the texts after it are spoken by a new helper with the host's
 // settings, without a call from the host.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -294,4 +299,60 @@ TEST(IsolationContractTest, AHostSeesTheSameResultsAndEventsInBothModes) {
         EXPECT_NE(std::find(inProcess.begin(), inProcess.end(), line), inProcess.end()) << line;
     for (size_t i = 0; i < inProcess.size() || i < isolated.size(); ++i)
         EXPECT_EQ(i < inProcess.size() ? inProcess[i] : "(none)", i < isolated.size() ? isolated[i] : "(none)") << "line " << i;
+}
+
+namespace {
+// The processes whose parent is `parent`, named `name`.
+std::vector<pid_t> ChildrenNamed(pid_t parent, const std::string& name) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string id = entry.path().filename();
+        if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = ReadFileText("/proc/" + id + "/stat");
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        int ppid = 0;
+        char state = 0;
+        if (sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent &&
+            stat.substr(open + 1, close - open - 1) == name)
+            found.push_back(static_cast<pid_t>(std::stoi(id)));
+    }
+    return found;
+}
+
+// Gone, or a zombie nobody has collected yet: it runs no more.
+bool Ended(pid_t pid) {
+    const std::string stat = ReadFileText("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+}
+}  // namespace
+
+TEST(IsolationLifetimeTest, TheHelperEndsWhenItsHostIsKilled) {
+    // kalsay as the host, waiting for typed lines; killed as a crash would end it.
+    IsolatedHost host("IsoLifetime", THREADED_ENGINE_FILE, "threaded_engine.so", kThreadedIni);
+    CopyFileTo(BuildPath("product/kalsay"), host.folder + "kalsay");
+    chmod((host.folder + "kalsay").c_str(), 0755);
+    int input[2];
+    ASSERT_EQ(0, pipe(input));
+    const pid_t kalsay = fork();
+    if (kalsay == 0) {
+        dup2(input[0], 0);
+        execl((host.folder + "kalsay").c_str(), "kalsay", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    std::vector<pid_t> helpers;
+    for (int i = 0; i < 10000 && helpers.empty(); ++i) {
+        helpers = ChildrenNamed(kalsay, "kal_helper");
+        usleep(1000);
+    }
+    ASSERT_EQ(1u, helpers.size()) << "kalsay's first call starts one helper";
+    kill(kalsay, SIGKILL);
+    waitpid(kalsay, nullptr, 0);
+    close(input[1]);
+    const Clock::time_point killed = Clock::now();
+    while (!Ended(helpers[0]) && Clock::now() - killed < std::chrono::seconds(10)) usleep(1000);
+    EXPECT_TRUE(Ended(helpers[0])) << "the helper outlived its host";
+    if (!Ended(helpers[0])) kill(helpers[0], SIGKILL);
 }
