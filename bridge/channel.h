@@ -35,6 +35,12 @@ constexpr uint32_t kMessageCapacity = 64 * 1024;
 // Events the driver may send before the bridge has delivered them; a power of two.
 constexpr uint32_t kEventRingSize = 256;
 
+// The helper hands the generation to the driver it loads in this variable of
+// its environment: the driver then runs in-process whatever its profile says
+// (it never isolates itself again), watches its engine, and a restarted
+// helper's driver continues the protocol its predecessor began.
+constexpr const char* kHelperEnvironment = "KAL_HELPER_GENERATION";
+
 enum SlotState : uint32_t { kSlotFree = 0, kSlotClaimed, kSlotRequest, kSlotServing, kSlotResponse };
 enum HelperState : uint32_t { kHelperStarting = 0, kHelperReady, kHelperNoDriver };
 
@@ -75,7 +81,7 @@ struct alignas(64) Channel {
     std::atomic<uint32_t> eventsRead;      // bridge only
     std::atomic<uint32_t> readerSleeping;  // the bridge's event thread blocks on eventsPosted
     std::atomic<uint32_t> writerWaiting;   // the helper waits for ringSpace
-    uint32_t reserved;
+    uint32_t generation;  // the client's count of the helpers it started, this one's (written before it starts)
     EventEntry ring[kEventRingSize];
     ChannelSlot slots[kSlotCount];
 };

@@ -28,6 +28,21 @@ uint64_t MsSince(std::chrono::steady_clock::time_point started) {
 
 bool BridgePinned() { return pinned.load(); }
 
+void DeliverToHost(int32_t message, int32_t mark, int32_t reserved1, int32_t reserved2) {
+    KalSynthCallback callback = HostCallback.load();
+    if (!callback) return;
+    // A record of its own for each call, valid until it returns, as the header says.
+    KalSynthEvent eventRecord{message, mark, reserved1, reserved2};
+    // The host's exception ends at this boundary, as in the driver.
+    hostCallbackThread.store(CurrentThreadId());
+    try {
+        callback(&eventRecord);
+    } catch (...) {
+        NoteRefusal("bridge", "event", "the host's callback threw");
+    }
+    hostCallbackThread.store(0);
+}
+
 bool InsideHostCallback() { return hostCallbackThread.load() == CurrentThreadId(); }
 
 Lane LaneOf(Op op) {
@@ -44,15 +59,27 @@ Lane LaneOf(Op op) {
     }
 }
 
-std::shared_ptr<Connection> Connection::Start(const PathText& folder, std::string& error) {
+uint64_t SteadyMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+std::shared_ptr<Connection> Connection::Start(const PathText& folder, uint32_t generation,
+                                              const ConnectionHooks& hooks, std::string& error) {
     std::shared_ptr<Connection> c(new Connection(), &Connection::Dispose);
+    c->generation_ = generation;
+    c->hooks_ = hooks;
     if (!c->CreateChannel(error)) return nullptr;
+    c->channel_->generation = generation;
     if (!c->link_->StartHelper(folder, error)) {
         c->Abandon();
         return nullptr;
     }
     c->helperStarted_ = true;
-    if (!c->WaitUntilReady(error) || !c->StartEventThread(error)) return nullptr;
+    if (!c->WaitUntilReady(error)) return nullptr;
+    c->readyAt_ = SteadyMs();
+    if (!c->StartEventThread(error)) return nullptr;
     c->AskInfo();
     return c;
 }
@@ -100,6 +127,8 @@ void Connection::AskInfo() {
     });
 }
 
+void Connection::Kill() { link_->KillHelper(); }
+
 void Connection::Abandon() {
     link_->KillHelper();
     dead_.store(true);
@@ -134,9 +163,9 @@ void Connection::Dispose(Connection* c) {
 // True when the event thread has ended its work (or never ran); false when it
 // still runs a host callback and will delete the connection itself.
 bool Connection::StopEventThread() {
+    stopping_.store(true);  // first: the helper's end below is no death to recover from
     if (link_ && !dead_.load()) link_->KillHelper();
     if (!eventThreadStarted_) return true;
-    stopping_.store(true);
     link_->Signal(kWakeEventsPosted);  // the reader looks at `stopping_` when woken
     if (threadId_.load() == CurrentThreadId()) {
         // The last reference was dropped inside the host's callback: the thread
@@ -168,8 +197,22 @@ bool Connection::WaitSlot(uint32_t index) {
     auto answered = [&] { return slot.state.load() == kSlotResponse; };
     if (SpinFor(answered)) return true;
     slot.clientSleeping.store(1);
+    // kal_Synchronize waits as long as speech lasts; the helper's watchdog
+    // bounds what it waits for there.
+    const bool bounded = index < kLaneFirst[kLaneSynchronize] || index >= kLaneFirst[kLaneSynchronize + 1];
+    const auto started = std::chrono::steady_clock::now();
     while (!answered()) {
-        if (link_->Wait(kWakeResponse + index, kUntilPeerGone) != Woke::Signalled && !answered()) {
+        const uint64_t waited = MsSince(started);
+        const uint32_t left = !bounded ? kUntilPeerGone : waited >= kAnswerMs ? 0 : static_cast<uint32_t>(kAnswerMs - waited);
+        const Woke woke = left == 0 ? Woke::Timeout : link_->Wait(kWakeResponse + index, left);
+        if (woke == Woke::Timeout && !answered()) {
+            NoteProtocol("Sprachausgabe-Prozess antwortet nicht: wird beendet");
+            link_->KillHelper();
+            link_->WaitHelperEnd(kHelperQuitMs);
+            MarkDead();
+            return false;
+        }
+        if (woke == Woke::PeerGone && !answered()) {
             MarkDead();
             return false;
         }
@@ -222,7 +265,8 @@ bool Connection::SendRaw(const std::vector<uint8_t>& message, std::vector<uint8_
     return true;
 }
 
-bool Connection::Call(const Request& request, const std::function<void(const Response&)>& use) {
+bool Connection::Call(const Request& request, const std::function<void(const Response&)>& use, bool* sent) {
+    if (sent) *sent = false;
     const uint32_t index = ClaimSlot(LaneOf(request.op));
     if (index == kSlotCount) return false;
     ChannelSlot& slot = channel_->slots[index];
@@ -232,6 +276,7 @@ bool Connection::Call(const Request& request, const std::function<void(const Res
     }
     slot.clientSleeping.store(0);
     slot.state.store(kSlotRequest);
+    if (sent) *sent = true;
     if (slot.serverSleeping.load()) link_->Signal(kWakeRequest + index);
     if (!WaitSlot(index)) return false;
     Answer& answer = answers_[index];
@@ -261,18 +306,10 @@ bool Connection::DeliverPending() {
         if (channel_->writerWaiting.load()) link_->Signal(kWakeRingSpace);
         if (entry.message != KAL_MSG_BEGIN && entry.message != KAL_MSG_END) {
             NoteRefusal("bridge", "event", "unknown message");
-        } else if (KalSynthCallback callback = HostCallback.load()) {
-            // A record of its own for each call, valid until it returns, as the header says.
-            KalSynthEvent eventRecord{entry.message, entry.mark, entry.reserved1, entry.reserved2};
+        } else {
+            if (hooks_.delivering) hooks_.delivering(entry);
             DeliveringEventPostedAt.store(entry.postedAt);
-            // The host's exception ends at this boundary, as in the driver.
-            hostCallbackThread.store(CurrentThreadId());
-            try {
-                callback(&eventRecord);
-            } catch (...) {
-                NoteRefusal("bridge", "event", "the host's callback threw");
-            }
-            hostCallbackThread.store(0);
+            DeliverToHost(entry.message, entry.mark, entry.reserved1, entry.reserved2);
         }
         {
             std::lock_guard<std::mutex> guard(deliveryLock_);
@@ -288,6 +325,7 @@ void Connection::DeliverEvents() {
     for (;;) {
         if (!DeliverPending()) {
             link_->KillHelper();
+            link_->WaitHelperEnd(kHelperQuitMs);
             MarkDead();
             break;
         }
@@ -303,6 +341,8 @@ void Connection::DeliverEvents() {
             break;
         }
     }
+    // Ended unasked: the owner recovers on this thread, which has nothing else to do.
+    if (hooks_.died && !stopping_.load() && !quitting_.load()) hooks_.died(*this);
 }
 
 void Connection::WaitForDelivery(uint32_t count) {
@@ -360,6 +400,7 @@ int32_t Connection::Synchronize() {
 }
 
 void Connection::Quit() {
+    quitting_.store(true);
     if (dead_.load()) return;
     Request request;
     request.op = Op::Quit;

@@ -31,6 +31,11 @@ constexpr uint32_t kSlotWaitMs = 100;        // a caller waiting for a free slot
 // longest, by about 7 s), so only a wedged helper makes a lane wait this long.
 constexpr uint32_t kSlotClaimMs = 30000;
 constexpr uint32_t kDeliveryStallMs = 1000;  // Synchronize: a host callback that does not return
+// The longest a caller waits for the answer to a call other than
+// kal_Synchronize (which waits for speech of any length): above the driver's
+// longest call (kal_Terminate, about 7 s, or a call that waits kHostCallWaitMs
+// at the gate). A helper that has not answered by then is ended and replaced.
+constexpr uint32_t kAnswerMs = 20000;
 // kal_Synchronize, kal_Terminate and kal_Initialize from inside the host's
 // callback: the header forbids them there, and they return this at once.
 constexpr int32_t kForbiddenInCallback = -1;
@@ -42,17 +47,31 @@ extern std::atomic<KalSynthCallback> HostCallback;
 extern std::atomic<int64_t> DeliveringEventPostedAt;
 // True once the module has pinned itself for an event thread still in a host callback.
 bool BridgePinned();
+// Calls the host's synth callback with one event (the event thread only).
+void DeliverToHost(int32_t message, int32_t mark, int32_t reserved1 = 0, int32_t reserved2 = 0);
 // True on the bridge's event thread while it runs the host's callback.
 bool InsideHostCallback();
 // The lane a call travels in (see bridge/channel.h).
 Lane LaneOf(Op op);
+
+class Connection;
+// What the owner of a connection hears from its event thread.
+struct ConnectionHooks {
+    // Each event, before the host's callback gets it.
+    void (*delivering)(const EventEntry& event) = nullptr;
+    // The helper has ended unasked (not by Quit or the last reference), after
+    // every event it sent was delivered; the connection stays valid meanwhile.
+    void (*died)(Connection& connection) = nullptr;
+};
 
 class Connection {
 public:
     // Starts kal_host32.exe from `folder` and waits until it has loaded the
     // driver (or failed to). Null on failure, with `error` saying why.
     // `folder` ends with a separator.
-    static std::shared_ptr<Connection> Start(const PathText& folder, std::string& error);
+    // `generation` counts the helpers the owner started; `hooks` may be empty.
+    static std::shared_ptr<Connection> Start(const PathText& folder, uint32_t generation,
+                                             const ConnectionHooks& hooks, std::string& error);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -60,8 +79,9 @@ public:
     // Sends one request, waits for the answer and passes it to `use` (while the
     // slot is still held, so the answer stays put); false when the helper has
     // died or the answer was refused, and `use` is not called (the caller then
-    // answers as with no engine).
-    bool Call(const Request& request, const std::function<void(const Response&)>& use);
+    // answers as with no engine). `sent`, when given, says whether the request
+    // reached the helper (it may have died while serving it).
+    bool Call(const Request& request, const std::function<void(const Response&)>& use, bool* sent = nullptr);
     // Waits until the host's callback has returned for `count` events, or the
     // helper has gone and its events are delivered, or a callback stalls.
     void WaitForDelivery(uint32_t count);
@@ -72,6 +92,13 @@ public:
     // The driver's identification text, asked for once at the start.
     const char* info() const { return info_; }
     bool alive() const { return !dead_.load(); }
+    uint32_t generation() const { return generation_; }
+    // When the helper was ready (steady clock, ms).
+    uint64_t readyAt() const { return readyAt_; }
+    // The ended helper's exit code; 0 while it runs.
+    uint32_t exitCode() const { return link_->HelperExitCode(); }
+    // Ends the helper as if it had died (the owner's recovery follows).
+    void Kill();
     // Tells the helper to unload the driver and waits for it to end (bounded).
     void Quit();
     // The helper's process handle, for tests that end it.
@@ -105,6 +132,9 @@ private:
     std::unique_ptr<ClientLink> link_;
     Channel* channel_ = nullptr;
     bool helperStarted_ = false;
+    uint32_t generation_ = 0;
+    uint64_t readyAt_ = 0;
+    ConnectionHooks hooks_;
     bool eventThreadStarted_ = false;
     std::atomic<uint64_t> threadId_{0};  // the thread that runs the event thread
     // Private copies of the answers, one per slot, used by the slot's holder only.
@@ -126,6 +156,7 @@ private:
     uint32_t eventsRead_ = 0;  // the event thread's own count; the section's copy is for the helper
     std::atomic<bool> dead_{false};
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> quitting_{false};  // Quit asked the helper to end: not a death
     std::atomic<uint32_t> slotWaiters_{0};
     // Synchronize's shared requests.
     std::mutex synchronizeLock_;

@@ -65,6 +65,9 @@ public:
     // Waits, bounded, for the helper to end; true when it has.
     bool WaitHelperEnd(uint32_t timeoutMs);
     bool HelperEnded();
+    // The ended helper's exit code (what ended it: an abort, an exception code,
+    // the watchdog's code); 0 while it runs.
+    uint32_t HelperExitCode();
     // The helper's process handle (Windows), for the tests that end it.
     void* process() const;
     // The event thread: started once; WaitParked waits for its parked signal.
@@ -93,6 +96,8 @@ public:
     Woke Wait(uint32_t wake, uint32_t timeoutMs);
     // The folder of the helper's program, ending in a separator (the driver sits there).
     std::string OwnFolder() const;
+    // Sets a variable of this process's environment, for the driver it loads.
+    static void SetEnvironment(const char* name, const char* value);
 
     struct Impl;
 
@@ -118,7 +123,8 @@ int64_t SharedClockNow();
 void PinThisModule();
 // The folder of the module `module` (null: the program), ending in a separator.
 PathText ModuleFolder(void* module);
-// The helper's process set-up (no error boxes) and end (without running the
+// The helper's process set-up (no error boxes; an exception nobody catches
+// ends the process at once with its code, with no debugger started) and end (without running the
 // C runtime's exit, so serving threads do not run on while it goes down).
 void HelperProcessSetup();
 [[noreturn]] void HelperProcessExit(int code);

@@ -15,6 +15,7 @@
 #include <limits.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -136,6 +137,15 @@ std::vector<std::string> OwnArguments() {
 // --- The client --------------------------------------------------------------
 struct ClientLink::Impl : Side {
     Spawned helper;
+    // How the helper ended, once collected (WaitHelperEnd, HelperExitCode).
+    std::atomic<bool> collected{false};
+    std::atomic<uint32_t> exitCode{0};
+    void Collected(int status) {
+        // A signal reads as the shell writes it: 128 + the signal (134 an abort, 139 a fault).
+        exitCode.store(WIFSIGNALED(status) ? 128u + static_cast<uint32_t>(WTERMSIG(status))
+                                           : static_cast<uint32_t>(WEXITSTATUS(status)));
+        collected.store(true);
+    }
     // The event thread: started once, parked when its body has returned true.
     EventThreadBody body = nullptr;
     void* argument = nullptr;
@@ -190,9 +200,19 @@ void ClientLink::KillHelper() {
 bool ClientLink::WaitHelperEnd(uint32_t timeoutMs) {
     Impl& l = *impl_;
     if (l.helper.pid <= 0) return true;
+    if (l.collected.load()) return true;
     // Its end of the pair closes as it ends; then it is collected, not left a zombie.
     if (!l.gone.load() && !WaitPeerGone(l.peer, -1, timeoutMs)) return false;
-    return CollectHelper(l.helper.pid, timeoutMs, nullptr);
+    int status = 0;
+    if (!CollectHelper(l.helper.pid, timeoutMs, &status)) return false;
+    l.Collected(status);
+    return true;
+}
+
+uint32_t ClientLink::HelperExitCode() {
+    if (!HelperEnded()) return 0;
+    WaitHelperEnd(kCollectMs);
+    return impl_->exitCode.load();
 }
 
 bool ClientLink::HelperEnded() { return impl_->helper.pid <= 0 || impl_->gone.load() || PeerGone(impl_->peer); }
@@ -265,6 +285,8 @@ Channel* HelperLink::channel() const { return static_cast<Channel*>(impl_->memor
 void HelperLink::Signal(uint32_t wake) { impl_->Signal(wake); }
 Woke HelperLink::Wait(uint32_t wake, uint32_t timeoutMs) { return impl_->Wait(wake, timeoutMs); }
 std::string HelperLink::OwnFolder() const { return ModuleFolder(nullptr); }
+
+void HelperLink::SetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }
 
 // --- The process -------------------------------------------------------------
 uint64_t CurrentThreadId() { return static_cast<uint64_t>(syscall(SYS_gettid)); }

@@ -160,6 +160,12 @@ bool ClientLink::WaitHelperEnd(uint32_t timeoutMs) {
 
 bool ClientLink::HelperEnded() { return WaitHelperEnd(0); }
 
+uint32_t ClientLink::HelperExitCode() {
+    DWORD code = 0;
+    if (!impl_->process || !GetExitCodeProcess(H(impl_->process), &code) || code == STILL_ACTIVE) return 0;
+    return code;
+}
+
 namespace {
 // The event thread is a long callback of the process's thread pool: the pool
 // sets `parked` after the callback has returned, so once it is set no code of
@@ -312,6 +318,8 @@ std::string HelperLink::OwnFolder() const {
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
+void HelperLink::SetEnvironment(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
+
 // --- The process -------------------------------------------------------------
 uint64_t CurrentThreadId() { return GetCurrentThreadId(); }
 
@@ -342,9 +350,21 @@ PathText ModuleFolder(void* module) {
     return file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
+namespace {
+// An engine's fault ends the helper here, with the exception's code: the
+// client sees the end at once and restarts it.
+LONG WINAPI EndOnUncaughtException(EXCEPTION_POINTERS* exception) {
+    TerminateProcess(GetCurrentProcess(), exception && exception->ExceptionRecord
+                                              ? exception->ExceptionRecord->ExceptionCode
+                                              : static_cast<DWORD>(kExitThrew));
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+}  // namespace
+
 void HelperProcessSetup() {
     // No error boxes: a helper that cannot go on ends, and the client notices.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(&EndOnUncaughtException);
 }
 
 void HelperProcessExit(int code) { ExitProcess(static_cast<UINT>(code)); }

@@ -1,28 +1,59 @@
 #include "bridge/operations.h"
 
+#include <cstdio>
 #include <cstring>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "bridge/connection.h"
 #include "bridge/message.h"
+#include "bridge/recovery.h"
+#include "bridge/refusals.h"
 
 namespace bridge {
 namespace {
 
 // --- The helper ------------------------------------------------------------
-// Host threads. `helperLock` guards `helper` and `started`; it is held while a
-// helper starts (callers need it anyway) but never during a call.
+// Host threads and the event thread of a helper that died. `helperLock`
+// guards the fields below; it is held while a helper starts and its settings
+// and texts are given to it (callers wait for that anyway), never during
+// another call. Taken before recovery's own lock.
 std::mutex helperLock;
+std::condition_variable helperChanged;  // a recovery ended, or the client unloads
 std::shared_ptr<Connection> helper;
-bool started = false;  // the first export starts a helper; after its death only kal_Initialize does
+// A helper that died, kept until the next one dies or the client unloads, so
+// that its event thread (which recovered from its death) has long ended when
+// it is disposed of.
+std::shared_ptr<Connection> retired;
+bool started = false;  // the first export starts a helper
+uint32_t generation = 0;  // of the last helper started
+uint32_t recoveredGeneration = 0;  // the last helper whose death has been dealt with
+uint32_t quickDeaths = 0;  // helpers in a row that died at once
+bool detaching = false;
 PathText bridgeFolder;
+
+// How long kal_Synchronize waits for a helper that died under it to be
+// replaced: the longest back-off and a start.
+constexpr uint32_t kRecoveryWaitMs = kBackoffMaxMs + kHelperStartMs;
+// A kal_Synchronize waits through this many helpers that die under it.
+constexpr uint32_t kSynchronizeRounds = 3;
+
+void HelperDied(Connection& dead);
+
+ConnectionHooks Hooks() {
+    ConnectionHooks hooks;
+    hooks.delivering = &JournalEvent;
+    hooks.died = &HelperDied;
+    return hooks;
+}
 
 std::shared_ptr<Connection> StartLocked() {
     std::string error;
-    helper = Connection::Start(bridgeFolder, error);
+    helper = Connection::Start(bridgeFolder, ++generation, Hooks(), error);
     started = true;
     return helper;
 }
@@ -56,6 +87,25 @@ int32_t Simple(Op op, int32_t fallback, int32_t a0 = 0, int32_t a1 = 0, int32_t 
     return ResultOf(request, fallback);
 }
 
+// A text (kal_Synth, kal_Synth_Mark, kal_Key, kal_Char): noted before it is
+// sent, so that a new helper gets it if this one dies first. A text given
+// while no helper runs waits in the journal for the next one; the driver
+// answers every text with 0.
+int32_t SendText(const Request& request) {
+    uint64_t number = 0;
+    std::shared_ptr<Connection> connection;
+    {
+        std::lock_guard<std::mutex> guard(helperLock);
+        if (!started) StartLocked();
+        if (helper && helper->alive()) connection = helper;
+        number = JournalAdd(request, connection ? connection->generation() : 0);
+    }
+    int32_t result = 0;
+    bool sent = false;
+    if (connection) connection->Call(request, [&](const Response& response) { result = response.result; }, &sent);
+    if (!sent) JournalSent(number, 0);
+    return result;
+}
 TextField FieldFromWide(const kal_char16* text, uint32_t unitLimit) {
     TextField field;
     if (!text) return field;
@@ -145,45 +195,134 @@ void WriteLanguageBack(KalVoiceFilter* filter, const Response& response) {
     hostText[response.text.size] = '\0';
 }
 
-void ForwardCallbackState(const std::shared_ptr<Connection>& connection) {
-    if (!HostCallback.load()) return;
-    Request request;
-    request.op = Op::SetSynthCallback;
-    request.args[0] = 1;
-    connection->Call(request, [](const Response&) {});
+uint64_t SteadyNowMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// A new helper's driver is made as the host left the old one: its callback,
+// voice, rate, volume and punctuation, then the texts that were waiting, in
+// order. helperLock is held, so host calls wait until this is done.
+void RestoreLocked(const std::shared_ptr<Connection>& connection) {
+    ForgetAddresses();  // the new driver's descriptors are mapped afresh
+    if (HostCallback.load()) {
+        Request request;
+        request.op = Op::SetSynthCallback;
+        request.args[0] = 1;
+        connection->Call(request, [](const Response&) {});
+    }
+    for (const StoredRequest& call : SettingsReplay()) connection->Call(call.View(), [](const Response&) {});
+    uint32_t resent = 0;
+    for (const auto& text : JournalWaiting(connection->generation())) {
+        bool sent = false;
+        JournalSent(text.first, connection->generation());
+        connection->Call(text.second.View(), [](const Response&) {}, &sent);
+        if (!sent) JournalSent(text.first, 0);
+        resent += sent ? 1 : 0;
+    }
+    if (resent) {
+        char line[96];
+        snprintf(line, sizeof line, "Sprachausgabe-Prozess neu gestartet: %u Texte wieder eingereiht",
+                 static_cast<unsigned>(resent));
+        NoteProtocol(line);
+    } else {
+        NoteProtocol("Sprachausgabe-Prozess neu gestartet");
+    }
+}
+
+// On the event thread of the helper that died, after its last events reached
+// the host: the text it was speaking ends here, and a new helper takes over
+// the rest, at once or, after deaths in a row, after a growing pause.
+void HelperDied(Connection& dead) {
+    char line[160];
+    snprintf(line, sizeof line, "Sprachausgabe-Prozess unerwartet beendet (Code %X)",
+             static_cast<unsigned>(dead.exitCode()));
+    NoteProtocol(line);
+    int32_t mark = 0;
+    if (JournalTakeFaulting(dead.generation(), mark)) {
+        snprintf(line, sizeof line, "Text %04X beendet, wird nicht wiederholt", static_cast<unsigned>(mark));
+        NoteProtocol(line);
+        DeliverToHost(KAL_MSG_END, mark);
+    }
+    const bool quick = SteadyNowMs() - dead.readyAt() < kQuickDeathMs;
+    std::shared_ptr<Connection> keep;
+    std::unique_lock<std::mutex> guard(helperLock);
+    // Ends the recovery for whoever waits for it.
+    auto finish = [&] {
+        recoveredGeneration = dead.generation();
+        if (keep) retired.swap(keep);  // the one retired before goes now: its thread has long ended
+        helperChanged.notify_all();
+    };
+    // kal_Initialize may have started one meanwhile; an unload wants none.
+    if (detaching || helper.get() != &dead) return finish();
+    keep = helper;
+    quickDeaths = quick ? quickDeaths + 1 : 0;
+    for (uint32_t attempt = 0; attempt < kRestartAttempts; ++attempt) {
+        if (quickDeaths > 0) {
+            const uint32_t shift = quickDeaths - 1 < 8 ? quickDeaths - 1 : 8;
+            const uint32_t pause = kBackoffFirstMs << shift < kBackoffMaxMs ? kBackoffFirstMs << shift : kBackoffMaxMs;
+            snprintf(line, sizeof line, "Sprachausgabe-Prozess sofort wieder beendet: Neustart in %u ms",
+                     static_cast<unsigned>(pause));
+            NoteProtocol(line);
+            helperChanged.wait_for(guard, std::chrono::milliseconds(pause), [] { return detaching; });
+            if (detaching || (helper && helper->alive())) return finish();
+        }
+        if (std::shared_ptr<Connection> fresh = StartLocked()) {
+            RestoreLocked(fresh);
+            return finish();
+        }
+        ++quickDeaths;  // a helper that does not start counts as one that died at once
+    }
+    NoteProtocol("Sprachausgabe-Prozess nicht neu gestartet: Sprachausgabe aus bis kal_Initialize");
+    finish();
+}
+
+// Waits (bounded) until the death of the helper of `dead` has been dealt with.
+void WaitForRecovery(uint32_t dead) {
+    std::unique_lock<std::mutex> guard(helperLock);
+    helperChanged.wait_for(guard, std::chrono::milliseconds(kRecoveryWaitMs),
+                           [&] { return detaching || static_cast<int32_t>(recoveredGeneration - dead) >= 0; });
 }
 
 }  // namespace
 
-void BridgeAttach(void* module) { bridgeFolder = ModuleFolder(module); }
+void BridgeAttach(void* module) {
+    bridgeFolder = ModuleFolder(module);
+    PrepareNotes();  // here, under the loader lock we already hold
+}
 
 void BridgeDetach(bool processEnding) {
     if (processEnding) return;  // the job ends the helper; nothing here may wait
-    std::shared_ptr<Connection> connection;
+    std::shared_ptr<Connection> connection, old;
     {
         std::lock_guard<std::mutex> guard(helperLock);
+        detaching = true;
         connection.swap(helper);
+        old.swap(retired);
     }
+    helperChanged.notify_all();
     if (connection) connection->Quit();
     connection.reset();
+    old.reset();
+    RecoveryReset();
 }
 
 int BridgeInitialize() {
     if (InsideHostCallback()) return kForbiddenInCallback;  // it would close the engine the event came from
+    SettingsTerminated(false);
     std::shared_ptr<Connection> connection;
-    bool fresh = false;
     {
         std::lock_guard<std::mutex> guard(helperLock);
         if (!started || !helper || !helper->alive()) {
-            // A helper that died is replaced; its events have been delivered.
-            helper.reset();
-            ForgetAddresses();
-            fresh = StartLocked() != nullptr;
+            // A helper that died and was not replaced is replaced now; its events
+            // have been delivered. The new driver has no callback yet: the host
+            // registered one with the old.
+            quickDeaths = 0;
+            if (std::shared_ptr<Connection> fresh = StartLocked()) RestoreLocked(fresh);
         }
         connection = helper;
     }
-    // The new driver has no callback yet: the host registered one with the old.
-    if (fresh) ForwardCallbackState(connection);
     int32_t result = -1;
     Request request;
     request.op = Op::Initialize;
@@ -193,7 +332,11 @@ int BridgeInitialize() {
 
 int BridgeTerminate() {
     if (InsideHostCallback()) return kForbiddenInCallback;
-    return Simple(Op::Terminate, 0);
+    Request request;
+    request.op = Op::Terminate;
+    int32_t result = 0;
+    if (Call(request, [&](const Response& response) { result = response.result; })) SettingsTerminated(true);
+    return result;
 }
 
 const char* BridgeInfo() {
@@ -223,7 +366,7 @@ int BridgeSynth(const kal_char16* text, int mark) {
     request.op = Op::Synth;
     request.args[0] = mark;
     request.texts[0] = FieldFromWide(text, kWideTextLimit);
-    return ResultOf(request);
+    return SendText(request);
 }
 
 int BridgeSynthMark(const char* text, const char* marker, int mark) {
@@ -238,19 +381,33 @@ int BridgeSynthMark(const char* text, const char* marker, int mark) {
     } else {
         request.texts[1] = NarrowField(marker, kNarrowTextLimit);
     }
-    return ResultOf(request);
+    return SendText(request);
 }
 
 int BridgeKey(const char* text) {
     Request request;
     request.op = Op::Key;
     request.texts[0] = NarrowField(text, kKeyTextLimit);
-    return ResultOf(request);
+    return SendText(request);
 }
 
-int BridgeChar(int code) { return Simple(Op::Char, 0, code); }
+int BridgeChar(int code) {
+    Request request;
+    request.op = Op::Char;
+    request.args[0] = code;
+    return SendText(request);
+}
+
 int BridgeSetParameter(int parameter, int value, int relative) {
-    return Simple(Op::SetParameter, 0, parameter, value, relative);
+    Request request;
+    request.op = Op::SetParameter;
+    request.args[0] = parameter;
+    request.args[1] = value;
+    request.args[2] = relative;
+    int32_t result = 0;
+    if (Call(request, [&](const Response& response) { result = response.result; }))
+        SettingsParameter(parameter, value);
+    return result;
 }
 
 int BridgeParameterWithoutEngine(int parameter, int current) {
@@ -266,7 +423,9 @@ int BridgeSetPunctuationList(const kal_char16* list) {
     Request request;
     request.op = Op::SetPunctuationList;
     request.texts[0] = FieldFromWide(list, kNarrowTextLimit / sizeof(kal_char16));
-    return ResultOf(request);
+    int32_t result = 0;
+    if (Call(request, [&](const Response& response) { result = response.result; })) SettingsPunctuation(request);
+    return result;
 }
 
 KalVoiceDescriptor** BridgeListVoices(KalVoiceFilter* filter) {
@@ -290,16 +449,21 @@ int BridgeSetVoiceByName(const char* text) {
     Request request;
     request.op = Op::SetVoiceByName;
     request.texts[0] = NarrowField(text, kNarrowTextLimit);
-    return ResultOf(request);
+    int32_t result = 0;
+    if (Call(request, [&](const Response& response) { result = response.result; })) SettingsVoice(request);
+    return result;
 }
 
 int BridgeSetVoiceByProperties(KalVoiceFilter* filter) {
     const Request request = FilterRequest(Op::SetVoiceByProperties, filter);
+    // Noted as sent: the driver may write the language back into the host's filter.
+    const StoredRequest asSent(request);
     int32_t result = 0;
-    Call(request, [&](const Response& response) {
-        WriteLanguageBack(filter, response);
-        result = response.result;
-    });
+    if (Call(request, [&](const Response& response) {
+            WriteLanguageBack(filter, response);
+            result = response.result;
+        }))
+        SettingsVoice(asSent.View());
     return result;
 }
 
@@ -316,14 +480,39 @@ KalVoiceDescriptor* BridgeGetCurrentVoice() {
 }
 
 int BridgePause(int value) { return Simple(Op::Pause, 0, value); }
-int BridgeStop() { return Simple(Op::Stop, 0); }
-int BridgeIsPlaying() { return Simple(Op::IsPlaying, 0); }
+
+int BridgeStop() {
+    JournalClear();  // what the host stops is not spoken again after a fault
+    return Simple(Op::Stop, 0);
+}
+
+int BridgeIsPlaying() {
+    const uint64_t before = JournalNextNumber();
+    Request request;
+    request.op = Op::IsPlaying;
+    int32_t result = 0;
+    // An idle driver has spoken every text sent before it was asked.
+    if (Call(request, [&](const Response& response) { result = response.result; }) && result == 0)
+        JournalDoneUpTo(before - 1);
+    return result;
+}
 
 int BridgeSynchronize() {
     // On the bridge's event thread it would wait for the callback it runs in.
     if (InsideHostCallback()) return kForbiddenInCallback;
-    std::shared_ptr<Connection> connection = Helper();
-    return connection ? connection->Synchronize() : 0;
+    for (uint32_t round = 0; round < kSynchronizeRounds; ++round) {
+        std::shared_ptr<Connection> connection = Helper();
+        if (!connection) return 0;
+        const uint64_t before = JournalNextNumber();
+        const int32_t result = connection->Synchronize();
+        if (connection->alive()) {
+            JournalDoneUpTo(before - 1);
+            return result;
+        }
+        // The helper died under the wait: its texts go on in the next one, and so does the wait.
+        WaitForRecovery(connection->generation());
+    }
+    return 0;
 }
 
 KalVoiceDescriptor** BridgeNoVoices() {

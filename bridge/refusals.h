@@ -10,4 +10,12 @@
 namespace bridge {
 // who: "bridge" or "helper"; reason: the decoder's reason.
 void NoteRefusal(const char* who, const char* what, const char* reason);
+// A line of the recovery (a helper that ended or stopped answering, its
+// restart) in the driver's protocol, kal.pro beside this module, as an error
+// line ("ERR:: text") when [Default] DEBUG in kal.ini there is 1 or more.
+void NoteProtocol(const char* text);
+// Looks up this module's folder for the notes, at process attach: a lookup
+// takes the loader lock, which the event thread must never wait for (a thread
+// starting or ending in the process may hold it while it waits for ours).
+void PrepareNotes();
 }  // namespace bridge

@@ -1,12 +1,14 @@
 // The refusal notes natively: kal_link.pro beside the module holding this code
-// (libkal_drv.so for the client, kal_helper for the helper), when [Default]
-// DEBUG in kal.ini there is 1 or more.
+// (libkal_drv.so for the client, kal_helper for the helper), and the
+// recovery's lines in kal.pro there, when [Default] DEBUG in kal.ini there is
+// 1 or more. Lines end as the driver's protocol ends them (CR LF).
 #include "bridge/refusals.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +17,12 @@
 
 namespace bridge {
 namespace {
-std::string OwnFolder() {
+// dladdr takes the dynamic loader's lock: the client looks its folder up once,
+// at the load (PrepareNotes), so that its event thread never waits for that lock.
+std::string preparedFolder;
+std::atomic<bool> folderPrepared{false};
+
+std::string LookUpOwnFolder() {
     Dl_info info;
     if (!dladdr(reinterpret_cast<void*>(&NoteRefusal), &info) || !info.dli_fname) return "";
     std::string file = info.dli_fname;
@@ -26,6 +33,8 @@ std::string OwnFolder() {
     }
     return file.substr(0, file.find_last_of('/') + 1);
 }
+
+std::string OwnFolder() { return folderPrepared.load() ? preparedFolder : LookUpOwnFolder(); }
 
 // [Default] DEBUG of the kal.ini there, as the driver reads it (0 when absent).
 int DebugLevel(const std::string& folder) {
@@ -39,19 +48,35 @@ int DebugLevel(const std::string& folder) {
     }
     return 0;
 }
+
+constexpr int kLineSize = 512;
+
+void AppendLine(const char* fileName, const char* line, int n) {
+    const std::string folder = OwnFolder();
+    if (folder.empty() || DebugLevel(folder) < 1 || n <= 0) return;
+    const int fd = open((folder + fileName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    if (write(fd, line, static_cast<size_t>(n < kLineSize ? n : kLineSize - 1)) < 0) {
+        // nothing: a note that cannot be written is lost, what it notes stands
+    }
+    close(fd);
+}
 }  // namespace
 
 void NoteRefusal(const char* who, const char* what, const char* reason) {
-    const std::string folder = OwnFolder();
-    if (folder.empty() || DebugLevel(folder) < 1) return;
-    char line[512];
-    const int n = snprintf(line, sizeof line, "ERR:: %s refused %s: %s\n", who, what, reason);
-    const int fd = open((folder + "kal_link.pro").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    if (write(fd, line, static_cast<size_t>(n < static_cast<int>(sizeof line) ? n : sizeof line - 1)) < 0) {
-        // nothing: a note that cannot be written is lost, the refusal stands
-    }
-    close(fd);
+    char line[kLineSize];
+    AppendLine("kal_link.pro", line, snprintf(line, sizeof line, "ERR:: %s refused %s: %s\r\n", who, what, reason));
+}
+
+void PrepareNotes() {
+    if (folderPrepared.load()) return;
+    preparedFolder = LookUpOwnFolder();
+    folderPrepared.store(true);
+}
+
+void NoteProtocol(const char* text) {
+    char line[kLineSize];
+    AppendLine("kal.pro", line, snprintf(line, sizeof line, "ERR:: %s\r\n", text));
 }
 
 }  // namespace bridge

@@ -104,6 +104,11 @@ void LogWriteFormat(const char* tag, const char* format, ...) __attribute__((for
 void LogOpen(const char* path, const char* identification);
 // Appends the footer.
 void LogClose();
+// The protocol continues a file another process began: the path is set and,
+// with an identification, a header appended, but the file is never emptied.
+// For the isolated mode: its client writes only what the recovery says, and a
+// restarted helper's driver continues after the one that died.
+void LogContinue(const char* path, const char* identification);
 // At process exit other threads are gone, maybe in the middle of a line: from
 // then on a line is written only when the protocol's lock is free at once.
 void LogNeverWait();

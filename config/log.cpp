@@ -66,6 +66,10 @@ void AppendToProtocol(const char* text, bool truncate) {
 }
 }  // namespace
 
+namespace {
+void LogBegin(const char* path, const char* identification, bool truncate);
+}  // namespace
+
 void LogDateText(char* out) {
     LocalTime t = PlatformLocalTime();
     snprintf(out, 9, "%02d/%02d/%02d", t.month % 100, t.day % 100, t.year % 100);
@@ -119,7 +123,18 @@ void LogWriteFormat(const char* tag, const char* format, ...) {
     LogWrite(tag, text);
 }
 
-void LogOpen(const char* path, const char* identification) {
+void LogOpen(const char* path, const char* identification) { LogBegin(path, identification, true); }
+
+void LogContinue(const char* path, const char* identification) {
+    if (identification) {
+        LogBegin(path, identification, false);
+    } else if (DebugLevel != 0) {
+        snprintf(logPath, sizeof logPath, "%s", path);
+    }
+}
+
+namespace {
+void LogBegin(const char* path, const char* identification, bool truncate) {
     if (DebugLevel == 0) return;
     char date[9], time[9];
     LogDateText(date);
@@ -130,8 +145,9 @@ void LogOpen(const char* path, const char* identification) {
     snprintf(header, sizeof header, "Protokolldatei %s\n angelegt am  %s\n angelegt um  %s\n%s\n\n",
              identification, date, time, kSeparator);
     LogLockScope guard;
-    if (guard.entered()) AppendToProtocol(header, true);
+    if (guard.entered()) AppendToProtocol(header, truncate);
 }
+}  // namespace
 
 void LogClose() {
     if (DebugLevel == 0) return;

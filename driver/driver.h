@@ -30,20 +30,39 @@ constexpr uint32_t kHostCallWaitMs = 10000;
 // Static text naming the driver, ending with the build stamp.
 extern const char* const IdentificationString;
 
-// mayIsolate: this load may leave the engine to a helper process when
-// [Default] Isolation is 1 (false in the helper itself, and where no helper
-// exists). True when it does: no engine was started here, and the load goes on
-// to DriverSetForwarding.
-bool ProcessAttach(bool mayIsolate = false);
-// Isolated mode: every export goes through this table to the helper, one
-// pointer per row of KAL_EXPORTS. Set once at the load, before any export can
-// run; all null (in-process) otherwise.
-struct ExportForwarding {
-#define KAL_FORWARD_POINTER(name, function, result, parameters) decltype(&function) name = nullptr;
-    KAL_EXPORTS(KAL_FORWARD_POINTER)
-#undef KAL_FORWARD_POINTER
+// --- Isolated mode ------------------------------------------------------------------
+// The isolation client's twenty operations (bridge/operations.h: the driver
+// runs in a helper process, kal_host32.exe, and these talk to it), handed to
+// ProcessAttach by the entry point that links the client (the Windows DLL's).
+struct IsolationClient {
+#define KAL_ISOLATION_OPERATION(name, function, result, parameters) result(*name) parameters;
+    KAL_EXPORTS(KAL_ISOLATION_OPERATION)
+#undef KAL_ISOLATION_OPERATION
+    void (*attach)();
+    void (*detach)(bool processEnding);
+    bool (*insideCallback)();  // on the client's thread that runs the host's callback
 };
-void DriverSetForwarding(const ExportForwarding& table);
+// The client the exports forward to: set at process attach when the profile's
+// "Isolation" is not 0 and this process is not the helper; null otherwise.
+// Owned by driver/ (frame.cpp), constant after process attach.
+extern const IsolationClient* const& Isolated;
+
+// The helper's watch over its driver (watchdog.cpp): an engine call that runs
+// longer than the bound, or the process's memory above its bound, ends the
+// process with one of these codes after a protocol line; the client then
+// recovers as from any other death. Bounds from the profile's
+// "IsolationCallLimit" (ms) and "IsolationMemoryLimit" (MB) when present.
+constexpr uint32_t kWatchCallLimitMs = 5000;
+constexpr uint32_t kWatchMemoryLimitMB = 1024;
+constexpr uint32_t kWatchPeriodMs = 50;    // how often it looks
+constexpr uint32_t kWatchStopMs = 1000;    // the unload waits this long for it to leave
+constexpr uint32_t kExitEngineHung = 6;
+constexpr uint32_t kExitMemoryBound = 7;
+void WatchdogStart();
+void WatchdogStop();
+
+// client: the isolation client when the module links one (null: in-process only).
+void ProcessAttach(const IsolationClient* client = nullptr);
 // processEnding: the process is ending (DllMain's reserved argument is not null).
 // Its other threads are gone then, maybe in the middle of an engine call or a
 // protocol line, so nothing is done that could wait for them.

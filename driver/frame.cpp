@@ -1,12 +1,19 @@
 #include <cstdio>
+#include <cstdlib>
 
+#include "bridge/channel.h"
 #include "config/config.h"
 #include "driver/driver.h"
 #include "engine/engine.h"
 #include "speech/speech.h"
 #include "platform/platform.h"
 
-bool ProcessAttach(bool mayIsolate) {
+namespace {
+const IsolationClient* isolated = nullptr;  // written once at process attach
+}  // namespace
+const IsolationClient* const& Isolated = isolated;
+
+void ProcessAttach(const IsolationClient* client) {
     // The DEBUG read and the start-up share one parse of kal.ini.
     ProfileBatchScope profileBatch;
     char moduleFile[256];
@@ -20,19 +27,33 @@ bool ProcessAttach(bool mayIsolate) {
     int32_t debugLevel = 0;
     ProfileGetInt("DEBUG", &debugLevel, 0, "Default");
     LogSetLevel(debugLevel);
-    LogOpen(protocolPath, IdentificationString);
-    // Read (and so filled in) in every process, the helper's too.
     int32_t isolation = 0;
     ProfileGetInt("Isolation", &isolation, 0, "Default");
-    if (mayIsolate && isolation == 1) {
-        LogWrite(LOG_DLL, "Isolation=1: Sprachausgabe im Hilfsprozess");
-        return true;
+    // The helper names its generation; its driver never isolates itself again.
+    char generation[16];
+    const bool inHelper = PlatformGetEnvironment(bridge::kHelperEnvironment, generation, sizeof generation);
+    if (isolation != 0 && client && !inHelper) {
+        // The helper's driver begins the protocol and starts the engine; this
+        // one starts nothing here (the helper starts with the first export,
+        // outside the loader lock) and writes only the recovery's lines.
+        isolated = client;
+        LogContinue(protocolPath, nullptr);
+        client->attach();
+        return;
     }
+    if (inHelper && atoi(generation) > 1)
+        LogContinue(protocolPath, IdentificationString);  // after the protocol of the helper that died
+    else
+        LogOpen(protocolPath, IdentificationString);
+    if (inHelper) WatchdogStart();
     GoInitSpeech();
-    return false;
 }
 
 void ProcessDetach(bool processEnding) {
+    if (isolated) {
+        isolated->detach(processEnding);
+        return;
+    }
     if (processEnding) {
         // The engine's threads are gone: closing the engine could wait for them for
         // ever, and the system frees the library itself. Only the protocol is
@@ -54,6 +75,7 @@ void ProcessDetach(bool processEnding) {
         return;
     }
     ReleaseEngineLibrary();
+    WatchdogStop();  // it watched the close too
     LogClose();
     // No thread is inside the driver any more: the runtime's TLS indexes go back.
     PlatformFreeRuntimeTlsIndexes();

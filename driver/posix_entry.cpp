@@ -5,31 +5,39 @@
 // own unload ends its threads. A host that wants a clean end calls
 // kal_Terminate first.
 //
-// With [Default] Isolation=1 the load starts no engine: the exports go to
-// kal_helper beside the library, which loads this same library in ordinary
-// mode (it marks itself with the symbol kal_isolation_helper).
-#include <dlfcn.h>
-
-#include "bridge/forwarding.h"
+// With [Default] Isolation on, the load starts no engine: the exports go to
+// kal_helper beside the library (bridge/link_posix.cpp), which loads this same
+// library in ordinary mode.
+#include "bridge/connection.h"
 #include "bridge/operations.h"
 #include "driver/driver.h"
 
 namespace {
-bool isolated = false;  // written once by the load
+// The client's folder is this library's: an address inside it names it.
+void AttachClient() { bridge::BridgeAttach(reinterpret_cast<void*>(&AttachClient)); }
 
-bool InsideHelper() { return dlsym(RTLD_DEFAULT, "kal_isolation_helper") != nullptr; }
+// The isolation client: the bridge's operations over the POSIX link.
+const IsolationClient kClient = {
+#define CLIENT_OPERATION(name, function, result, parameters) &bridge::Bridge##name,
+    KAL_EXPORTS(CLIENT_OPERATION)
+#undef CLIENT_OPERATION
+    &AttachClient,
+    &bridge::BridgeDetach,
+    &bridge::InsideHostCallback,
+};
 }  // namespace
 
 __attribute__((constructor)) static void KalLibraryLoaded() {
-    isolated = ProcessAttach(!InsideHelper());
-    if (!isolated) return;
-    ExportForwarding table;
-    bridge::BridgeFillForwarding(reinterpret_cast<void*>(&KalLibraryLoaded), table);
-    DriverSetForwarding(table);
+    // Nothing thrown may pass into the host's dlopen.
+    try {
+        ProcessAttach(&kClient);
+    } catch (...) {
+    }
 }
 
 __attribute__((destructor)) static void KalLibraryUnloading() {
-    // At exit the helper hears its end of the pair close and ends too.
-    if (isolated) bridge::BridgeDetach(true);
-    ProcessDetach(true);
+    try {
+        ProcessDetach(true);
+    } catch (...) {
+    }
 }

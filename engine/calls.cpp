@@ -5,6 +5,7 @@
 // language, the polled status and the dictionary handle; lastResult and
 // dictionaryLoaded they share with startup.cpp, which sets them at start-up and
 // close.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +13,51 @@
 #include "engine/engine.h"
 #include "engine/guard.h"
 #include "platform/platform.h"
+
+namespace {
+// Engine calls in progress. A slot's start is 0 while free; a call claims it
+// with its start, then names itself (the watchdog acts on a call only long
+// after its start, when the name is there). Several threads may be inside the engine at once (a host
+// thread handing a text over, the engine's thread notifying, calls nested in
+// a notification).
+constexpr int32_t kWatchedCallSlots = 8;
+struct WatchedCall {
+    std::atomic<uint32_t> startedAt{0};
+    std::atomic<const char*> line{nullptr};
+};
+WatchedCall watchedCalls[kWatchedCallSlots];
+}  // namespace
+
+int32_t EngineCallBegin(const char* line) {
+    uint32_t now = PlatformTickCount();
+    if (now == 0) now = 1;  // 0 marks a free slot
+    for (int32_t i = 0; i < kWatchedCallSlots; ++i) {
+        WatchedCall& call = watchedCalls[i];
+        uint32_t free = 0;
+        if (call.startedAt.load(std::memory_order_relaxed) != 0) continue;
+        if (!call.startedAt.compare_exchange_strong(free, now, std::memory_order_acq_rel)) continue;
+        call.line.store(line, std::memory_order_release);
+        return i;
+    }
+    return -1;
+}
+
+void EngineCallEnd(int32_t slot) {
+    if (slot >= 0) watchedCalls[slot].startedAt.store(0, std::memory_order_release);
+}
+
+bool EngineOldestCall(uint32_t& startedAt, const char*& line) {
+    const uint32_t now = PlatformTickCount();
+    bool found = false;
+    for (WatchedCall& call : watchedCalls) {
+        const uint32_t started = call.startedAt.load(std::memory_order_acquire);
+        if (started == 0 || (found && now - started <= now - startedAt)) continue;
+        startedAt = started;
+        line = call.line.load(std::memory_order_acquire);
+        found = true;
+    }
+    return found;
+}
 
 namespace {
 // guarded by paramLock: Engine.param, the record the parameters are built in. A

@@ -72,6 +72,11 @@ int32_t LoadSpeech(const char* path);
 int32_t BeginEngineSession(EngineNotifyFn notify);
 void CompleteEngineSession();
 
+// --- Engine calls in progress (calls.cpp), for the helper's watchdog ------------------
+// The longest-running guarded engine call: its start (PlatformTickCount) and
+// its protocol line ("ft_ttsSpeak failed EX:"); false when none runs.
+bool EngineOldestCall(uint32_t& startedAt, const char*& line);
+
 // --- Calls while a session runs (calls.cpp); an engine that throws is written to
 // the protocol and treated as the comment says.
 void EngineNoteResult(int32_t result);  // into lastResult

@@ -20,10 +20,28 @@ bool CallCatchingForeign(const char* line, Call& call) {
     return false;
 }
 
+// Every guarded call is bracketed: its start time sits in one of a few slots
+// (atomics, no lock) for the length of the call, where the helper's watchdog
+// looks for a call that does not return. Begin returns the slot, -1 when all
+// are taken (the call then goes unwatched).
+int32_t EngineCallBegin(const char* line);
+void EngineCallEnd(int32_t slot);
+class EngineCallBracket {
+public:
+    explicit EngineCallBracket(const char* line) : slot_(EngineCallBegin(line)) {}
+    ~EngineCallBracket() { EngineCallEnd(slot_); }
+    EngineCallBracket(const EngineCallBracket&) = delete;
+    EngineCallBracket& operator=(const EngineCallBracket&) = delete;
+
+private:
+    const int32_t slot_;
+};
+
 // Runs one engine call; an exception it throws is written to the protocol with
 // line and reported as false.
 template <typename Call>
 bool GuardedEngineCall(const char* line, Call call) {
+    EngineCallBracket bracket(line);
     try {
         return CallCatchingForeign(line, call);
     } catch (uint32_t value) {

@@ -237,6 +237,10 @@ int Run() {
     if (!attached) return exitCode;
     link = attached.get();
     channel = link->channel();
+    // The driver runs in-process here whatever its profile says, and knows
+    // whether it continues the protocol of a helper that died.
+    const uint32_t generation = channel->generation;
+    HelperLink::SetEnvironment(kHelperEnvironment, std::to_string(generation ? generation : 1).c_str());
     std::string error;
     if (!driver.Load(link->OwnFolder() + kDriverFile, error)) {
         channel->helperState.store(kHelperNoDriver);

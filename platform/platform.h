@@ -90,6 +90,22 @@ void PlatformSleep(uint32_t milliseconds);
 uint32_t PlatformCurrentThreadId();
 uint32_t PlatformTickCount();
 
+// --- The helper process's watch ----------------------------------------------------
+// A variable of the process's environment, cut to size - 1 and terminated;
+// false (and out empty) when it is not set.
+bool PlatformGetEnvironment(const char* name, char* out, uint32_t size);
+// The memory the process has committed for itself, in bytes.
+uint64_t PlatformProcessMemoryBytes();
+// Ends the process at once with the code: nothing else runs, nothing is waited for.
+[[noreturn]] void PlatformEndProcess(uint32_t code);
+// Runs body(argument) on a thread of its own (one such thread at a time);
+// false when it cannot start. PlatformWatchThreadParked waits, bounded, until
+// body has returned and the thread runs no more code of this module, so the
+// module may be unloaded without waiting for the thread's end (which needs the
+// loader lock on Windows).
+bool PlatformStartWatchThread(void (*body)(void*), void* argument);
+bool PlatformWatchThreadParked(uint32_t timeoutMs);
+
 // --- Locks ---------------------------------------------------------------------------
 // A plain exclusive lock. Zero is its unlocked state, so a process-wide lock needs
 // no construction and is usable from the first moment of process attach.

@@ -411,3 +411,63 @@ bool PlatformCallCatchingForeign(void (*call)(void*), void* context, PlatformFor
     call(context);
     return true;
 }
+
+bool PlatformGetEnvironment(const char* name, char* out, uint32_t size) {
+    if (size == 0) return false;
+    out[0] = '\0';
+    const char* value = getenv(name);
+    if (!value || strlen(value) >= size) return false;
+    memcpy(out, value, strlen(value) + 1);
+    return true;
+}
+
+uint64_t PlatformProcessMemoryBytes() {
+    // The second field of statm: pages resident; the data segment is the sixth.
+    FILE* file = fopen("/proc/self/statm", "r");
+    if (!file) return 0;
+    unsigned long long size = 0, resident = 0, shared = 0, text = 0, library = 0, data = 0;
+    const int n = fscanf(file, "%llu %llu %llu %llu %llu %llu", &size, &resident, &shared, &text, &library, &data);
+    fclose(file);
+    return n == 6 ? data * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+void PlatformEndProcess(uint32_t code) { _exit(static_cast<int>(code & 0xFF)); }
+
+namespace {
+// The library is never unmapped before the process ends (-z nodelete): a flag
+// set at the body's end is as good as the thread's end.
+std::atomic<bool> watchParked{true};
+struct WatchStart {
+    void (*body)(void*);
+    void* argument;
+};
+void* WatchThreadEntry(void* start) {
+    const WatchStart s = *static_cast<WatchStart*>(start);
+    delete static_cast<WatchStart*>(start);
+    s.body(s.argument);
+    watchParked.store(true);
+    return nullptr;
+}
+}  // namespace
+
+bool PlatformStartWatchThread(void (*body)(void*), void* argument) {
+    watchParked.store(false);
+    pthread_t thread;
+    WatchStart* start = new WatchStart{body, argument};
+    if (pthread_create(&thread, nullptr, &WatchThreadEntry, start) != 0) {
+        delete start;
+        watchParked.store(true);
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+bool PlatformWatchThreadParked(uint32_t timeoutMs) {
+    const uint32_t started = PlatformTickCount();
+    while (!watchParked.load()) {
+        if (PlatformTickCount() - started >= timeoutMs) return false;
+        PlatformSleep(1);
+    }
+    return true;
+}

@@ -1,5 +1,8 @@
 // Windows implementation of the platform operations.
 #include <windows.h>
+// K32GetProcessMemoryInfo from kernel32 itself: no import of psapi.dll.
+#define PSAPI_VERSION 2
+#include <psapi.h>
 
 #include <cstring>
 
@@ -266,4 +269,54 @@ bool PlatformCallCatchingForeign(void (*call)(void*), void* context, PlatformFor
     }
     ThreadInformation()->ExceptionList = guard->record.Next;
     return !caught->caught;
+}
+
+bool PlatformGetEnvironment(const char* name, char* out, uint32_t size) {
+    if (size == 0) return false;
+    out[0] = '\0';
+    const DWORD n = GetEnvironmentVariableA(name, out, size);
+    if (n == 0 || n >= size) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+uint64_t PlatformProcessMemoryBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return counters.PagefileUsage;
+}
+
+void PlatformEndProcess(uint32_t code) {
+    TerminateProcess(GetCurrentProcess(), code);
+    for (;;) Sleep(INFINITE);  // never reached: the process is gone
+}
+
+namespace {
+// The watch thread is a long callback of the process's thread pool: the pool
+// sets `watchParked` once the callback has returned.
+HANDLE watchParked = nullptr;
+void (*watchBody)(void*) = nullptr;
+void* watchArgument = nullptr;
+
+void CALLBACK WatchThreadEntry(PTP_CALLBACK_INSTANCE instance, void*) {
+    CallbackMayRunLong(instance);
+    watchBody(watchArgument);
+    SetEventWhenCallbackReturns(instance, watchParked);
+}
+}  // namespace
+
+bool PlatformStartWatchThread(void (*body)(void*), void* argument) {
+    if (!watchParked) watchParked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!watchParked) return false;
+    ResetEvent(watchParked);
+    watchBody = body;
+    watchArgument = argument;
+    return TrySubmitThreadpoolCallback(&WatchThreadEntry, nullptr, nullptr) != FALSE;
+}
+
+bool PlatformWatchThreadParked(uint32_t timeoutMs) {
+    return !watchParked || WaitForSingleObject(watchParked, timeoutMs) == WAIT_OBJECT_0;
 }

@@ -125,6 +125,16 @@ Config loadConfig(const std::string& folder) {
     c.beginInSpeak = ini.num("Script", "BeginInSpeak", 0) != 0;
     c.bufferMessages = ini.num("Script", "BufferMessages", 0) != 0;
     c.dictionaryHandle = static_cast<uint32_t>(ini.num("Script", "DictionaryHandle", 1));
+    std::string fault;
+    if (ini.read("Script", "Fault", fault) && ini.read("Script", "FaultText", c.faultText)) {
+        fault = lower(fault);
+        c.fault = fault == "abort"   ? Config::Fault::Abort
+                  : fault == "fault" ? Config::Fault::AccessViolation
+                  : fault == "hang"  ? Config::Fault::Hang
+                  : fault == "leak"  ? Config::Fault::Leak
+                                     : Config::Fault::None;
+    }
+    c.leakMB = static_cast<uint32_t>(std::max<int64_t>(ini.num("Script", "LeakMB", 64), 1));
     std::string script;
     if (ini.read("Script", "StatusScript", script)) {
         size_t at = 0;

@@ -20,6 +20,12 @@ struct Config {
     bool bufferMessages = false;
     uint32_t dictionaryHandle = 1;
     std::map<uint32_t, std::string> errors;
+    // A fault Speak meets on a text holding faultText (none when empty): what a
+    // faulty engine does to the process that loaded it.
+    enum class Fault { None, Abort, AccessViolation, Hang, Leak };
+    std::string faultText;
+    Fault fault = Fault::None;
+    uint32_t leakMB = 64;  // Leak: memory taken, and never given back, per such text
 
     // The forced result of an entry point ("SetText"), 0 when none is scripted.
     int32_t forced(const char* entry) const;

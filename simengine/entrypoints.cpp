@@ -1,5 +1,6 @@
 // The thirty engine entry points (cdecl, exported by name through the .def
 // files) and the sim_ test exports. Every call writes one journal line.
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -22,6 +23,28 @@ Instance* findInstance(uint32_t i0, uint32_t i1) {
     if (slot >= uint32_t(kMaxInstances)) return nullptr;
     Instance& in = g.instances[slot];
     return in.open && in.serial == i1 ? &in : nullptr;
+}
+
+// How a hung engine waits: for ever, in steps of this.
+constexpr DWORD kHangStepMs = 1000;
+
+// What a faulty engine does inside Speak, under its own lock, as real ones do.
+void commitFault(const Config& config) {
+    journalLine("Fault " + config.faultText);
+    switch (config.fault) {
+    case Config::Fault::Abort: abort();
+    case Config::Fault::AccessViolation: *static_cast<volatile int*>(nullptr) = 1; break;
+    case Config::Fault::Hang:
+        for (;;) Sleep(kHangStepMs);
+    case Config::Fault::Leak: {
+        // Committed and written, so it counts as the process's own memory.
+        const SIZE_T size = SIZE_T(config.leakMB) << 20;
+        if (char* block = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)))
+            for (SIZE_T at = 0; at < size; at += 4096) block[at] = 1;
+        break;
+    }
+    case Config::Fault::None: break;
+    }
 }
 
 // The first check that fails decides the result; a scripted one comes first.
@@ -218,6 +241,9 @@ int32_t ENGINE_CALL ssft_ttsSpeak(uint32_t i0, uint32_t i1, int32_t) {
     int32_t r = check("Speak", {in ? 0 : kErrBadHandle,
                                 in && in->speech != Speech::Idle ? kErrBusy : 0});
     journalLine("Speak result=" + std::to_string(r));
+    if (!r && g.config.fault != Config::Fault::None && !g.config.faultText.empty() &&
+        in->text.find(g.config.faultText) != std::string::npos)
+        commitFault(g.config);
     if (!r) startSpeaking(guard, *in);
     return r;
 }

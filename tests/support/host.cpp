@@ -41,7 +41,24 @@ Host::Host(const std::string& name, const std::string& kalIni, const std::string
     if (engineFile) CopyFileTo(BuildPath(engineFile), folder + "nalvoapi.dll");
     if (!kalIni.empty()) WriteFileText(folder + "kal.ini", kalIni);
     if (!engineIni.empty()) WriteEngineIni(engineIni);
+#ifndef KAL_TEST_BRIDGE
+    if (IsolatedRun()) Isolate();
+#endif
     ClearEvents();
+}
+
+bool IsolatedRun() {
+#ifdef KAL_TEST_BRIDGE
+    return false;
+#else
+    char value[8] = {};
+    return GetEnvironmentVariableA("KAL_TEST_ISOLATION", value, sizeof value) > 0 && value[0] == '1';
+#endif
+}
+
+void Host::Isolate() const {
+    CopyFileTo(BuildPath("host32/kal_host32.exe"), folder + "kal_host32.exe");
+    SetProfile("Default", "Isolation", "1");
 }
 
 Host::~Host() { Unload(); }

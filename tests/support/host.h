@@ -33,6 +33,9 @@ public:
 
     // LoadLibraryA from the folder, every export bound; Unload is FreeLibrary (process detach).
     void Load();
+    // kal_drv.dll in isolated mode: kal_host32.exe beside it and [Default]
+    // Isolation=1. Every host does this when the run is isolated (below).
+    void Isolate() const;
 
     std::vector<std::string> Protocol() const;
     std::vector<std::string> Journal() const;  // the simulated engine's calls
@@ -57,6 +60,13 @@ constexpr const char* kHostDriverFile = "kal_drv64.dll";
 #else
 constexpr const char* kHostDriverFile = "kal_drv.dll";
 #endif
+
+// KAL_TEST_ISOLATION=1 in the environment: the 32-bit host suites run with
+// the driver in isolated mode (tests/CMakeLists.txt registers them twice).
+bool IsolatedRun();
+// Skips a test that cannot hold in isolated mode; the reason says why.
+#define SKIP_WHEN_ISOLATED(reason) \
+    if (IsolatedRun()) GTEST_SKIP() << "isolated mode: " << (reason)
 
 // The twenty export names of the host interface.
 extern const char* const kExportNames[20];
