@@ -71,6 +71,8 @@ bool WaitForEnd(int mark, int limitMs) {
     });
 }
 
+std::string Text(const char* text) { return text ? text : "(null)"; }
+
 // Begins and ends per mark, and the order of the marks' first events.
 struct Tally {
     std::map<int, int> begins, ends;
@@ -243,7 +245,7 @@ TEST(IsolationEspeakTest, TextsThatAbortTheEngineLeaveTheHostAndTheNextTextSpeak
         for (int i = 0; i < row.repeats; ++i) text += row.unit;
         const std::string label = std::string(row.voice) + " " + row.unit + " x" + std::to_string(row.repeats);
         host.SetVoiceByName(row.voice);
-        ASSERT_STREQ(row.voice, host.GetCurrentVoice()->name) << label;
+        ASSERT_EQ(row.voice, Text(host.GetCurrentVoice()->name)) << label;
         // Each helper lives longer than a quick death, so that each row's
         // restart comes at once rather than after a growing back-off.
         std::this_thread::sleep_for(std::chrono::milliseconds(bridge::kQuickDeathMs + kRowMarginMs));
@@ -256,7 +258,7 @@ TEST(IsolationEspeakTest, TextsThatAbortTheEngineLeaveTheHostAndTheNextTextSpeak
         EXPECT_EQ(tally.ends.count(bad) ? tally.ends.at(bad) : 0, 1) << label;
         EXPECT_EQ(tally.begins.count(next) ? tally.begins.at(next) : 0, 1) << label << ": the next text is heard";
         EXPECT_EQ(tally.ends.count(next) ? tally.ends.at(next) : 0, 1) << label;
-        EXPECT_STREQ(row.voice, host.GetCurrentVoice()->name) << label;
+        EXPECT_EQ(row.voice, Text(host.GetCurrentVoice()->name)) << label;
     }
     host.Terminate();
     unsetenv("KAL_ESPEAK_OUTPUT");
@@ -272,15 +274,15 @@ std::vector<std::string> Transcript(const char* isolation) {
     std::vector<std::string> lines;
     auto note = [&](const std::string& what, long value) { lines.push_back(what + " " + std::to_string(value)); };
     note("Initialize > 0", host.Initialize() > 0);
-    lines.push_back(std::string("Info ") + host.Info());
+    lines.push_back("Info " + Text(host.Info()));
     for (KalVoiceDescriptor** voice = host.ListVoices(nullptr); voice && *voice; ++voice)
-        lines.push_back(std::string("voice ") + (*voice)->name + " " + (*voice)->identifier + " " + (*voice)->language);
+        lines.push_back("voice " + Text((*voice)->name) + " " + Text((*voice)->identifier) + " " + Text((*voice)->language));
     KalVoiceFilter filter{};
     char language[] = "0000";
     filter.language = language;
     note("ListVoices(filter) first is list's first", host.ListVoices(&filter)[0] == host.ListVoices(nullptr)[0]);
     note("SetVoiceByName", host.SetVoiceByName("0000-Nalvo Deutsch Petra"));
-    lines.push_back(std::string("current ") + host.GetCurrentVoice()->name);
+    lines.push_back("current " + Text(host.GetCurrentVoice()->name));
     note("SetVoiceByName unknown", host.SetVoiceByName("nobody"));
     note("SetParameter rate", host.SetParameter(KAL_PARAM_RATE, 70, 0));
     note("SetParameter volume relative", host.SetParameter(KAL_PARAM_VOLUME, -10, 1));
