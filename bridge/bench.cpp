@@ -1,14 +1,20 @@
 // The bridge's figures, printed: an idle export's round trip, kal_Synth's
 // hand-over, a text's time to its begin event, and (through the bridge) the
 // time an event takes from the driver's callback in the helper to the host's.
-// Built twice: 32-bit, loading kal_drv.dll in-process, and 64-bit, calling the
-// bridge's operations (what kal_drv64.dll's one-line exports call). Runs in its
-// own folder beside the driver, the helper and the simulated engine.
+// Built twice: 32-bit, loading kal_drv.dll (in-process, or isolated when the
+// folder's kal.ini says so), and 64-bit, calling the bridge's operations (what
+// kal_drv64.dll's one-line exports call). Runs in its own folder beside the
+// driver, the helper and the simulated engine.
+//   usage: bridge_bench [SIDE [CRASHES]]: SIDE names the figures' column;
+//   CRASHES > 0 also measures, that many times, the time from kal_Synth of a
+//   text the engine aborts on (simengine.ini: Fault=abort, FaultText=BOOM) to
+//   the begin event of the text queued after it, spoken by a new helper.
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,6 +30,10 @@ constexpr int kIdleCalls = 3000;
 constexpr int kTexts = 200;
 constexpr DWORD kBeginWaitMs = 5000;
 constexpr int kQueuedPerRound = 10;  // the queue holds 16: none is overwritten
+// A helper that dies within 2 s of its start is restarted after a pause
+// (kQuickDeathMs): the crashes are spaced so that each restart is immediate.
+constexpr DWORD kCrashSpacingMs = 2500;
+constexpr DWORD kRecoveryWaitMs = 30000;
 // Long enough to still be spoken while ten more texts are queued (MsPerChar in simengine.ini).
 const wchar_t kLongText[] = L"Ein langer Text, der noch gesprochen wird, waehrend zehn weitere warten.";
 
@@ -56,7 +66,7 @@ void Print(const char* side, const char* what, std::vector<double> values) {
 }
 
 #if defined(_WIN64)
-const char kSide[] = "bridge";
+const char* kSide = "bridge";
 bool Bind(KalApi& api, std::string&) {
     using namespace bridge;
     api.Initialize = BridgeInitialize;
@@ -70,7 +80,7 @@ bool Bind(KalApi& api, std::string&) {
     return true;
 }
 #else
-const char kSide[] = "in-process";
+const char* kSide = "in-process";
 bool Bind(KalApi& api, std::string& error) {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -80,7 +90,9 @@ bool Bind(KalApi& api, std::string& error) {
 #endif
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) kSide = argv[1];
+    const int crashes = argc > 2 ? atoi(argv[2]) : 0;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     ticksPerMicrosecond = static_cast<double>(frequency.QuadPart) / 1e6;
@@ -143,6 +155,21 @@ int main() {
         api.Stop();
     }
     Print(kSide, "kal_Synth hand-over, engine speaking (queued)", queuedHandOver);
+
+    // The engine aborts on a text; the next one waits behind it.
+    std::vector<double> crashToNext;
+    for (int i = 0; i < crashes; ++i) {
+        Sleep(kCrashSpacingMs);
+        beganAt.store(0);
+        const int64_t start = Now();
+        api.Synth(L"BOOM", 1000 + i);
+        api.Synth(L"Danach.", 2000 + i);
+        const DWORD waited = GetTickCount();
+        while (beganAt.load() == 0 && GetTickCount() - waited < kRecoveryWaitMs) Sleep(0);
+        if (beganAt.load()) crashToNext.push_back(Micros(beganAt.load() - start));
+        api.Synchronize();
+    }
+    Print(kSide, "engine crash to the next text's begin event", crashToNext);
     api.Terminate();
 #if defined(_WIN64)
     bridge::BridgeDetach(false);

@@ -46,6 +46,11 @@ Result NotInsideNotification(const char* name, Result refusal, Operation operati
     }
     return operation();
 }
+// kal_GetParameter's answer without an engine (rate and volume 0, their
+// defaults 50 and 100), written to no protocol: the helper's driver writes the call's line.
+int ParameterWithoutEngine(int parameter, int current) {
+    return parameter == KAL_PARAM_RATE ? (current ? 0 : 50) : parameter == KAL_PARAM_VOLUME ? (current ? 0 : 100) : 50;
+}
 }  // namespace
 
 // In isolated mode each export forwards to the client, whose answers are the
@@ -105,7 +110,7 @@ int KAL_CDECL kal_SetParameter(int parameter, int value, int relative) {
     return GatedHostCall(0, [&] { return ParamSet(parameter, value, relative); });
 }
 int KAL_CDECL kal_GetParameter(int parameter, int current) {
-    FORWARD_IF_ISOLATED(ParamGet(parameter, current), GetParameter, parameter, current);
+    FORWARD_IF_ISOLATED(ParameterWithoutEngine(parameter, current), GetParameter, parameter, current);
     return ParamGet(parameter, current);
 }
 int KAL_CDECL kal_SetPunctuationList(const kal_char16* list) {

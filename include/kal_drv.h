@@ -16,6 +16,18 @@
  * each other's round trips, never for a text's hand-over, a stop or a wait;
  * kal_Info is answered in the bridge. A call that finds its lane's four slots
  * busy waits at most 30 s for one, then answers as without an engine.
+ *
+ * Isolated mode ([Default] Isolation=1 in kal.ini, read when the DLL loads):
+ * kal_drv.dll serves a 32-bit host the same way, with the driver and its
+ * engine in kal_host32.exe beside it, at the same costs. In both, a helper that
+ * dies (the engine crashed, aborted, or hung in a call for 5 s, or took more
+ * than 1 GB; or the helper did not answer a call in 20 s) is replaced without
+ * any call of the host: the text being spoken gets its end event (a text that
+ * failed as the one before it ended is tried once more), the texts queued
+ * behind it are spoken by the new helper with the host's callback, voice,
+ * rate, volume and punctuation list, calls made while it starts wait for it,
+ * and kal.pro says what happened. A helper that dies again within 2 s is
+ * restarted after a pause of 250 ms to 8 s. See docs/integration.md.
  */
 #ifndef KAL_DRV_H
 #define KAL_DRV_H

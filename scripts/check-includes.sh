@@ -9,7 +9,9 @@
 set -euo pipefail
 
 # The folders from the top down: each may include only the ones after it.
-ORDER="driver voices speech engine config platform"
+# bridge/ (the isolation client and its channel) sits under driver/, which
+# forwards to it in isolated mode, and uses none of the core below it.
+ORDER="driver bridge voices speech engine config platform"
 
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 read -ra folders <<<"$ORDER"

@@ -7,7 +7,7 @@
 #   usage: check-locks.sh [ROOT]    (ROOT: the source tree, default this one)
 set -euo pipefail
 
-FOLDERS="driver voices speech engine config platform"
+FOLDERS="driver bridge voices speech engine config platform"
 
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 doc=$root/docs/architecture.md

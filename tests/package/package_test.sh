@@ -189,7 +189,7 @@ version_file_ok() {
   return 0
 }
 check "find_package takes $version exactly and no other major version" version_file_ok
-check "32-bit host built with find_package" host_run x86 i686-w64-mingw32 pei-i386 kal_drv.dll package_host.exe
+check "32-bit host built with find_package" host_run x86 i686-w64-mingw32 pei-i386 kal_drv.dll kal_host32.exe package_host.exe
 check "64-bit host built with find_package" host_run x64 x86_64-w64-mingw32 pei-x86-64 kal_drv.dll kal_drv64.dll kal_host32.exe package_host.exe
 
 echo "package: $passed passed, $failed failed"

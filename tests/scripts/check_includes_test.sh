@@ -33,11 +33,11 @@ expect_line 'platform/p.cpp:2: includes config/config.h (config is above platfor
 expect_line 'platform/p.rc:1: includes driver/version.h (driver is above platform)'
 expect_line 'upward includes: 6'
 # Rows include columns; a folder's own headers are not counted.
-expect_line '             driver   voices   speech   engine   config platform'
-expect_line 'driver            .        1        0        0        0        1'
-expect_line 'voices            0        .        0        1        0        0'
-expect_line 'engine            0        1        1        .        1        0'
-expect_line 'platform          1        0        0        0        1        .'
+expect_line '             driver   bridge   voices   speech   engine   config platform'
+expect_line 'driver            .        0        1        0        0        0        1'
+expect_line 'voices            0        0        .        0        1        0        0'
+expect_line 'engine            0        0        1        1        .        1        0'
+expect_line 'platform          1        0        0        0        0        1        .'
 
 tree=clean
 put driver/a.cpp '#include "voices/voices.h"' '#include "platform/platform.h"'
@@ -50,6 +50,6 @@ output=$(bash "$check" "$work/$tree")
 status=$?
 [ "$status" -eq 0 ] || fail "$tree: failed (status $status):"$'\n'"$output"
 expect_line 'upward includes: 0'
-expect_line 'engine            0        0        0        .        1        1'
+expect_line 'engine            0        0        0        0        .        1        1'
 
 finish
