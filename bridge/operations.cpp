@@ -279,6 +279,16 @@ void HelperDied(Connection& dead) {
 }
 
 // Waits (bounded) until the death of the helper of `dead` has been dealt with.
+// The generation of a helper that has died and whose replacement is still to
+// come (0: none is): a kal_Synchronize that begins then waits for the new one,
+// which speaks the texts that were waiting.
+uint32_t DyingGeneration() {
+    std::lock_guard<std::mutex> guard(helperLock);
+    if (!helper || helper->alive() || detaching) return 0;
+    const uint32_t dead = helper->generation();
+    return static_cast<int32_t>(recoveredGeneration - dead) >= 0 ? 0 : dead;
+}
+
 void WaitForRecovery(uint32_t dead) {
     std::unique_lock<std::mutex> guard(helperLock);
     helperChanged.wait_for(guard, std::chrono::milliseconds(kRecoveryWaitMs),
@@ -502,7 +512,13 @@ int BridgeSynchronize() {
     if (InsideHostCallback()) return kForbiddenInCallback;
     for (uint32_t round = 0; round < kSynchronizeRounds; ++round) {
         std::shared_ptr<Connection> connection = Helper();
-        if (!connection) return 0;
+        if (!connection) {
+            // A helper that died just before: its replacement speaks what was waiting.
+            const uint32_t dead = DyingGeneration();
+            if (dead != 0) WaitForRecovery(dead);
+            else if (!Helper()) return 0;  // none comes (or one came meanwhile: the loop takes it)
+            continue;
+        }
         const uint64_t before = JournalNextNumber();
         const int32_t result = connection->Synchronize();
         if (connection->alive()) {

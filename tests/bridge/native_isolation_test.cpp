@@ -166,9 +166,8 @@ TEST_P(IsolationFaultTest, TheHostLivesAndEveryTextGetsItsEventsAndTheNextIsSpok
     for (int i = 0; i < 5; ++i) host.Synth(texts[i], i + 1);
     const long took = host.TimedSynchronize();
     EXPECT_LT(took, kSynchronizeBoundMs) << row.label;
-    // The texts behind the faulting one go to the new helper, which may start
-    // after a pause (a helper that dies soon after its start is not restarted at once).
-    EXPECT_TRUE(WaitForEnd(5, kSynchronizeBoundMs)) << row.label;
+    // kal_Synchronize waited for the texts behind the faulting one too, which
+    // the new helper spoke.
 
     const Tally tally = Count(Events());
     for (int mark : {1, 2, 4, 5}) {
