@@ -32,6 +32,7 @@ std::shared_ptr<Connection> retired;
 bool started = false;  // the first export starts a helper
 uint32_t generation = 0;  // of the last helper started
 uint32_t recoveredGeneration = 0;  // the last helper whose death has been dealt with
+uint32_t recoveringGeneration = 0;  // the helper whose death is being dealt with; 0: none
 uint32_t quickDeaths = 0;  // helpers in a row that died at once
 bool detaching = false;
 PathText bridgeFolder;
@@ -251,12 +252,14 @@ void HelperDied(Connection& dead) {
     // Ends the recovery for whoever waits for it.
     auto finish = [&] {
         recoveredGeneration = dead.generation();
+        recoveringGeneration = 0;
         if (keep) retired.swap(keep);  // the one retired before goes now: its thread has long ended
         helperChanged.notify_all();
     };
     // kal_Initialize may have started one meanwhile; an unload wants none.
     if (detaching || helper.get() != &dead) return finish();
     keep = helper;
+    recoveringGeneration = dead.generation();
     quickDeaths = quick ? quickDeaths + 1 : 0;
     for (uint32_t attempt = 0; attempt < kRestartAttempts; ++attempt) {
         if (quickDeaths > 0) {
@@ -278,17 +281,17 @@ void HelperDied(Connection& dead) {
     finish();
 }
 
-// Waits (bounded) until the death of the helper of `dead` has been dealt with.
-// The generation of a helper that has died and whose replacement is still to
-// come (0: none is): a kal_Synchronize that begins then waits for the new one,
-// which speaks the texts that were waiting.
-uint32_t DyingGeneration() {
+// The helper whose death is being dealt with (0: none).
+uint32_t Recovering() {
     std::lock_guard<std::mutex> guard(helperLock);
-    if (!helper || helper->alive() || detaching) return 0;
-    const uint32_t dead = helper->generation();
-    return static_cast<int32_t>(recoveredGeneration - dead) >= 0 ? 0 : dead;
+    if (recoveringGeneration) return recoveringGeneration;
+    // Dead, and its event thread has not begun to deal with it yet.
+    if (!detaching && helper && !helper->alive() && recoveredGeneration != helper->generation())
+        return helper->generation();
+    return 0;
 }
 
+// Waits (bounded) until the death of the helper of `dead` has been dealt with.
 void WaitForRecovery(uint32_t dead) {
     std::unique_lock<std::mutex> guard(helperLock);
     helperChanged.wait_for(guard, std::chrono::milliseconds(kRecoveryWaitMs),
@@ -306,12 +309,16 @@ void BridgeDetach(bool processEnding) {
     if (processEnding) return;  // the job ends the helper; nothing here may wait
     std::shared_ptr<Connection> connection, old;
     {
-        std::lock_guard<std::mutex> guard(helperLock);
+        std::unique_lock<std::mutex> guard(helperLock);
         detaching = true;
+        helperChanged.notify_all();
+        // A recovery in its pause ends at once; its dead helper is then retired
+        // and disposed of here, after its event thread has left this module.
+        helperChanged.wait_for(guard, std::chrono::milliseconds(kThreadStopMs),
+                               [] { return recoveringGeneration == 0; });
         connection.swap(helper);
         old.swap(retired);
     }
-    helperChanged.notify_all();
     if (connection) connection->Quit();
     connection.reset();
     old.reset();
@@ -513,8 +520,9 @@ int BridgeSynchronize() {
     for (uint32_t round = 0; round < kSynchronizeRounds; ++round) {
         std::shared_ptr<Connection> connection = Helper();
         if (!connection) {
-            // A helper that died just before: its replacement speaks what was waiting.
-            const uint32_t dead = DyingGeneration();
+            // Between a helper's death and the next one's start: the texts
+            // queued meanwhile are spoken by the next one, and waited for.
+            const uint32_t dead = Recovering();
             if (dead != 0) WaitForRecovery(dead);
             else if (!Helper()) return 0;  // none comes (or one came meanwhile: the loop takes it)
             continue;
