@@ -191,3 +191,28 @@ TEST(RecoveryBackoff, AStopForgetsTheTextsSoNoneIsSpokenAfterARestart) {
     EXPECT_EQ(0, SpokenCount(host, "Gestoppt.")) << "a stopped text came back after the restart";
     EXPECT_EQ(1, SpokenCount(host, "Danach."));
 }
+
+// The watchdog is set far off here: the client's own bound on an answer
+// (kAnswerMs, 20 s) ends the helper that hangs in the host's kal_Synth.
+TEST(RecoveryAnswerBound, AHelperThatDoesNotAnswerACallIsEndedAndReplaced) {
+    const char kalIni[] =
+        "[Default]\r\nDEBUG=1\r\nIsolationCallLimit=600000\r\n"
+        "[Nalvo Deutsch Anna]\r\nName=Anna\r\nLang=49\r\nCodePage=1252\r\n";
+    Host host("recovery-answer", kalIni, EngineIni("hang", 0));
+    ASSERT_NO_FATAL_FAILURE(Start(host));
+    const DWORD first = FindHelper();
+    // The engine is idle: the call itself hands the text over and hangs in Speak.
+    std::future<int> synth = std::async(std::launch::async, [&] { return host.Synth(L"BOOM", 1); });
+    ASSERT_EQ(std::future_status::ready, synth.wait_for(kCallReturns)) << "kal_Synth did not return";
+    EXPECT_EQ(0, synth.get());
+    host.Synth(L"Danach.", 2);
+    host.Synchronize();
+    ASSERT_TRUE(host.WaitForEvents(3, kEventsMs));
+    const Counts counts = Count(host.Events());
+    EXPECT_EQ(2, counts.ends);
+    EXPECT_EQ(1, counts.begins);
+    EXPECT_EQ(1, SpokenCount(host, "Danach."));
+    EXPECT_NE(first, FindHelper());
+    const std::vector<std::string> protocol = host.Protocol();
+    EXPECT_TRUE(ProtocolHas(protocol, "Sprachausgabe-Prozess antwortet nicht: wird beendet")) << Joined(protocol);
+}
