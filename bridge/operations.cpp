@@ -523,8 +523,8 @@ int BridgeSynchronize() {
             // Between a helper's death and the next one's start: the texts
             // queued meanwhile are spoken by the next one, and waited for.
             const uint32_t dead = Recovering();
-            if (dead == 0) return 0;
-            WaitForRecovery(dead);
+            if (dead != 0) WaitForRecovery(dead);
+            else if (!Helper()) return 0;  // none comes (or one came meanwhile: the loop takes it)
             continue;
         }
         const uint64_t before = JournalNextNumber();

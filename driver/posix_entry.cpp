@@ -4,7 +4,40 @@
 // process exit, nothing may wait for another thread, and the engine library's
 // own unload ends its threads. A host that wants a clean end calls
 // kal_Terminate first.
+//
+// With [Default] Isolation on, the load starts no engine: the exports go to
+// kal_helper beside the library (bridge/link_posix.cpp), which loads this same
+// library in ordinary mode.
+#include "bridge/connection.h"
+#include "bridge/operations.h"
 #include "driver/driver.h"
 
-__attribute__((constructor)) static void KalLibraryLoaded() { ProcessAttach(); }
-__attribute__((destructor)) static void KalLibraryUnloading() { ProcessDetach(true); }
+namespace {
+// The client's folder is this library's: an address inside it names it.
+void AttachClient() { bridge::BridgeAttach(reinterpret_cast<void*>(&AttachClient)); }
+
+// The isolation client: the bridge's operations over the POSIX link.
+const IsolationClient kClient = {
+#define CLIENT_OPERATION(name, function, result, parameters) &bridge::Bridge##name,
+    KAL_EXPORTS(CLIENT_OPERATION)
+#undef CLIENT_OPERATION
+    &AttachClient,
+    &bridge::BridgeDetach,
+    &bridge::InsideHostCallback,
+};
+}  // namespace
+
+__attribute__((constructor)) static void KalLibraryLoaded() {
+    // Nothing thrown may pass into the host's dlopen.
+    try {
+        ProcessAttach(&kClient);
+    } catch (...) {
+    }
+}
+
+__attribute__((destructor)) static void KalLibraryUnloading() {
+    try {
+        ProcessDetach(true);
+    } catch (...) {
+    }
+}

@@ -27,6 +27,13 @@ using namespace bridge;
 
 namespace {
 
+// The driver beside the helper: kal_drv.dll, natively libkal_drv.so (kal_helper).
+#ifdef KAL_HELPER_DRIVER_FILE
+const char kDriverFile[] = KAL_HELPER_DRIVER_FILE;
+#else
+const char kDriverFile[] = "kal_drv.dll";
+#endif
+
 // How long an event waits for room in a full ring before it is dropped (the
 // client delivers it on its own thread; a host callback this slow has stalled).
 constexpr uint32_t kRingFullWaitMs = 2000;
@@ -235,7 +242,7 @@ int Run() {
     const uint32_t generation = channel->generation;
     HelperLink::SetEnvironment(kHelperEnvironment, std::to_string(generation ? generation : 1).c_str());
     std::string error;
-    if (!driver.Load(link->OwnFolder() + "kal_drv.dll", error)) {
+    if (!driver.Load(link->OwnFolder() + kDriverFile, error)) {
         channel->helperState.store(kHelperNoDriver);
         link->Signal(kWakeReady);
         return kExitNoDriver;

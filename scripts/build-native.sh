@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the native product (no sanitizer) into build-native/release: the
-# driver libkal_drv.so, the eSpeak NG engine nalvoapi.so, kalsay, kal.ini and
+# driver libkal_drv.so and its helper kal_helper (isolated mode, on in the
+# product's kal.ini), the eSpeak NG engine nalvoapi.so, kalsay, kal.ini and
 # espeakengine.ini, speech-dispatcher's module sd_kal and its kal.conf, all in
 # <build>/product; with arguments, only those targets.
 #   usage: build-native.sh [TARGET...]      (NATIVE_PRODUCT_DIR: another build tree)
@@ -16,5 +17,5 @@ cmake -S "$root/native" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 if [ $# -gt 0 ]; then
   cmake --build "$build" -j2 --target "$@"
 else
-  cmake --build "$build" -j2 --target kal_drv espeakengine kalsay sd_kal
+  cmake --build "$build" -j2 --target kal_drv kal_helper espeakengine kalsay sd_kal
 fi

@@ -8,7 +8,10 @@
 #     tests from then on.
 #   - the driver with the eSpeak NG engine (kal_espeak_tests: real audio, a
 #     PulseAudio server of its own, the load rows against the real engine)
-#     under both, ThreadSanitizer included.
+#     under both, ThreadSanitizer included;
+#   - the native product in isolated mode (kal_isolation_tests: libkal_drv.so
+#     and kal_helper with an engine that aborts, faults, hangs or leaks, and
+#     eSpeak NG's own aborting texts) under both.
 # Prints the stress counts, then "N passed, M failed" last; exits non-zero on
 # any failure or sanitizer report.
 #
@@ -57,7 +60,8 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # Every race is printed; the run then exits with 66.
 export TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1
 
-for run in address/kal_unit_tests thread/kal_unit_tests address/kal_espeak_tests thread/kal_espeak_tests; do
+for run in address/kal_unit_tests thread/kal_unit_tests address/kal_espeak_tests thread/kal_espeak_tests \
+    address/kal_isolation_tests thread/kal_isolation_tests; do
   config=${run%%/*}
   exe=$build/$config/tests/${run#*/}
   [ -x "$exe" ] || continue

@@ -8,11 +8,12 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 # eSpeak NG and libpulse the native engine (espeakengine/), a PulseAudio server and its
 # recorder the test against it, sox the demo's measurements; zip the release zip
 # (its same bytes from the same commit), dpkg-dev and pkgconf the native package and its test;
-# speech-dispatcher and its own eSpeak NG module the output module's test (sdmodule/) and benchmark.
+# speech-dispatcher and its own eSpeak NG module the output module's test (sdmodule/) and benchmark;
+# Boost's headers the round-trip measurement that chose the native channel's wake-ups (bench-native.sh).
 for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 googletest cmake ninja-build libcli11-dev \
          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64 clang libclang-rt-14-dev \
          libespeak-ng-dev espeak-ng-data libpulse-dev pulseaudio pulseaudio-utils sox \
-         zip dpkg-dev pkgconf speech-dispatcher speech-dispatcher-espeak-ng; do
+         zip dpkg-dev pkgconf speech-dispatcher speech-dispatcher-espeak-ng libboost-dev; do
   have_pkg "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -191,6 +192,16 @@ struct ThreadsAtUnload {
     }
 } threadsAtUnload;
 
+// The driver gives its folder in the Windows form, backslashes natively too.
+void NativeSeparators(char* path) {
+#if !defined(_WIN32)
+    for (; *path; ++path)
+        if (*path == '\\') *path = '/';
+#else
+    (void)path;
+#endif
+}
+
 void Copy(char* out, size_t size, const char* text) {
     if (size == 0) return;
     snprintf(out, size, "%s", text ? text : "");
@@ -208,6 +219,7 @@ struct ListScript {
 void ReadListFile(const char* folder) {
     char path[600];
     snprintf(path, sizeof path, "%s%s", folder ? folder : "", THREADED_ENGINE_LIST_FILE);
+    NativeSeparators(path);
     script = ListScript();
     FILE* file = fopen(path, "rb");
     if (!file) return;
@@ -240,10 +252,46 @@ size_t scriptAt = 0;
 // from the engine's folder: "<slot> <result>".
 char journalPath[600];  // empty: no journal
 
+int32_t TextFaultNamed(const char* word) {
+    const char* const names[] = {"abort", "segv", "hang", "leak"};
+    for (int32_t i = 0; i < 4; ++i)
+        if (strcmp(word, names[i]) == 0) return kTextFaultAbort + i;
+    return kTextFaultNone;
+}
+
+// Inside Speak, for a text holding the scripted word: the fault as a real engine has it.
+void FaultOnText(const char* text) {
+    const int32_t fault = control.textFault.load();
+    if (fault == kTextFaultNone || !strstr(text, control.textFaultWord)) return;
+    switch (fault) {
+    case kTextFaultAbort: abort();
+    case kTextFaultSegv: {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+        break;
+    }
+    case kTextFaultHang: std::this_thread::sleep_for(std::chrono::milliseconds(kTextHangMs)); break;
+    case kTextFaultLeak:
+        // Touched, so that it counts as the process's memory; never given back.
+        for (uint32_t taken = 0; taken < kTextLeakMb; taken += kTextLeakStepMb) {
+            const size_t size = size_t{kTextLeakStepMb} << 20;
+            char* block = static_cast<char*>(malloc(size));
+            if (!block) break;
+            memset(block, 0x5A, size);
+            static std::vector<char*> leaked;  // reachable, so a leak checker stays quiet
+            leaked.push_back(block);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kTextLeakStepMs));
+        }
+        break;
+    }
+}
+
 void ReadFaultFile(const char* folder) {
     char path[600];
     snprintf(path, sizeof path, "%s%s", folder ? folder : "", THREADED_ENGINE_FAULT_FILE);
+    NativeSeparators(path);
     journalPath[0] = '\0';
+    control.textFault = kTextFaultNone;
     FILE* file = fopen(path, "r");
     if (!file) return;
     char word[32];
@@ -253,8 +301,14 @@ void ReadFaultFile(const char* folder) {
             control.stuckBusy = 1;
         } else if (strcmp(word, "journal") == 0) {
             snprintf(journalPath, sizeof journalPath, "%s%s", folder ? folder : "", THREADED_ENGINE_JOURNAL);
+            NativeSeparators(journalPath);
         } else if (strcmp(word, "throw") == 0 && fscanf(file, "%d", &value) == 1) {
             control.throwSlot = value;
+        } else if (const int32_t fault = TextFaultNamed(word)) {
+            char faultWord[kTextFaultWordSize];
+            if (fscanf(file, "%63s", faultWord) != 1) break;
+            memcpy(control.textFaultWord, faultWord, sizeof faultWord);
+            control.textFault = fault;
         } else if (strcmp(word, "slow") == 0 && fscanf(file, "%d", &value) == 1) {
             control.initializeDelayMs = static_cast<uint32_t>(value);
         } else if (sscanf(word, "%d", &value) == 1) {
@@ -485,6 +539,14 @@ ENGINE_EXPORT const char* ENGINE_CALL ssft_ttsErrorGetString(uint32_t) {
 
 ENGINE_EXPORT int32_t ENGINE_CALL ssft_ttsSpeak(uint32_t, uint32_t, int32_t) {
     FAIL_IF_SCRIPTED(speak);
+    {
+        char text[sizeof pendingText];
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            memcpy(text, pendingText, sizeof text);
+        }
+        FaultOnText(text);
+    }
     uint64_t job;
     const int32_t mode = control.mode.load();
     const bool beginHere = (mode == kEndSynchronous || control.beginInsideSpeak.load()) && !control.dropBegin.load();

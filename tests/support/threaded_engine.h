@@ -19,6 +19,22 @@ enum ThreadedEngineMode : int32_t {
 // Slots of the engine table, for the fault script: the entry point that fails.
 constexpr int32_t kNoFault = -1;
 
+// What the engine does inside Speak for a text that holds the scripted word:
+// the faults an engine in a helper process may have, which no driver in the
+// host's process could survive.
+enum TextFault : int32_t {
+    kTextFaultNone = 0,
+    kTextFaultAbort,  // abort(), as a failed stack check ends a process
+    kTextFaultSegv,   // a write through a null pointer
+    kTextFaultHang,   // Speak does not return (for kTextHangMs)
+    kTextFaultLeak,   // Speak takes memory without end (kTextLeakStepMb at a time, up to kTextLeakMb)
+};
+constexpr uint32_t kTextHangMs = 600000;
+constexpr uint32_t kTextLeakStepMb = 32;
+constexpr uint32_t kTextLeakMb = 4096;
+constexpr uint32_t kTextLeakStepMs = 5;
+constexpr int kTextFaultWordSize = 64;
+
 constexpr int kEngineHostThreads = 8;
 constexpr int kEngineMaxSequence = 1 << 18;
 
@@ -42,6 +58,8 @@ struct ThreadedEngineControl {
     std::atomic<uint32_t> textMs{0};         // a text's end comes no sooner than this after Speak
     std::atomic<int32_t> busyPolls{0};       // the next n status polls report busy
     std::atomic<uint32_t> paramDelayMs{0};   // each parameter call takes this long (a slow voice selection)
+    std::atomic<int32_t> textFault{kTextFaultNone};  // what Speak does for a text holding textFaultWord
+    char textFaultWord[kTextFaultWordSize] = {};     // set before textFault, while nothing speaks
 
     // The record, written by the engine.
     std::atomic<uint32_t> given{0};       // texts that reached Speak
@@ -69,7 +87,9 @@ typedef void(ENGINE_CALL* ThreadedEngineNotifyFn)(uint32_t code);
 // Read by the engine's initialize from the folder it is given: faults that
 // outlive reloads, one per line: "<slot> <result>" (the entry point of that
 // EngineApi slot returns result), "throw <slot>" (it throws), "slow <ms>"
-// (Initialize takes that long), "busy" (status busy for ever), "journal" (every
+// (Initialize takes that long), "busy" (status busy for ever), "abort WORD",
+// "segv WORD", "hang WORD", "leak WORD" (Speak of a text that holds WORD ends
+// the process, hangs or takes memory without end; see TextFault), "journal" (every
 // initialize, uninitialize, open and close is appended to THREADED_ENGINE_JOURNAL
 // as a line "+init", "-init", "+open", "-open", across reloads of the library).
 #define THREADED_ENGINE_FAULT_FILE "engine_fault.txt"
