@@ -57,7 +57,9 @@ TEST_F(Journal, TheOldestTextSentIsTheFaultingOneAndTheRestGoToTheNextHelperInOr
         for (int32_t message : row.events) JournalEvent(Event(message, 99));
         int32_t mark = -1;
         EXPECT_EQ(row.faultingMark >= 0, JournalTakeFaulting(1, mark)) << row.label;
-        if (row.faultingMark >= 0) EXPECT_EQ(row.faultingMark, mark) << row.label;
+        if (row.faultingMark >= 0) {
+            EXPECT_EQ(row.faultingMark, mark) << row.label;
+        }
         EXPECT_EQ(row.waiting, Waiting(2)) << row.label;
     }
 }

@@ -83,27 +83,22 @@ int KAL_CDECL UnloadingCallback(const KalSynthEvent* event) {
 
 // The child's whole run: FreeLibrary from inside the host's callback.
 [[noreturn]] void UnloadFromInsideTheCallback(const char* engineFile) {
-    auto end = [](bool ok, const char* what) {
-        if (!ok) fprintf(stderr, "%s\n", what);
-        TerminateProcess(GetCurrentProcess(), ok ? 0 : 1);
-        ExitProcess(1);
-    };
     Host host("unload-in-callback", "[Default]\r\nDEBUG=1\r\n", "", engineFile);
     host.Load();
     // The host's own reference goes in the callback, as a host that drops the driver there.
     driverModule = GetModuleHandleA((host.folder + kHostDriverFile).c_str());
     host.SetSynthCallback(UnloadingCallback);
     host.Key("h0n1");
-    if (!WaitFor(unloadedInside)) end(false, "the callback never unloaded the driver");
+    if (!WaitFor(unloadedInside)) EndChild(false, "the callback never unloaded the driver");
     Sleep(kAfterReturnMs);  // the engine's thread is back in the driver and the engine, or the process is gone
     const std::string line = "ERR:: Entladen im Callback: Treiber und Sprachausgabe bleiben geladen";
-    if (LinesStartingWith(ReadLines(host.folder + "kal.pro"), line).size() != 1) end(false, "no line saying the driver stays");
+    if (LinesStartingWith(ReadLines(host.folder + "kal.pro"), line).size() != 1) EndChild(false, "no line saying the driver stays");
     // Loaded again, the driver speaks and the host hears it.
     host.Load();
     host.UseCallback();
-    if (host.Initialize() == -1) end(false, "kal_Initialize after the reload gave -1");
+    if (host.Initialize() == -1) EndChild(false, "kal_Initialize after the reload gave -1");
     host.Key("h0n2");
-    end(host.WaitForEvents(2, kEventLimitMs), "no begin and end after the reload");
+    EndChild(host.WaitForEvents(2, kEventLimitMs), "no begin and end after the reload");
 }
 }  // namespace
 
@@ -122,30 +117,25 @@ namespace {
 // The child's whole run: an unload that pins the driver (a slow callback, an
 // engine whose close leaves its thread), then a new load that speaks.
 [[noreturn]] void LoadAgainAfterAPinnedUnload() {
-    auto end = [](bool ok, const std::string& what) {
-        if (!ok) fprintf(stderr, "%s\n", what.c_str());
-        TerminateProcess(GetCurrentProcess(), ok ? 0 : 1);
-        ExitProcess(1);
-    };
     Host host("reload-after-pin", "[Default]\r\nDEBUG=1\r\n", "", THREADED_ENGINE_FILE);
     host.Load();
     HMODULE engine = GetModuleHandleA((host.folder + "nalvoapi.dll").c_str());
     auto controlOf = reinterpret_cast<ThreadedEngineControlFn>(
         reinterpret_cast<void*>(GetProcAddress(engine, "threaded_engine_control")));
-    if (!controlOf) end(false, "no engine control");
+    if (!controlOf) EndChild(false, "no engine control");
     controlOf()->closeLeavesThreads = 1;
     host.SetSynthCallback(SlowCallback);
     host.Key("h0n1");
-    if (!WaitFor(entered)) end(false, "the callback was never called");
+    if (!WaitFor(entered)) EndChild(false, "the callback was never called");
     host.Unload();
-    if (!WaitFor(returned)) end(false, "the callback never returned");
+    if (!WaitFor(returned)) EndChild(false, "the callback never returned");
     host.Load();
     host.UseCallback();
     const int rate = host.Initialize();
-    if (rate == -1) end(false, "kal_Initialize after the reload gave -1");
+    if (rate == -1) EndChild(false, "kal_Initialize after the reload gave -1");
     host.Key("h0n2");
-    if (!host.WaitForEvents(2, kEventLimitMs)) end(false, "no begin and end after the reload");
-    end(true, "");
+    if (!host.WaitForEvents(2, kEventLimitMs)) EndChild(false, "no begin and end after the reload");
+    EndChild(true, "");
 }
 }  // namespace
 
