@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Checks the lock list of docs/architecture.md ("## Locks and their order", one
-# numbered item a lock) against the locks the driver's folders define: every
-# PlatformLock or std:: mutex defined there is named, in backticks, by an item,
-# and every item names first a lock or a class that exists.
+# numbered item a lock) against the locks the product's folders define: every
+# PlatformLock or std:: mutex defined there is the first backticked word of an
+# item, and every item begins with a lock or a class that exists; where the item
+# names a file right after it ("1. `name` (`folder/file.cpp`...") the lock is
+# defined in that very file.
 # Prints the locks found on each side; fails on a difference.
 #   usage: check-locks.sh [ROOT]    (ROOT: the source tree, default this one)
 set -euo pipefail
 
-FOLDERS="driver bridge voices speech engine config platform"
+FOLDERS="driver bridge host32 voices speech engine config platform espeakengine sdmodule"
 
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 doc=$root/docs/architecture.md
@@ -36,23 +38,40 @@ done)
 items=$(awk '/^## / { inside = ($0 ~ /^## Locks and their order/) ; next }
   inside && /^[0-9]+\. / { print }' "$doc")
 [ -n "$items" ] || report "docs/architecture.md: no numbered items under \"## Locks and their order\""
-named=$(grep -oE '`[A-Za-z_][A-Za-z0-9_]*`' <<<"$items" | tr -d '`' | sort -u || true)
+# "name file" for each item: the backticked word it begins with, and the file
+# in backticks right after it in parentheses ("-" when it names none).
+listed=$(sed -nE 's/^[0-9]+\. `([A-Za-z_][A-Za-z0-9_]*)`( \(`([^`]+)`)?.*/\1 \3/p' <<<"$items" |
+  awk '{ print $1, ($2 == "" ? "-" : $2) }')
+named=$(awk '{ print $1 }' <<<"$listed" | sort -u)
 
 while read -r name file; do
   [ -n "$name" ] || continue
-  grep -qxF "$name" <<<"$named" || report "$file: lock $name is not in the lock list of docs/architecture.md"
+  if ! grep -qE "^$name " <<<"$listed"; then
+    report "$file: lock $name is not in the lock list of docs/architecture.md"
+  elif ! grep -qE "^$name ($file|-)\$" <<<"$listed"; then
+    report "docs/architecture.md: lock $name is placed in another file than $file"
+  fi
 done <<<"$defined"
 
 while IFS= read -r item; do
   [ -n "$item" ] || continue
-  first=$(grep -oE '`[A-Za-z_][A-Za-z0-9_]*`' <<<"$item" | head -n1 | tr -d '`')
-  if [ -z "$first" ]; then
-    report "docs/architecture.md: lock item names no lock: $item"
-  elif ! grep -qE "^$first " <<<"$defined" &&
-    ! grep -qE "^[[:space:]]*class[[:space:]]+$first([^A-Za-z0-9_]|$)" "${files[@]}"; then
-    report "docs/architecture.md: lock $first is defined nowhere in the driver's folders"
-  fi
+  grep -qE '^[0-9]+\. `[A-Za-z_][A-Za-z0-9_]*`' <<<"$item" || report "docs/architecture.md: lock item does not begin with a lock: $item"
 done <<<"$items"
+
+while read -r name file; do
+  [ -n "$name" ] || continue
+  if [ "$file" = - ]; then
+    candidates=("${files[@]}")
+  elif [ -f "$root/$file" ]; then
+    candidates=("$root/$file")
+  else
+    report "docs/architecture.md: lock $name is placed in $file, which does not exist"
+    continue
+  fi
+  grep -qE "^$name " <<<"$defined" && continue  # its file: checked above
+  grep -qE "^[[:space:]]*class[[:space:]]+$name([^A-Za-z0-9_]|\$)" "${candidates[@]}" && continue
+  report "docs/architecture.md: lock $name is defined nowhere in the driver's folders"
+done <<<"$listed"
 
 echo "locks in the code: $(awk 'NF { printf "%s ", $1 }' <<<"$defined")"
 echo "locks in the document: $(tr '\n' ' ' <<<"$named")"

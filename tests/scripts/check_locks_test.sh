@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The lock-list check on small trees made here: a lock the document leaves out,
-# a lock it names that the code does not define, and a clean tree.
+# The lock-list check on small trees made here: a lock the document leaves out
+# (or names only further on in an item), a lock it names that the code does not
+# define, a lock placed in the wrong file or a file that does not exist, and a
+# clean tree.
 #   usage: check_locks_test.sh CHECK_SCRIPT
 check=$1
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
@@ -16,14 +18,18 @@ tree=planted
 code
 put config/log.cpp 'PlatformLock logLock{};'
 put docs/architecture.md '# Map' '## Locks and their order' '' '1. `Gate` (`driver/gate.cpp`): outermost.' \
-  '2. `gateLock`: its waiters.' '3. `QueueLock`: the ring.' '4. `oldLock` (`engine/calls.cpp`): gone.' \
-  '5. `tablesLock`: tables.' '' '## Waits' '1. `logLock` named in another section does not count.'
+  '2. `gateLock`: its waiters.' '3. `QueueLock` (`speech/speech.h`): the ring.' '4. `oldLock`: gone.' \
+  '5. `tablesLock` (`platform/win32.cpp`): tables.' '6. The protocol: `logLock`, not first.' \
+  '' '## Waits' '1. `logLock` named in another section does not count.'
 output=$(bash "$check" "$work/$tree")
 status=$?
 [ "$status" -ne 0 ] || fail "$tree: passed with a wrong list"
 expect_line 'config/log.cpp: lock logLock is not in the lock list of docs/architecture.md'
 expect_line 'docs/architecture.md: lock oldLock is defined nowhere in the driver'"'"'s folders'
-expect_line 'lock list differences: 2'
+expect_line 'docs/architecture.md: lock QueueLock is placed in another file than speech/queue.cpp'
+expect_line 'docs/architecture.md: lock tablesLock is placed in platform/win32.cpp, which does not exist'
+expect_line 'docs/architecture.md: lock item does not begin with a lock: 6. The protocol: `logLock`, not first.'
+expect_line 'lock list differences: 6'
 
 tree=clean
 code
