@@ -1,5 +1,5 @@
 // Configuration and logging: the profile kal.ini beside the library, and the
-// German protocol kal.pro.
+// protocol kal.pro (German messages beside the calls' own names).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -182,9 +182,10 @@ bool BindEngineApi(EngineApi& api, Lookup&& lookup) {
     return complete;
 }
 
-// For a library that implements the engine (the simulated engines): written
-// after its definitions of the thirty entry points, checks at compile time that
-// each has the shape of its slot, so an engine cannot drift from this list.
+// For a library that implements the engine (the simulated engines, the eSpeak NG
+// engine, the threaded test engine): written after its definitions of the
+// thirty entry points, checks at compile time that each has the shape of its
+// slot, so an engine cannot drift from this list.
 #define ENGINE_CHECK_ENTRY_POINT(name, field, type) \
     static_assert(std::is_same<decltype(&name), type>::value, #name " has the shape of its slot");
 #define ENGINE_CHECK_ENTRY_POINTS() ENGINE_ENTRY_POINTS(ENGINE_CHECK_ENTRY_POINT)

@@ -268,3 +268,6 @@ UNUSED_ENTRY(ssft_ttsFreeTranscriptions)
 ENGINE_EXPORT void espeakengine_set_probes(SpeakerSampleProbe samples, SpeakerTextProbe texts) {
     SpeakerSetProbes(samples, texts);
 }
+
+// Each of the thirty has the shape the driver binds it with.
+ENGINE_CHECK_ENTRY_POINTS()

@@ -14,8 +14,12 @@
  * waits for the helper's start (at most 30 s). Calls travel in lanes that do
  * not wait for each other: kal_IsPlaying and kal_GetParameter wait only for
  * each other's round trips, never for a text's hand-over, a stop or a wait;
- * kal_Info is answered in the bridge. A call that finds its lane's four slots
- * busy waits at most 30 s for one, then answers as without an engine.
+ * kal_Info is answered in the bridge. The lanes have four slots for the calls that
+ * hand texts over, select voices or start and stop the engine; one that the
+ * kal_Synchronize calls share; two for kal_Pause and kal_Stop; two for
+ * kal_IsPlaying, kal_GetParameter and the callbacks' registration. A call that
+ * finds every slot of its lane busy waits at most 30 s for one, then answers as
+ * without an engine.
  *
  * Isolated mode ([Default] Isolation=1 in kal.ini, read when the DLL loads):
  * kal_drv.dll serves a 32-bit host the same way, with the driver and its

@@ -1,5 +1,5 @@
-// POSIX implementation of the platform operations, for the native build of the
-// core (sanitizers, thread checker, fuzzing). It gives the results the Windows
+// POSIX implementation of the platform operations, for the native builds: the
+// Linux product libkal_drv.so and the sanitizer, thread-checker and fuzzing trees. It gives the results the Windows
 // routines give for the calls the driver makes: the profile routines follow the
 // system's reading and writing rules, the code pages are converted with iconv
 // tables. Paths may use either separator; '\' is read as '/'.
