@@ -30,7 +30,8 @@ const char* EngineErrorText(uint32_t code);
 // Starts the worker, which initialises eSpeak NG on the configured data and
 // opens the output. On failure nothing runs and detail says why.
 int32_t SpeakerStart(const EngineConfig& config, std::string& detail);
-// Cuts what is spoken, ends the worker and eSpeak NG.
+// Cuts what is spoken and ends the worker; eSpeak NG itself stays started for
+// the next start (its terminate can hang: see speaker.cpp).
 void SpeakerEnd();
 void SpeakerSetNotify(EngineNotifyFn notify);
 
