@@ -4,8 +4,10 @@
 # platform; tests/ and the other programs are not checked):
 #   - only engine/ calls the engine through its bound entry points (`.api.`);
 #   - no folder assigns to, stores into or copies into a variable that another
-#     folder declares `extern` (writes through pointers handed to functions are
-#     not seen);
+#     folder declares `extern`, binds a writable reference or pointer to it
+#     (`EngineSession& s = Engine;`), or hands it to a standard algorithm that
+#     writes it (std::fill, std::swap, the destination of std::copy...); writes
+#     through pointers handed to other functions are not seen;
 #   - a folder's headers other than *_internal.h and *_testing.h declare `extern`
 #     only variables that another folder names (the rest belong in the folder);
 #   - a *_internal.h or *_testing.h is included only by its own folder (which
@@ -65,12 +67,21 @@ while read -r owner name header; do
   write+="|(\+\+|--)[[:space:]]*${name}([^A-Za-z0-9_]|$)"
   write+="|(^|[^A-Za-z0-9_.>])${name}${member}\.(store|exchange|fetch_[a-z]+|compare_exchange_[a-z]+)[[:space:]]*\("
   write+="|(memcpy|memmove|memset|strcpy|strncpy|strcat|snprintf|sprintf)[[:space:]]*\([[:space:]]*&?[[:space:]]*${name}([^A-Za-z0-9_]|$)"
+  # Standard algorithms that write their first range, or their last argument.
+  write+="|std::(fill|fill_n|swap|exchange|generate|generate_n|iota|reverse|sort|replace|rotate|shuffle)[[:space:]]*\([[:space:]]*(std::begin[[:space:]]*\()?&?[[:space:]]*${name}([^A-Za-z0-9_]|$)"
+  write+="|std::(copy|copy_n|copy_backward|move|move_backward|transform)[[:space:]]*\(.*,[[:space:]]*(std::begin[[:space:]]*\()?&?[[:space:]]*${name}([^A-Za-z0-9_,][^,]*)?\)[[:space:]]*;"
+  # A reference or pointer bound to it (one to const is filtered out after).
+  alias="(^|[(,;{:][[:space:]]*)([A-Za-z_][A-Za-z0-9_:<>]*[[:space:]]+)*[A-Za-z_][A-Za-z0-9_:<>]*[[:space:]]*[&*][[:space:]]*[A-Za-z_][A-Za-z0-9_]*[[:space:]]*(=|\{)[[:space:]]*&?[[:space:]]*${name}([^A-Za-z0-9_(]|$)"
+  constAlias="const[[:space:]]+[A-Za-z_][A-Za-z0-9_:<>]*[[:space:]]*[&*][[:space:]]*[A-Za-z_][A-Za-z0-9_]*[[:space:]]*(=|\{)[[:space:]]*&?[[:space:]]*${name}([^A-Za-z0-9_(]|$)"
   for folder in "${folders[@]}"; do
     [ "$folder" = "$owner" ] && continue
     while IFS= read -r file; do
       while IFS= read -r hit; do
         report "${file#"$root"/}:${hit%%:*}: writes $name, which $owner/ owns ($header)"
       done < <(code "$file" | grep -E "$write" || true)
+      while IFS= read -r hit; do
+        report "${file#"$root"/}:${hit%%:*}: binds a writable alias to $name, which $owner/ owns ($header)"
+      done < <(code "$file" | grep -E "$alias" | grep -vE "$constAlias" || true)
     done < <(sources "$folder")
   done
 done <<<"$declared"
