@@ -9,16 +9,14 @@
 
 #include "espeakengine/espeak_support.h"
 #include "kal_drv.h"
+#include "kal_exports.h"
 #include "support/files.h"
 #include "support/text16.h"
 
 namespace {
-const char* const kExports[] = {
-    "kal_Initialize", "kal_Terminate", "kal_Info", "kal_SetSynthCallback", "kal_SetUriCallback",
-    "kal_Synth", "kal_Synth_Mark", "kal_Key", "kal_Char", "kal_SetParameter", "kal_GetParameter",
-    "kal_SetPunctuationList", "kal_ListVoices", "kal_SetVoiceByName", "kal_SetVoiceByProperties",
-    "kal_GetCurrentVoice", "kal_Pause", "kal_Stop", "kal_IsPlaying", "kal_Synchronize",
-};
+#define KAL_EXPORT_NAME(name, function, result, parameters) #function,
+const char* const kExports[] = {KAL_EXPORTS(KAL_EXPORT_NAME)};
+#undef KAL_EXPORT_NAME
 // Names of the core that a host must not see.
 const char* const kInternals[] = {"_Z8QueueAddPKci", "_Z9SpeakTextPKc", "ProcessAttach", "_Z13ProcessAttachv",
                                   "_Z12GoInitSpeechv", "DllMain"};

@@ -4,14 +4,12 @@
 #include <condition_variable>
 #include <stdexcept>
 
+#include "kal_exports.h"
 #include "support/files.h"
 
-const char* const kExportNames[20] = {
-    "kal_Initialize", "kal_Terminate", "kal_Info", "kal_SetSynthCallback", "kal_SetUriCallback",
-    "kal_Synth", "kal_Synth_Mark", "kal_Key", "kal_Char", "kal_SetParameter", "kal_GetParameter",
-    "kal_SetPunctuationList", "kal_ListVoices", "kal_SetVoiceByName", "kal_SetVoiceByProperties",
-    "kal_GetCurrentVoice", "kal_Pause", "kal_Stop", "kal_IsPlaying", "kal_Synchronize",
-};
+#define KAL_EXPORT_NAME(name, function, result, parameters) #function,
+const char* const kExportNames[20] = {KAL_EXPORTS(KAL_EXPORT_NAME)};
+#undef KAL_EXPORT_NAME
 
 namespace {
 // The callback is a plain function: its events go to one process-wide list.
