@@ -46,6 +46,8 @@ bool Take(EngineConfig& config, const std::string& key, const std::string& value
             error = "pace must be fast or realtime, not '" + value + "'";
             return false;
         }
+    } else if (key == "report") {
+        config.report = value;
     } else if (key == "pitch") {
         char* end = nullptr;
         const long pitch = strtol(value.c_str(), &end, 10);
@@ -67,6 +69,15 @@ bool ReadEngineConfig(const char* folder, EngineConfig& config, std::string& err
         if (c == '\\') c = '/';
     if (!config.folder.empty() && config.folder.back() != '/') config.folder += '/';
 
+    // Every key is read even after a bad one: the report destination is needed
+    // to say what was bad (the first error is kept).
+    bool failed = false;
+    auto take = [&](const std::string& key, const std::string& value) {
+        std::string why;
+        if (Take(config, key, value, why) || failed) return;
+        error = why;
+        failed = true;
+    };
     std::ifstream file(config.folder + ESPEAK_ENGINE_CONFIG_FILE);
     std::string line;
     while (std::getline(file, line)) {
@@ -74,7 +85,7 @@ bool ReadEngineConfig(const char* folder, EngineConfig& config, std::string& err
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         const size_t equals = line.find('=');
         if (equals == std::string::npos) continue;
-        if (!Take(config, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), error)) return false;
+        take(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
     }
     const struct {
         const char* variable;
@@ -82,10 +93,12 @@ bool ReadEngineConfig(const char* folder, EngineConfig& config, std::string& err
     } environment[] = {{"KAL_ESPEAK_DATA", "data"},       {"KAL_ESPEAK_OUTPUT", "output"},
                        {"KAL_ESPEAK_WAV", "wav"},         {"KAL_ESPEAK_WAVMODE", "wavmode"},
                        {"KAL_ESPEAK_PULSE", "pulse"},     {"KAL_ESPEAK_PITCH", "pitch"},
-                       {"KAL_ESPEAK_PACE", "pace"}};
+                       {"KAL_ESPEAK_PACE", "pace"},       {"KAL_ESPEAK_REPORT", "report"}};
     for (const auto& entry : environment)
         if (const char* value = getenv(entry.variable))
-            if (!Take(config, entry.key, value, error)) return false;
+            take(entry.key, value);
     if (!config.wav.empty() && config.wav[0] != '/') config.wav = config.folder + config.wav;
-    return true;
+    if (!config.report.empty() && config.report != "stderr" && config.report[0] != '/')
+        config.report = config.folder + config.report;
+    return !failed;
 }

@@ -11,6 +11,8 @@
 //   pace      fast, or realtime: the WAV file grows as fast as a sound card
 //             would play it (stop and pause then act as on live audio)
 //                                                             KAL_ESPEAK_PACE
+//   report    where the engine says why it failed: empty (nowhere), stderr,
+//             or a file (relative: to the engine's folder)   KAL_ESPEAK_REPORT
 #pragma once
 #include <string>
 
@@ -26,10 +28,12 @@ struct EngineConfig {
     std::string pulse;
     int pitch = 50;
     bool realtime = false;
+    std::string report;  // "", "stderr" or a file (relative: to the engine's folder)
 };
 
 #define ESPEAK_ENGINE_CONFIG_FILE "espeakengine.ini"
 
 // Reads the file in folder (the driver's text, either separator) and the
-// environment. False with error set for a value it cannot take.
+// environment. False with error set for a value it cannot take; config.report
+// is read all the same, so that the error can be reported.
 bool ReadEngineConfig(const char* folder, EngineConfig& config, std::string& error);

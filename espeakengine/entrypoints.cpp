@@ -11,6 +11,7 @@
 
 #include "engine/contract.h"
 #include "espeakengine/config.h"
+#include "espeakengine/report.h"
 #include "espeakengine/speaker.h"
 #include "espeakengine/text.h"
 #include "espeakengine/voices.h"
@@ -91,20 +92,23 @@ int32_t SetOne(const ParamRecord& param) {
 ENGINE_EXPORT int32_t ssft_ttsInitialize(const char* folder, EngineClassHandle* outClass) {
     if (!outClass) return kErrArgument;
     if (classHeld.exchange(true)) {
-        fprintf(stderr, "espeakengine: %s: the engine is started already\n", EngineErrorText(kErrInUse));
+        // The copy that holds the engine set the destination: it reports there.
+        Report(std::string(EngineErrorText(kErrInUse)) + ": the engine is started already");
         return kErrInUse;
     }
     EngineConfig config;
     std::string detail;
-    if (!ReadEngineConfig(folder, config, detail)) {
-        fprintf(stderr, "espeakengine: %s\n", detail.c_str());
+    const bool configured = ReadEngineConfig(folder, config, detail);
+    ReportTo(config.report);
+    if (!configured) {
+        Report(detail);
         classHeld = false;
         return kErrConfig;
     }
     const int32_t result = SpeakerStart(config, detail);
     if (result != kEngineOk) {
-        // The driver logs only that the start failed: the reason goes to stderr.
-        fprintf(stderr, "espeakengine: %s: %s\n", EngineErrorText(result), detail.c_str());
+        // The driver logs only that the start failed: the reason goes to the report.
+        Report(std::string(EngineErrorText(result)) + ": " + detail);
         classHeld = false;
         return result;
     }

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "espeakengine/output.h"
+#include "espeakengine/report.h"
 
 namespace {
 // What the server holds ahead of playing: short enough that a stop is not heard
@@ -262,8 +263,6 @@ private:
         while (state() == TextState::Hold) std::this_thread::sleep_for(kPollSlice);
         if (Healthy()) Operation(StartUncork);
     }
-
-    void Report(const std::string& why) { fprintf(stderr, "espeakengine: %s\n", why.c_str()); }
 
     // The text cannot be played: reported once, and the rest of it is dropped.
     bool Fail(const std::string& why) {

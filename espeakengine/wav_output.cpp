@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "espeakengine/output.h"
+#include "espeakengine/report.h"
 
 namespace {
 constexpr uint32_t kHeaderBytes = 44;
@@ -120,7 +121,7 @@ private:
 
     // A failed write is reported once a text; the text's samples up to it stay.
     bool Fail(const std::string& why) {
-        if (!failed_) fprintf(stderr, "espeakengine: %s\n", why.c_str());
+        if (!failed_) Report(why);
         failed_ = true;
         return false;
     }

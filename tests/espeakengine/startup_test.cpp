@@ -55,6 +55,37 @@ TEST_F(StartupTest, BadDataOrOutputFailsTheStartWithoutEndingTheProcess) {
     EXPECT_STREQ("eSpeak NG's data folder is missing, empty or damaged", Engine.api.errorGetString(2));
 }
 
+// A library in the host's process keeps off the host's standard error unless
+// its configuration asks: the reason of a failed start goes where "report" says.
+TEST_F(StartupTest, AFailedStartSaysWhyOnlyWhereTheReportIsConfigured) {
+    const std::string reason = "espeakengine: eSpeak NG's data folder is missing, empty or damaged";
+    const struct {
+        const char* label;
+        const char* line;
+        bool onStandardError;
+        const char* file;
+    } rows[] = {
+        {"no report key", "", false, nullptr},
+        {"report=stderr", "report=stderr", true, nullptr},
+        {"a relative file", "report=engine.pro", false, "engine.pro"},
+        {"a bad value with a file", "pitch=x\nreport=bad.pro", false, "bad.pro"},
+    };
+    for (const auto& row : rows) {
+        Configure({"data=" + folder + "missing", row.line});
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(-1, kal_Initialize()) << row.label;
+        const std::string standardError = testing::internal::GetCapturedStderr();
+        kal_Terminate();
+        EXPECT_EQ(row.onStandardError, standardError.find("espeakengine: ") != std::string::npos)
+            << row.label << ": " << standardError;
+        if (row.file) {
+            const std::string report = ReadFileText(folder + row.file);
+            EXPECT_NE(std::string::npos, report.find(strcmp(row.file, "bad.pro") ? reason : "espeakengine: pitch"))
+                << row.label << ": " << report;
+        }
+    }
+}
+
 TEST_F(StartupTest, AnUnknownVoiceOrLanguageIsRefusedAndSpeakingGoesOn) {
     ASSERT_TRUE(Start());
     const struct {
