@@ -83,7 +83,8 @@ typedef struct KalSynthEvent {
 } KalSynthEvent;
 
 /* Called on the engine's notification thread (or, with an engine that notifies
- * synchronously, on the thread of the call that started the text); its result is
+ * synchronously, on the thread of the call that started the text; through
+ * kal_drv64.dll and in isolated mode, on the bridge's event thread); its result is
  * ignored. It should return soon: the next text waits for it. From inside it the
  * host may call kal_Synth, kal_Synth_Mark, kal_Key, kal_Char, kal_IsPlaying,
  * kal_GetParameter, kal_Info, kal_SetSynthCallback and kal_SetUriCallback, and
