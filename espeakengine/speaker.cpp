@@ -35,60 +35,66 @@ struct Job {
     std::string text;
 };
 
-// guarded by lock: everything in this block.
-std::mutex lock;
-std::condition_variable wake;      // the worker: work, quit, resume
-std::condition_variable answered;  // callers of start and end
-std::deque<Job> jobs;
-std::string pendingText;
-uint64_t lastJob = 0;
-uint64_t activeJob = 0;  // 0: nothing being spoken
-uint64_t cutJob = 0;     // the text a stop cut, until the worker let go of it
-bool paused = false;
-bool quitting = false;
-bool running = false;     // the worker has started eSpeak NG
-bool finished = true;     // the worker has returned
-int32_t startResult = kEngineOk;
-std::string startDetail;
-int language = 0, voice = 0, rate = 50, volume = 100;
-EngineNotifyFn notify = nullptr;
-SpeakerSampleProbe sampleProbe = nullptr;
-SpeakerTextProbe textProbe = nullptr;
+// The engine's one process-wide record, its fields grouped by who touches
+// them and what guards them.
+struct SpeakerState {
+    // guarded by lock: the queue, the text being spoken, the worker's state,
+    // the settings it applies before each text, and what the driver gave.
+    std::mutex lock;
+    std::condition_variable wake;      // the worker: work, quit, resume
+    std::condition_variable answered;  // callers of start and end
+    std::deque<Job> jobs;
+    std::string pendingText;
+    uint64_t lastJob = 0;
+    uint64_t activeJob = 0;  // 0: nothing being spoken
+    uint64_t cutJob = 0;     // the text a stop cut, until the worker let go of it
+    bool paused = false;
+    bool quitting = false;
+    bool running = false;     // the worker has started eSpeak NG
+    bool finished = true;     // the worker has returned
+    int32_t startResult = kEngineOk;
+    std::string startDetail;
+    int language = 0, voice = 0, rate = 50, volume = 100;
+    EngineNotifyFn notify = nullptr;
+    SpeakerSampleProbe sampleProbe = nullptr;
+    SpeakerTextProbe textProbe = nullptr;
 
-// Never destroyed: at exit a worker that did not end (a stuck output) or
-// one a forked child only has a copy of must not end the process through
-// the destructor of a thread still joinable.
-std::thread& worker = *new std::thread();
-std::thread::id workerId;
+    // Started, joined and detached under lock by SpeakerStart and SpeakerEnd.
+    // Never destroyed: at exit a worker that did not end (a stuck output) or
+    // one a forked child only has a copy of must not end the process through
+    // the destructor of a thread still joinable.
+    std::thread& worker = *new std::thread();
+    std::thread::id workerId;
 
-// eSpeak NG is started once in a process and never terminated: its terminate
-// can hang for ever joining the library's own thread (seen with 1.51 after a
-// terminate and a new start), and the library must not be unloaded while that
-// thread runs, so this engine library stays loaded once loaded (-z nodelete).
-// Touched by one worker at a time: SpeakerStart joins the last before it starts
-// the next.
-int espeakSampleRate = 0;  // 0: not started yet
-std::string espeakData;    // the data folder it was started on
+    // eSpeak NG itself: started once in a process and never terminated (its
+    // terminate can hang for ever joining the library's own thread, seen with
+    // 1.51 after a terminate and a new start, and the library must not be
+    // unloaded while that thread runs, so this engine library stays loaded once
+    // loaded: -z nodelete). Touched by one worker at a time: SpeakerStart joins
+    // the last before it starts the next.
+    int espeakSampleRate = 0;  // 0: not started yet
+    std::string espeakData;    // the data folder it was started on
 
-// eSpeak NG is one library per process, whatever folder an engine library is
-// loaded from: a second copy of this library (another product folder in the
-// same host) would share its state and its callback silently. The first copy
-// to start claims the process by a name only this process can hold (an
-// abstract socket named after the process id); the others are refused.
-// Written once by the worker of the copy that claims it; never closed.
-int processClaim = -1;
+    // eSpeak NG is one library per process, whatever folder an engine library
+    // is loaded from: a second copy of this library (another product folder in
+    // the same host) would share its state and its callback silently. The
+    // first copy to start claims the process by a name only this process can
+    // hold (an abstract socket named after the process id); the others are
+    // refused. Written once by the worker of the copy that claims it; never closed.
+    int processClaim = -1;
 
-// The process this library's worker runs in: a child made by fork has no
-// worker, and its exit must neither wait for one nor touch the parent's output
-// (a WAV header, a server connection). Set at load and by the fork handler.
-pid_t workerProcess = 0;
+    // The process this library's worker runs in: a child made by fork has no
+    // worker, and its exit must neither wait for one nor touch the parent's
+    // output (a WAV header, a server connection). Set at load and by the fork handler.
+    pid_t workerProcess = 0;
 
-// Worker-only: the text being spoken and whether its begin was sent.
-uint64_t speakingJob = 0;
-bool begun = false;
-// Owned by the worker, which deletes it when it ends: a worker that never
-// ended (a stuck output at exit) keeps it, never freed under its feet.
-AudioOutput* output = nullptr;
+    // Worker-only: the text being spoken and whether its begin was sent; the
+    // output, which the worker deletes when it ends (a worker that never ended,
+    // a stuck output at exit, keeps it, never freed under its feet).
+    uint64_t speakingJob = 0;
+    bool begun = false;
+    AudioOutput* output = nullptr;
+} speaker;
 
 // The library's unload (at the latest, the process's end) ends the worker
 // before the records above go away: a driver that never closed the engine
@@ -100,26 +106,26 @@ struct EndAtUnload {
 void Send(uint32_t code) {
     EngineNotifyFn target;
     {
-        std::lock_guard<std::mutex> guard(lock);
-        target = notify;
+        std::lock_guard<std::mutex> guard(speaker.lock);
+        target = speaker.notify;
     }
     if (!target) return;
     EngineMessage message{code, 0, nullptr};
     target(0, 0, nullptr, &message);
 }
 
-bool Cut(uint64_t job) { return cutJob == job || quitting; }
+bool Cut(uint64_t job) { return speaker.cutJob == job || speaker.quitting; }
 
 // A text is being spoken that no stop cut. A cut one may still be letting go
 // of the output (a flush): the next text is taken meanwhile and follows it,
 // so a stop never leaves the host's next text waiting for the engine.
-bool Holding() { return activeJob != 0 && activeJob != cutJob; }
+bool Holding() { return speaker.activeJob != 0 && speaker.activeJob != speaker.cutJob; }
 
 // What the host wants of the text being spoken, for an output that waits.
 TextState SpeakingState() {
-    std::lock_guard<std::mutex> guard(lock);
-    if (Cut(speakingJob)) return TextState::Cut;
-    return paused ? TextState::Hold : TextState::Go;
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    if (Cut(speaker.speakingJob)) return TextState::Cut;
+    return speaker.paused ? TextState::Hold : TextState::Go;
 }
 
 // eSpeak NG's synth callback, on the worker inside espeak_Synth. Returning 1
@@ -129,20 +135,20 @@ int OnSamples(short* samples, int count, espeak_EVENT*) {
     if (!samples) return 0;  // the synthesis is complete
     SpeakerSampleProbe probe;
     {
-        std::unique_lock<std::mutex> guard(lock);
+        std::unique_lock<std::mutex> guard(speaker.lock);
         // Paused: no sample leaves until a resume, or a stop cuts the text.
-        while (paused && !Cut(speakingJob)) wake.wait_for(guard, kPauseCheck);
-        if (Cut(speakingJob)) return 1;
-        probe = sampleProbe;
+        while (speaker.paused && !Cut(speaker.speakingJob)) speaker.wake.wait_for(guard, kPauseCheck);
+        if (Cut(speaker.speakingJob)) return 1;
+        probe = speaker.sampleProbe;
     }
     if (count <= 0) return 0;
-    if (!begun) {
-        begun = true;
+    if (!speaker.begun) {
+        speaker.begun = true;
         Send(kMsgBeginProcess);
     }
     // Samples the output refused (it reported why) end the text where it
     // stands: its end is sent, and no later sample claims to follow them.
-    if (!output->Write(samples, count, SpeakingState)) return 1;
+    if (!speaker.output->Write(samples, count, SpeakingState)) return 1;
     if (probe) probe(samples, count);
     return 0;
 }
@@ -150,7 +156,7 @@ int OnSamples(short* samples, int count, espeak_EVENT*) {
 // False with detail set when another copy of the engine library in this
 // process started eSpeak NG first.
 bool ClaimProcess(std::string& detail) {
-    if (processClaim >= 0) return true;
+    if (speaker.processClaim >= 0) return true;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const int length = snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "kal-espeakengine-%ld",
@@ -163,7 +169,7 @@ bool ClaimProcess(std::string& detail) {
         detail = "another copy of the engine library in this process (another folder) already uses eSpeak NG";
         return false;
     }
-    processClaim = claim;
+    speaker.processClaim = claim;
     return true;
 }
 
@@ -214,7 +220,7 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     // holds no data: the folder is checked here, so the configured one is used.
     detail = DataFault(config.data);
     if (!detail.empty()) return kErrNoData;
-    if (espeakSampleRate == 0) {
+    if (speaker.espeakSampleRate == 0) {
         if (!ClaimProcess(detail)) return kErrInUse;
         // Without DONT_EXIT the library ends the whole process when its data is bad.
         const int sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBlockMs, config.data.c_str(),
@@ -223,23 +229,24 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
             detail = "eSpeak NG could not start on the data in " + config.data;
             return kErrEspeakInit;
         }
-        espeakSampleRate = sampleRate;
-        espeakData = config.data;
-    } else if (config.data != espeakData) {
-        detail = "eSpeak NG runs on the data in " + espeakData + " in this process; another folder needs a new process";
+        speaker.espeakSampleRate = sampleRate;
+        speaker.espeakData = config.data;
+    } else if (config.data != speaker.espeakData) {
+        detail = "eSpeak NG runs on the data in " + speaker.espeakData +
+                 " in this process; another folder needs a new process";
         return kErrEspeakInit;
     }
-    const int sampleRate = espeakSampleRate;
+    const int sampleRate = speaker.espeakSampleRate;
     // Set at every start: whoever called the library meanwhile may have set another.
     espeak_SetSynthCallback(OnSamples);
     switch (config.output) {
-    case OutputKind::Wav: output = MakeWavOutput(config.wav, config.wavMode, config.realtime).release(); break;
-    case OutputKind::Pulse: output = MakePulseOutput(config.pulse).release(); break;
-    case OutputKind::None: output = MakeNoOutput().release(); break;
+    case OutputKind::Wav: speaker.output = MakeWavOutput(config.wav, config.wavMode, config.realtime).release(); break;
+    case OutputKind::Pulse: speaker.output = MakePulseOutput(config.pulse).release(); break;
+    case OutputKind::None: speaker.output = MakeNoOutput().release(); break;
     }
-    if (!output->Open(sampleRate, detail)) {
-        delete output;
-        output = nullptr;
+    if (!speaker.output->Open(sampleRate, detail)) {
+        delete speaker.output;
+        speaker.output = nullptr;
         return kErrOutput;
     }
     return kEngineOk;
@@ -268,27 +275,28 @@ void Work(EngineConfig config) {
     std::string detail;
     const int32_t result = StartOnWorker(config, detail);
     {
-        std::lock_guard<std::mutex> guard(lock);
-        startResult = result;
-        startDetail = detail;
-        running = result == kEngineOk;
-        if (!running) finished = true;
+        std::lock_guard<std::mutex> guard(speaker.lock);
+        speaker.startResult = result;
+        speaker.startDetail = detail;
+        speaker.running = result == kEngineOk;
+        if (!speaker.running) speaker.finished = true;
     }
-    answered.notify_all();
+    speaker.answered.notify_all();
     if (result != kEngineOk) return;
 
     Applied applied;
-    std::unique_lock<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(speaker.lock);
     for (;;) {
-        wake.wait(guard, [] { return quitting || !jobs.empty(); });
-        if (quitting) break;
-        Job job = std::move(jobs.front());
-        jobs.pop_front();
-        activeJob = speakingJob = job.id;
-        const int wantLanguage = language, wantVoice = voice, wantRate = rate, wantVolume = volume;
+        speaker.wake.wait(guard, [] { return speaker.quitting || !speaker.jobs.empty(); });
+        if (speaker.quitting) break;
+        Job job = std::move(speaker.jobs.front());
+        speaker.jobs.pop_front();
+        speaker.activeJob = speaker.speakingJob = job.id;
+        const int wantLanguage = speaker.language, wantVoice = speaker.voice;
+        const int wantRate = speaker.rate, wantVolume = speaker.volume;
         guard.unlock();
 
-        begun = false;
+        speaker.begun = false;
         Apply(applied, wantLanguage, wantVoice, wantRate, wantVolume, config.pitch);
         espeak_Synth(job.text.c_str(), job.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
 
@@ -297,43 +305,43 @@ void Work(EngineConfig config) {
         guard.unlock();
         // The text stays the engine's while its last samples play: a stop or a
         // pause then still acts on it.
-        output->EndText(cut, SpeakingState);
+        speaker.output->EndText(cut, SpeakingState);
         guard.lock();
         // A pause in the text's last moments holds its end until a resume or a stop.
-        while (paused && !Cut(job.id)) wake.wait_for(guard, kPauseCheck);
+        while (speaker.paused && !Cut(job.id)) speaker.wake.wait_for(guard, kPauseCheck);
         cut = Cut(job.id);
-        if (activeJob == job.id) activeJob = 0;
+        if (speaker.activeJob == job.id) speaker.activeJob = 0;
         // Cut: the stop sent its own notification.
         if (cut) continue;
         guard.unlock();
         // A text without a sample (an empty one) still begins before it ends.
-        if (!begun) Send(kMsgBeginProcess);
+        if (!speaker.begun) Send(kMsgBeginProcess);
         // The engine counts as idle here: the driver hands over its next text
         // from inside this notification.
         Send(kMsgEndProcess);
         guard.lock();
     }
-    activeJob = 0;
+    speaker.activeJob = 0;
     guard.unlock();
-    output->Close();
-    delete output;
-    output = nullptr;
+    speaker.output->Close();
+    delete speaker.output;
+    speaker.output = nullptr;
     guard.lock();
-    running = false;
-    finished = true;
+    speaker.running = false;
+    speaker.finished = true;
     guard.unlock();
-    answered.notify_all();
+    speaker.answered.notify_all();
 }
 }  // namespace
 
 EndAtUnload::~EndAtUnload() { SpeakerEnd(); }
 
 namespace {
-void ForkedChild() { workerProcess = 0; }
+void ForkedChild() { speaker.workerProcess = 0; }
 
 struct WatchForks {
     WatchForks() {
-        workerProcess = getpid();
+        speaker.workerProcess = getpid();
         pthread_atfork(nullptr, nullptr, ForkedChild);
     }
 } watchForks;
@@ -359,152 +367,152 @@ const char* EngineErrorText(uint32_t code) {
 }
 
 int32_t SpeakerStart(const EngineConfig& config, std::string& detail) {
-    std::unique_lock<std::mutex> guard(lock);
-    if (running) return kEngineOk;
-    if (!finished) {
+    std::unique_lock<std::mutex> guard(speaker.lock);
+    if (speaker.running) return kEngineOk;
+    if (!speaker.finished) {
         detail = "the previous engine thread has not ended";
         return kErrWorker;
     }
-    if (worker.joinable()) worker.join();
-    quitting = false;
-    finished = false;
-    paused = false;
-    jobs.clear();
-    activeJob = cutJob = 0;
-    language = voice = 0;
-    rate = 50;
-    volume = 100;
-    startResult = kErrWorker;
-    worker = std::thread(Work, config);
-    workerId = worker.get_id();
-    if (!answered.wait_for(guard, kWorkerLimit, [] { return running || finished; })) {
+    if (speaker.worker.joinable()) speaker.worker.join();
+    speaker.quitting = false;
+    speaker.finished = false;
+    speaker.paused = false;
+    speaker.jobs.clear();
+    speaker.activeJob = speaker.cutJob = 0;
+    speaker.language = speaker.voice = 0;
+    speaker.rate = 50;
+    speaker.volume = 100;
+    speaker.startResult = kErrWorker;
+    speaker.worker = std::thread(Work, config);
+    speaker.workerId = speaker.worker.get_id();
+    if (!speaker.answered.wait_for(guard, kWorkerLimit, [] { return speaker.running || speaker.finished; })) {
         detail = "the engine's thread did not start eSpeak NG in time";
-        quitting = true;
+        speaker.quitting = true;
         return kErrWorker;
     }
-    detail = startDetail;
-    if (startResult != kEngineOk) {
+    detail = speaker.startDetail;
+    if (speaker.startResult != kEngineOk) {
         guard.unlock();
-        worker.join();
+        speaker.worker.join();
     }
-    return startResult;
+    return speaker.startResult;
 }
 
 void SpeakerEnd() {
-    if (workerProcess == 0) {
+    if (speaker.workerProcess == 0) {
         // A child made by fork: the worker, and whoever held the lock at the
         // fork, are the parent's. Nothing here is ended or written.
         return;
     }
-    std::unique_lock<std::mutex> guard(lock);
-    if (!worker.joinable()) return;
-    quitting = true;
-    paused = false;
-    jobs.clear();
-    wake.notify_all();
-    if (std::this_thread::get_id() == workerId) {
+    std::unique_lock<std::mutex> guard(speaker.lock);
+    if (!speaker.worker.joinable()) return;
+    speaker.quitting = true;
+    speaker.paused = false;
+    speaker.jobs.clear();
+    speaker.wake.notify_all();
+    if (std::this_thread::get_id() == speaker.workerId) {
         // Ended from inside a notification: the worker ends by itself after it.
-        worker.detach();
+        speaker.worker.detach();
         return;
     }
-    if (answered.wait_for(guard, kWorkerLimit, [] { return finished; })) {
+    if (speaker.answered.wait_for(guard, kWorkerLimit, [] { return speaker.finished; })) {
         guard.unlock();
-        worker.join();
+        speaker.worker.join();
     } else {
-        worker.detach();  // a stuck output: the process goes on without it
+        speaker.worker.detach();  // a stuck output: the process goes on without it
     }
 }
 
 void SpeakerSetNotify(EngineNotifyFn target) {
-    std::lock_guard<std::mutex> guard(lock);
-    notify = target;
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    speaker.notify = target;
 }
 
 void SpeakerSetText(std::string text) {
-    std::lock_guard<std::mutex> guard(lock);
-    pendingText = std::move(text);
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    speaker.pendingText = std::move(text);
 }
 
 int32_t SpeakerSpeak() {
     SpeakerTextProbe probe;
     std::string given;
     {
-        std::lock_guard<std::mutex> guard(lock);
-        if (!running || quitting) return kErrNotStarted;
-        if (Holding() || !jobs.empty()) return kErrBusy;
-        jobs.push_back(Job{++lastJob, pendingText});
-        probe = textProbe;
-        if (probe) given = pendingText;
+        std::lock_guard<std::mutex> guard(speaker.lock);
+        if (!speaker.running || speaker.quitting) return kErrNotStarted;
+        if (Holding() || !speaker.jobs.empty()) return kErrBusy;
+        speaker.jobs.push_back(Job{++speaker.lastJob, speaker.pendingText});
+        probe = speaker.textProbe;
+        if (probe) given = speaker.pendingText;
     }
-    wake.notify_all();
+    speaker.wake.notify_all();
     if (probe) probe(given.c_str());
     return kEngineOk;
 }
 
 void SpeakerStop() {
     {
-        std::lock_guard<std::mutex> guard(lock);
-        const bool queued = !jobs.empty();
-        jobs.clear();
-        if (activeJob == 0) {
+        std::lock_guard<std::mutex> guard(speaker.lock);
+        const bool queued = !speaker.jobs.empty();
+        speaker.jobs.clear();
+        if (speaker.activeJob == 0) {
             if (!queued) return;
         } else {
-            cutJob = activeJob;
+            speaker.cutJob = speaker.activeJob;
         }
-        paused = false;
+        speaker.paused = false;
     }
-    wake.notify_all();
+    speaker.wake.notify_all();
     Send(kMsgStop);
 }
 
 void SpeakerPause() {
     {
-        std::lock_guard<std::mutex> guard(lock);
-        if (activeJob == 0 || cutJob == activeJob || paused) return;
-        paused = true;
+        std::lock_guard<std::mutex> guard(speaker.lock);
+        if (speaker.activeJob == 0 || speaker.cutJob == speaker.activeJob || speaker.paused) return;
+        speaker.paused = true;
     }
     Send(kMsgPause);
 }
 
 void SpeakerResume() {
     {
-        std::lock_guard<std::mutex> guard(lock);
-        if (!paused) return;
-        paused = false;
+        std::lock_guard<std::mutex> guard(speaker.lock);
+        if (!speaker.paused) return;
+        speaker.paused = false;
     }
-    wake.notify_all();
+    speaker.wake.notify_all();
     Send(kMsgResume);
 }
 
 bool SpeakerBusy() {
-    std::lock_guard<std::mutex> guard(lock);
-    return Holding() || !jobs.empty();
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    return Holding() || !speaker.jobs.empty();
 }
 
 void SpeakerSetLanguage(int value) {
-    std::lock_guard<std::mutex> guard(lock);
-    language = value;
-    voice = 0;
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    speaker.language = value;
+    speaker.voice = 0;
 }
 int SpeakerLanguage() {
-    std::lock_guard<std::mutex> guard(lock);
-    return language;
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    return speaker.language;
 }
 void SpeakerSetVoice(int value) {
-    std::lock_guard<std::mutex> guard(lock);
-    voice = value;
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    speaker.voice = value;
 }
 void SpeakerSetRate(int value) {
-    std::lock_guard<std::mutex> guard(lock);
-    rate = value;
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    speaker.rate = value;
 }
 void SpeakerSetVolume(int value) {
-    std::lock_guard<std::mutex> guard(lock);
-    volume = value;
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    speaker.volume = value;
 }
 
 void SpeakerSetProbes(SpeakerSampleProbe samples, SpeakerTextProbe texts) {
-    std::lock_guard<std::mutex> guard(lock);
-    sampleProbe = samples;
-    textProbe = texts;
+    std::lock_guard<std::mutex> guard(speaker.lock);
+    speaker.sampleProbe = samples;
+    speaker.textProbe = texts;
 }
