@@ -6,7 +6,8 @@
 # M, X, CALL, "...") stand for any text; so does each printf conversion of the
 # code's string literals (those of the product's folders and scripts/). A
 # quoted line passes when it is a literal with its placeholders filled in, or
-# the beginning of one.
+# the beginning of one. Literals with fewer than two words of their own are
+# left out: made mostly of conversions, they would match anything.
 # Prints each line no literal gives; fails when there is one.
 #   usage: check-protocol-lines.sh [ROOT]    (ROOT: the source tree, default this one)
 set -euo pipefail
@@ -35,6 +36,9 @@ perl -0777 -e '
   for my $literal (split /\n/, do { local $/; <$in> }) {
     # The literal as a pattern: its conversions (%s, %04X, $name...) match any text.
     my @parts = split /(%[-+ #0-9.]*[a-zA-Z]|\$\{?[A-Za-z_][A-Za-z0-9_#*:-]*\}?)/, $literal;
+    # A literal of conversions and little else ("%s: %s") would match any line.
+    my $fixed = join " ", grep { !/^(%|\$)/ } @parts;
+    next if (() = $fixed =~ /[A-Za-z]{3,}/g) < 2;
     my $pattern = join "", map { /^(%|\$)/ ? ".+?" : quotemeta } @parts;
     push @patterns, [$literal, qr/^$pattern$/];
   }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The quoted-protocol-line check on small trees made here: a line the code does
-# not write (a word changed, a word left out) is named; placeholders, a line
+# not write (a word changed, a word left out) is named, also beside a literal
+# made only of conversions; placeholders, a line
 # cut with "...", the beginning of a line, code blocks and backticked code pass.
 #   usage: check_protocol_lines_test.sh CHECK_SCRIPT
 check=$1
@@ -10,7 +11,8 @@ code() {
   put bridge/operations.cpp 'snprintf(line, sizeof line, "Text %04X beendet, wird nicht wiederholt", mark);' \
     'NoteProtocol("Sprachausgabe-Prozess nicht neu gestartet: Sprachausgabe aus bis kal_Initialize");'
   put bridge/refusals_win32.cpp 'AppendLine("kal64.pro", line, snprintf(line, n, "ERR:: %s refused %s: %s\r\n", who, what, why));'
-  put driver/watchdog.cpp 'LogWriteFormat(LOG_ERROR, "Sprachausgabe haengt in %s seit %u ms: Prozess wird beendet", call, ms);'
+  put driver/watchdog.cpp 'LogWriteFormat(LOG_ERROR, "Sprachausgabe haengt in %s seit %u ms: Prozess wird beendet", call, ms);' \
+    'snprintf(detail, n, "%s: %s", line, text);  // matches anything: left out'
 }
 quoted() {
   printf '%s\n' 'The helper writes `Text NNNN beendet, wird nicht wiederholt` and' \
