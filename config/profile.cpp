@@ -18,7 +18,7 @@ const char (&ModuleFolder)[256] = moduleFolder;
 
 void ConfigSetModuleFolder(const char* moduleFileName) {
     CopyCut(moduleFolder, sizeof moduleFolder, moduleFileName);
-    if (char* slash = strrchr(moduleFolder, '\\')) slash[1] = '\0';
+    if (char* slash = PlatformLastSeparator(moduleFolder)) slash[1] = '\0';
 }
 
 void ProfileSetPath(const char* path) { CopyCut(profilePath, sizeof profilePath, path); }
@@ -219,7 +219,7 @@ bool LoadBatch() {
         if (read == FileRead::Busy) return false;
         char folder[sizeof profilePath];
         snprintf(folder, sizeof folder, "%s", profilePath);
-        char* slash = strrchr(folder, '\\');
+        char* slash = PlatformLastSeparator(folder);
         if (!slash) return false;
         *slash = '\0';
         if (!PlatformFolderExists(folder)) return false;

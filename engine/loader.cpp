@@ -26,7 +26,7 @@ int32_t LoadSpeech(const char* path) {
     }
     char libraryFolder[256];
     snprintf(libraryFolder, sizeof libraryFolder, "%s", path);
-    if (char* slash = strrchr(libraryFolder, '\\')) slash[1] = '\0';
+    if (char* slash = PlatformLastSeparator(libraryFolder)) slash[1] = '\0';
     // The engine finds its own data and dependencies relative to the current folder.
     PlatformSetCurrentFolder(libraryFolder);
     LogWrite(LOG_DLL, savedFolder.data(), ModuleFolder);

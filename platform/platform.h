@@ -12,6 +12,10 @@
 // Full file name of the module that holds this code (the DLL, or a test exe),
 // cut to size - 1 characters and terminated. Returns the characters written.
 uint32_t PlatformOwnModuleFileName(char* out, uint32_t size);
+// The last folder separator in a path in the system's own form (a backslash on
+// Windows; natively a slash, or a backslash, which the routines here read as
+// one), or null when it names no folder.
+char* PlatformLastSeparator(char* path);
 // Current folder into out (size as given to the system); returns its length.
 // When out is too small nothing is written and the size it needs (with the
 // terminator) is returned, so a caller can ask again with enough room.

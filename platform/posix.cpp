@@ -86,14 +86,17 @@ uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
         ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
         if (n > 0) name.assign(buffer, static_cast<size_t>(n));
     }
-    // In the system's own form, with backslash separators: the core finds the folder
-    // by the last one, and every routine here reads a backslash as '/'.
-    for (char& c : name)
-        if (c == '/') c = '\\';
+    // In the system's own form: the protocol shows the path a user knows.
     size_t n = name.size() < size - 1 ? name.size() : size - 1;
     memcpy(out, name.data(), n);
     out[n] = '\0';
     return static_cast<uint32_t>(n);
+}
+
+char* PlatformLastSeparator(char* path) {
+    char* slash = strrchr(path, '/');
+    char* backslash = strrchr(path, '\\');
+    return backslash > slash ? backslash : slash;
 }
 
 uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {

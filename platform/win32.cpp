@@ -22,6 +22,8 @@ uint32_t PlatformOwnModuleFileName(char* out, uint32_t size) {
     return n;
 }
 
+char* PlatformLastSeparator(char* path) { return strrchr(path, '\\'); }
+
 uint32_t PlatformGetCurrentFolder(char* out, uint32_t size) {
     DWORD n = GetCurrentDirectoryA(size, out);
     if (n >= size && size) out[0] = '\0';  // too small: n is the size needed

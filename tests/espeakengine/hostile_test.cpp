@@ -79,18 +79,18 @@ int RunChild(const std::string& test, const std::string& folder, const std::vect
 // The child's folder, or null in the ordinary run (the test is then skipped).
 const char* ChildFolder() { return getenv("KAL_TEST_CHILD"); }
 
-// A copy of the native product (driver, engine, kal.ini, espeakengine.ini) in
-// folder, as a second installation would be, with the engine in-process: these
-// rows are about the library in the host's own process (the product's kal.ini
-// turns the isolated mode on).
-void CopyProduct(const std::string& folder) {
+// A copy of the native product (driver, helper, engine, kal.ini,
+// espeakengine.ini) in folder, as a second installation would be. These tests
+// pin what the driver and the engine do in the host's own process, so the
+// copy's kal.ini turns the product's isolation off unless `isolated`.
+void CopyProduct(const std::string& folder, bool isolated = false) {
     std::filesystem::create_directories(folder);
-    for (const char* file : {"libkal_drv.so", "nalvoapi.so", "kal.ini", "espeakengine.ini"})
+    for (const char* file : {"libkal_drv.so", "kal_helper", "nalvoapi.so", "kal.ini", "espeakengine.ini"})
         CopyFileTo(BuildPath(std::string("product/") + file), folder + file);
+    std::filesystem::permissions(folder + "kal_helper", std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
     std::string profile = ReadFileText(folder + "kal.ini");
-    const std::string isolated = "\nIsolation=1";
-    const size_t at = profile.find(isolated);
-    if (at != std::string::npos) profile.replace(at, isolated.size(), "\nIsolation=0");
+    const size_t at = profile.find("Isolation=1");
+    if (!isolated && at != std::string::npos) profile[at + 10] = '0';
     WriteFileText(folder + "kal.ini", profile);
 }
 
@@ -213,11 +213,15 @@ TEST(HostileChild, LoadedByARelativePath) {
 }
 
 TEST(HostileProcess, LoadedByARelativePathTheDriverFindsItself) {
-    const std::string folder = FreshFolder("RelativeLoad");
-    CopyProduct(folder + "drv/");
     const std::string besideProgram = BuildPath("tests/kal.ini");
     const bool wasThere = FileExists(besideProgram);
-    EXPECT_EQ(0, RunChild("HostileChild.LoadedByARelativePath", folder, {})) << ReadFileText(folder + "child.txt");
+    // In isolated mode the helper must be found beside the driver too.
+    for (const bool isolated : {false, true}) {
+        const std::string folder = FreshFolder(isolated ? "RelativeLoadIsolated" : "RelativeLoad");
+        CopyProduct(folder + "drv/", isolated);
+        EXPECT_EQ(0, RunChild("HostileChild.LoadedByARelativePath", folder, {}))
+            << (isolated ? "isolated: " : "in-process: ") << ReadFileText(folder + "child.txt");
+    }
     if (!wasThere) EXPECT_FALSE(FileExists(besideProgram)) << "a kal.ini was written beside the host's program";
 }
 

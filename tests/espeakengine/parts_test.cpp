@@ -84,7 +84,7 @@ TEST(EspeakParts, ConfigurationFromTheFileAndTheEnvironment) {
     EXPECT_EQ(folder + "speech.wav", config.wav);
     EXPECT_EQ(WavMode::PerText, config.wavMode);
     EXPECT_EQ(70, config.pitch);
-    // The driver's folder text ends with a backslash.
+    // A folder in the Windows form is read as the same folder.
     std::string windowsForm = folder;
     for (char& c : windowsForm)
         if (c == '/') c = '\\';

@@ -192,7 +192,8 @@ struct ThreadsAtUnload {
     }
 } threadsAtUnload;
 
-// The driver gives its folder in the Windows form, backslashes natively too.
+// A folder may come in the Windows form (a kal.ini written for Windows names one so):
+// natively a backslash reads as a slash, as the driver's own routines read it.
 void NativeSeparators(char* path) {
 #if !defined(_WIN32)
     for (; *path; ++path)
