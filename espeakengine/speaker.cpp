@@ -29,6 +29,9 @@ constexpr int kBlockMs = 20;
 constexpr auto kWorkerLimit = std::chrono::seconds(10);
 // A paused text checks this often whether it was stopped meanwhile.
 constexpr auto kPauseCheck = std::chrono::milliseconds(50);
+// The longest a stop waits for a block on its way to the output (a sound
+// server's write takes up to about 50 ms).
+constexpr auto kStopDeliveryWait = std::chrono::milliseconds(200);
 
 struct Job {
     uint64_t id;
@@ -48,6 +51,8 @@ struct SpeakerState {
     uint64_t lastJob = 0;
     uint64_t activeJob = 0;  // 0: nothing being spoken
     uint64_t cutJob = 0;     // the text a stop cut, until the worker let go of it
+    uint64_t deliveringJob = 0;  // the text whose block the worker is handing to the output
+    std::condition_variable delivered;  // a stop waiting for that block
     bool paused = false;
     bool quitting = false;
     bool running = false;     // the worker has started eSpeak NG
@@ -146,11 +151,24 @@ int OnSamples(short* samples, int count, espeak_EVENT*) {
         speaker.begun = true;
         Send(kMsgBeginProcess);
     }
+    {
+        // Checked again with the block marked as on its way, so that a stop
+        // either cuts it here or waits until it has reached the output: no
+        // sample leaves after the stop has returned.
+        std::lock_guard<std::mutex> guard(speaker.lock);
+        if (Cut(speaker.speakingJob)) return 1;
+        speaker.deliveringJob = speaker.speakingJob;
+    }
     // Samples the output refused (it reported why) end the text where it
     // stands: its end is sent, and no later sample claims to follow them.
-    if (!speaker.output->Write(samples, count, SpeakingState)) return 1;
-    if (probe) probe(samples, count);
-    return 0;
+    const bool written = speaker.output->Write(samples, count, SpeakingState);
+    if (written && probe) probe(samples, count);
+    {
+        std::lock_guard<std::mutex> guard(speaker.lock);
+        speaker.deliveringJob = 0;
+    }
+    speaker.delivered.notify_all();
+    return written ? 0 : 1;
 }
 
 // False with detail set when another copy of the engine library in this
@@ -451,7 +469,7 @@ int32_t SpeakerSpeak() {
 
 void SpeakerStop() {
     {
-        std::lock_guard<std::mutex> guard(speaker.lock);
+        std::unique_lock<std::mutex> guard(speaker.lock);
         const bool queued = !speaker.jobs.empty();
         speaker.jobs.clear();
         if (speaker.activeJob == 0) {
@@ -460,8 +478,13 @@ void SpeakerStop() {
             speaker.cutJob = speaker.activeJob;
         }
         speaker.paused = false;
+        speaker.wake.notify_all();
+        // A block already on its way reaches the output before the stop
+        // returns (the worker itself, stopping from the host's callback, has none).
+        if (std::this_thread::get_id() != speaker.workerId && speaker.cutJob != 0)
+            speaker.delivered.wait_for(guard, kStopDeliveryWait,
+                                       [] { return speaker.deliveringJob != speaker.cutJob; });
     }
-    speaker.wake.notify_all();
     Send(kMsgStop);
 }
 
