@@ -11,6 +11,7 @@
 
 #include "bridge/connection.h"
 #include "bridge/message.h"
+#include "bridge/module_record.h"
 #include "bridge/recovery.h"
 #include "bridge/refusals.h"
 
@@ -22,20 +23,30 @@ namespace {
 // guards the fields below; it is held while a helper starts and its settings
 // and texts are given to it (callers wait for that anyway), never during
 // another call. Taken before recovery's own lock.
-std::mutex helperLock;
-std::condition_variable helperChanged;  // a recovery ended, or the client unloads
-std::shared_ptr<Connection> helper;
-// A helper that died, kept until the next one dies or the client unloads, so
-// that its event thread (which recovered from its death) has long ended when
-// it is disposed of.
-std::shared_ptr<Connection> retired;
+struct HelperRecords {
+    std::mutex helperLock;
+    std::condition_variable helperChanged;  // a recovery ended, or the client unloads
+    std::shared_ptr<Connection> helper;
+    // A helper that died, kept until the next one dies or the client unloads, so
+    // that its event thread (which recovered from its death) has long ended when
+    // it is disposed of.
+    std::shared_ptr<Connection> retired;
+    PathText bridgeFolder;
+    std::mutex voicesLock;  // see "What the driver hands out"
+};
+ModuleRecord<HelperRecords> helperRecords;
+// Fixed addresses inside the record, whether it is built yet or not.
+std::mutex& helperLock = helperRecords->helperLock;
+std::condition_variable& helperChanged = helperRecords->helperChanged;
+std::shared_ptr<Connection>& helper = helperRecords->helper;
+std::shared_ptr<Connection>& retired = helperRecords->retired;
+PathText& bridgeFolder = helperRecords->bridgeFolder;
 bool started = false;  // the first export starts a helper
 uint32_t generation = 0;  // of the last helper started
 uint32_t recoveredGeneration = 0;  // the last helper whose death has been dealt with
 uint32_t recoveringGeneration = 0;  // the helper whose death is being dealt with; 0: none
 uint32_t quickDeaths = 0;  // helpers in a row that died at once
 bool detaching = false;
-PathText bridgeFolder;
 
 // How long kal_Synchronize waits for a helper that died under it to be
 // replaced: the longest back-off and a start.
@@ -56,6 +67,8 @@ std::shared_ptr<Connection> StartLocked() {
     std::string error;
     helper = Connection::Start(bridgeFolder, ++generation, Hooks(), error);
     started = true;
+    // Without a helper every text is silent: the host's one place to learn why.
+    if (!helper) NoteProtocol(("Sprachausgabe-Prozess nicht gestartet: " + error).c_str());
     return helper;
 }
 
@@ -126,7 +139,7 @@ struct MirroredVoice {
     KalVoiceDescriptor descriptor;
     char name[kVoiceTextLimit + 1], language[kVoiceTextLimit + 1], identifier[kVoiceTextLimit + 1];
 };
-std::mutex voicesLock;
+std::mutex& voicesLock = helperRecords->voicesLock;
 MirroredVoice voices[kVoiceCapacity];
 KalVoiceDescriptor* voiceList[kVoiceCapacity + 1];
 KalVoiceDescriptor noVoice;  // GetCurrentVoice with no engine: an empty catalogue's first descriptor
@@ -301,8 +314,19 @@ void WaitForRecovery(uint32_t dead) {
 }  // namespace
 
 void BridgeAttach(void* module) {
+    helperRecords.Begin();
+    RecoveryBegin();
     bridgeFolder = ModuleFolder(module);
     PrepareNotes();  // here, under the loader lock we already hold
+    // A module pinned at its last unload keeps that life's records: the first
+    // export starts a helper as on a fresh load, and no callback of the host's
+    // last life is called.
+    HostCallback.store(nullptr);
+    std::lock_guard<std::mutex> guard(helperLock);
+    started = false;
+    detaching = false;
+    quickDeaths = 0;
+    recoveringGeneration = 0;
 }
 
 void BridgeDetach(bool processEnding) {
@@ -319,10 +343,16 @@ void BridgeDetach(bool processEnding) {
         connection.swap(helper);
         old.swap(retired);
     }
+    if (connection && InsideHostCallback())
+        NoteProtocol("Entladen im Callback: Treiber bleibt geladen, Sprachausgabe-Prozess wird beendet");
     if (connection) connection->Quit();
     connection.reset();
     old.reset();
     RecoveryReset();
+    // A pinned module keeps its records for its next load.
+    if (BridgePinned()) return;
+    RecoveryEnd();
+    helperRecords.End();
 }
 
 int BridgeInitialize() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "bridge/module_record.h"
 #include "kal_drv.h"
 
 namespace bridge {
@@ -46,12 +47,21 @@ struct Entry {
 
 // Host threads and the event thread, under `recoveryLock`, a leaf: nothing is
 // called while it is held.
-std::mutex recoveryLock;
-std::deque<Entry> journal;
+struct RecoveryRecords {
+    std::mutex recoveryLock;
+    std::deque<Entry> journal;
+    std::unique_ptr<StoredRequest> voice;
+    std::map<int32_t, int32_t> parameters;
+    std::unique_ptr<StoredRequest> punctuation;
+};
+ModuleRecord<RecoveryRecords> records;
+// Fixed addresses inside the record, whether it is built yet or not.
+std::mutex& recoveryLock = records->recoveryLock;
+std::deque<Entry>& journal = records->journal;
+std::unique_ptr<StoredRequest>& voice = records->voice;
+std::map<int32_t, int32_t>& parameters = records->parameters;
+std::unique_ptr<StoredRequest>& punctuation = records->punctuation;
 uint64_t nextNumber = 1;
-std::unique_ptr<StoredRequest> voice;
-std::map<int32_t, int32_t> parameters;
-std::unique_ptr<StoredRequest> punctuation;
 bool terminated = false;
 uint32_t endsOfStoppedTexts = 0;  // ends still to come for texts a stop cleared
 
@@ -206,5 +216,12 @@ void RecoveryReset() {
     punctuation.reset();
     terminated = false;
 }
+
+void RecoveryBegin() {
+    records.Begin();
+    RecoveryReset();
+}
+
+void RecoveryEnd() { records.End(); }
 
 }  // namespace bridge
