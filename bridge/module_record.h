@@ -8,6 +8,8 @@
 
 namespace bridge {
 
+// Only at namespace scope: a trivial type, so its zeroed storage is all the
+// runtime initializes, at no point in the order of the constructors.
 template <typename T>
 class ModuleRecord {
 public:
@@ -28,7 +30,7 @@ public:
 
 private:
     alignas(T) unsigned char storage_[sizeof(T)];
-    bool built_ = false;
+    bool built_;
 };
 
 }  // namespace bridge
