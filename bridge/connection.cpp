@@ -1,6 +1,7 @@
 #include "bridge/connection.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -100,9 +101,15 @@ bool Connection::WaitUntilReady(std::string& error) {
     const uint32_t state = channel_->helperState.load();
     if (woke == Woke::Signalled && state == kHelperReady) return true;
     error = woke == Woke::Timeout ? "the helper did not start in time"
-            : state == kHelperNoDriver ? "the helper cannot load kal_drv.dll"
+            : state == kHelperNoDriver ? "the helper cannot load the driver beside it"
                                        : "the helper ended at start";
     Abandon();
+    if (woke != Woke::Timeout && state != kHelperNoDriver) {
+        link_->WaitHelperEnd(kHelperQuitMs);
+        char code[32];
+        snprintf(code, sizeof code, " (code %X)", static_cast<unsigned>(link_->HelperExitCode()));
+        error += code;
+    }
     return false;
 }
 
@@ -168,9 +175,12 @@ bool Connection::StopEventThread() {
     if (!eventThreadStarted_) return true;
     link_->Signal(kWakeEventsPosted);  // the reader looks at `stopping_` when woken
     if (threadId_.load() == CurrentThreadId()) {
-        // The last reference was dropped inside the host's callback: the thread
-        // deletes the connection when the callback has returned.
+        // The last reference was dropped inside the host's callback (FreeLibrary
+        // there, most likely): the thread deletes the connection when the
+        // callback has returned, and returns through this module's code.
         handoff_.store(kOwnerGone);
+        pinned.store(true);
+        PinThisModule();
         return false;
     }
     if (!link_->WaitParked(kThreadStopMs)) {

@@ -11,6 +11,7 @@
 
 #include "bridge/connection.h"
 #include "bridge/message.h"
+#include "bridge/module_record.h"
 #include "bridge/recovery.h"
 #include "bridge/refusals.h"
 
@@ -22,20 +23,24 @@ namespace {
 // guards the fields below; it is held while a helper starts and its settings
 // and texts are given to it (callers wait for that anyway), never during
 // another call. Taken before recovery's own lock.
-std::mutex helperLock;
-std::condition_variable helperChanged;  // a recovery ended, or the client unloads
-std::shared_ptr<Connection> helper;
-// A helper that died, kept until the next one dies or the client unloads, so
-// that its event thread (which recovered from its death) has long ended when
-// it is disposed of.
-std::shared_ptr<Connection> retired;
+struct HelperRecords {
+    std::mutex helperLock;
+    std::condition_variable helperChanged;  // a recovery ended, or the client unloads
+    std::shared_ptr<Connection> helper;
+    // A helper that died, kept until the next one dies or the client unloads, so
+    // that its event thread (which recovered from its death) has long ended when
+    // it is disposed of.
+    std::shared_ptr<Connection> retired;
+    PathText bridgeFolder;
+    std::mutex voicesLock;  // see "What the driver hands out"
+};
+ModuleRecord<HelperRecords> helperRecords;
 bool started = false;  // the first export starts a helper
 uint32_t generation = 0;  // of the last helper started
 uint32_t recoveredGeneration = 0;  // the last helper whose death has been dealt with
 uint32_t recoveringGeneration = 0;  // the helper whose death is being dealt with; 0: none
 uint32_t quickDeaths = 0;  // helpers in a row that died at once
 bool detaching = false;
-PathText bridgeFolder;
 
 // How long kal_Synchronize waits for a helper that died under it to be
 // replaced: the longest back-off and a start.
@@ -54,16 +59,18 @@ ConnectionHooks Hooks() {
 
 std::shared_ptr<Connection> StartLocked() {
     std::string error;
-    helper = Connection::Start(bridgeFolder, ++generation, Hooks(), error);
+    helperRecords->helper = Connection::Start(helperRecords->bridgeFolder, ++generation, Hooks(), error);
     started = true;
-    return helper;
+    // Without a helper every text is silent: the host's one place to learn why.
+    if (!helperRecords->helper) NoteProtocol(("Sprachausgabe-Prozess nicht gestartet: " + error).c_str());
+    return helperRecords->helper;
 }
 
 // The helper to call, started by the first export; null when none runs.
 std::shared_ptr<Connection> Helper() {
-    std::lock_guard<std::mutex> guard(helperLock);
+    std::lock_guard<std::mutex> guard(helperRecords->helperLock);
     if (!started) StartLocked();
-    return helper && helper->alive() ? helper : nullptr;
+    return helperRecords->helper && helperRecords->helper->alive() ? helperRecords->helper : nullptr;
 }
 
 bool Call(const Request& request, const std::function<void(const Response&)>& use) {
@@ -96,9 +103,9 @@ int32_t SendText(const Request& request) {
     uint64_t number = 0;
     std::shared_ptr<Connection> connection;
     {
-        std::lock_guard<std::mutex> guard(helperLock);
+        std::lock_guard<std::mutex> guard(helperRecords->helperLock);
         if (!started) StartLocked();
-        if (helper && helper->alive()) connection = helper;
+        if (helperRecords->helper && helperRecords->helper->alive()) connection = helperRecords->helper;
         number = JournalAdd(request, connection ? connection->generation() : 0);
     }
     int32_t result = 0;
@@ -126,7 +133,6 @@ struct MirroredVoice {
     KalVoiceDescriptor descriptor;
     char name[kVoiceTextLimit + 1], language[kVoiceTextLimit + 1], identifier[kVoiceTextLimit + 1];
 };
-std::mutex voicesLock;
 MirroredVoice voices[kVoiceCapacity];
 KalVoiceDescriptor* voiceList[kVoiceCapacity + 1];
 KalVoiceDescriptor noVoice;  // GetCurrentVoice with no engine: an empty catalogue's first descriptor
@@ -166,7 +172,7 @@ KalVoiceDescriptor* Mirror(const VoiceRecord& record) {
 // A new helper's driver may sit elsewhere: its descriptors are mapped afresh
 // onto the same storage.
 void ForgetAddresses() {
-    std::lock_guard<std::mutex> guard(voicesLock);
+    std::lock_guard<std::mutex> guard(helperRecords->voicesLock);
     for (MirroredVoice& voice : voices) voice.address = 0;
 }
 
@@ -248,17 +254,17 @@ void HelperDied(Connection& dead) {
     }
     const bool quick = SteadyNowMs() - dead.readyAt() < kQuickDeathMs;
     std::shared_ptr<Connection> keep;
-    std::unique_lock<std::mutex> guard(helperLock);
+    std::unique_lock<std::mutex> guard(helperRecords->helperLock);
     // Ends the recovery for whoever waits for it.
     auto finish = [&] {
         recoveredGeneration = dead.generation();
         recoveringGeneration = 0;
-        if (keep) retired.swap(keep);  // the one retired before goes now: its thread has long ended
-        helperChanged.notify_all();
+        if (keep) helperRecords->retired.swap(keep);  // the one retired before goes now: its thread has long ended
+        helperRecords->helperChanged.notify_all();
     };
     // kal_Initialize may have started one meanwhile; an unload wants none.
-    if (detaching || helper.get() != &dead) return finish();
-    keep = helper;
+    if (detaching || helperRecords->helper.get() != &dead) return finish();
+    keep = helperRecords->helper;
     recoveringGeneration = dead.generation();
     quickDeaths = quick ? quickDeaths + 1 : 0;
     for (uint32_t attempt = 0; attempt < kRestartAttempts; ++attempt) {
@@ -268,8 +274,8 @@ void HelperDied(Connection& dead) {
             snprintf(line, sizeof line, "Sprachausgabe-Prozess sofort wieder beendet: Neustart in %u ms",
                      static_cast<unsigned>(pause));
             NoteProtocol(line);
-            helperChanged.wait_for(guard, std::chrono::milliseconds(pause), [] { return detaching; });
-            if (detaching || (helper && helper->alive())) return finish();
+            helperRecords->helperChanged.wait_for(guard, std::chrono::milliseconds(pause), [] { return detaching; });
+            if (detaching || (helperRecords->helper && helperRecords->helper->alive())) return finish();
         }
         if (std::shared_ptr<Connection> fresh = StartLocked()) {
             RestoreLocked(fresh);
@@ -283,46 +289,64 @@ void HelperDied(Connection& dead) {
 
 // The helper whose death is being dealt with (0: none).
 uint32_t Recovering() {
-    std::lock_guard<std::mutex> guard(helperLock);
+    std::lock_guard<std::mutex> guard(helperRecords->helperLock);
     if (recoveringGeneration) return recoveringGeneration;
     // Dead, and its event thread has not begun to deal with it yet.
-    if (!detaching && helper && !helper->alive() && recoveredGeneration != helper->generation())
-        return helper->generation();
+    const std::shared_ptr<Connection>& current = helperRecords->helper;
+    if (!detaching && current && !current->alive() && recoveredGeneration != current->generation())
+        return current->generation();
     return 0;
 }
 
 // Waits (bounded) until the death of the helper of `dead` has been dealt with.
 void WaitForRecovery(uint32_t dead) {
-    std::unique_lock<std::mutex> guard(helperLock);
-    helperChanged.wait_for(guard, std::chrono::milliseconds(kRecoveryWaitMs),
+    std::unique_lock<std::mutex> guard(helperRecords->helperLock);
+    helperRecords->helperChanged.wait_for(guard, std::chrono::milliseconds(kRecoveryWaitMs),
                            [&] { return detaching || static_cast<int32_t>(recoveredGeneration - dead) >= 0; });
 }
 
 }  // namespace
 
 void BridgeAttach(void* module) {
-    bridgeFolder = ModuleFolder(module);
+    helperRecords.Begin();
+    RecoveryBegin();
+    helperRecords->bridgeFolder = ModuleFolder(module);
     PrepareNotes();  // here, under the loader lock we already hold
+    // A module pinned at its last unload keeps that life's records: the first
+    // export starts a helper as on a fresh load, and no callback of the host's
+    // last life is called.
+    HostCallback.store(nullptr);
+    std::lock_guard<std::mutex> guard(helperRecords->helperLock);
+    started = false;
+    detaching = false;
+    quickDeaths = 0;
+    recoveringGeneration = 0;
 }
 
 void BridgeDetach(bool processEnding) {
     if (processEnding) return;  // the job ends the helper; nothing here may wait
     std::shared_ptr<Connection> connection, old;
     {
-        std::unique_lock<std::mutex> guard(helperLock);
+        std::unique_lock<std::mutex> guard(helperRecords->helperLock);
         detaching = true;
-        helperChanged.notify_all();
+        helperRecords->helperChanged.notify_all();
         // A recovery in its pause ends at once; its dead helper is then retired
         // and disposed of here, after its event thread has left this module.
-        helperChanged.wait_for(guard, std::chrono::milliseconds(kThreadStopMs),
+        helperRecords->helperChanged.wait_for(guard, std::chrono::milliseconds(kThreadStopMs),
                                [] { return recoveringGeneration == 0; });
-        connection.swap(helper);
-        old.swap(retired);
+        connection.swap(helperRecords->helper);
+        old.swap(helperRecords->retired);
     }
+    if (connection && InsideHostCallback())
+        NoteProtocol("Entladen im Callback: Treiber bleibt geladen, Sprachausgabe-Prozess wird beendet");
     if (connection) connection->Quit();
     connection.reset();
     old.reset();
     RecoveryReset();
+    // A pinned module keeps its records for its next load.
+    if (BridgePinned()) return;
+    RecoveryEnd();
+    helperRecords.End();
 }
 
 int BridgeInitialize() {
@@ -330,15 +354,15 @@ int BridgeInitialize() {
     SettingsTerminated(false);
     std::shared_ptr<Connection> connection;
     {
-        std::lock_guard<std::mutex> guard(helperLock);
-        if (!started || !helper || !helper->alive()) {
+        std::lock_guard<std::mutex> guard(helperRecords->helperLock);
+        if (!started || !helperRecords->helper || !helperRecords->helper->alive()) {
             // A helper that died and was not replaced is replaced now; its events
             // have been delivered. The new driver has no callback yet: the host
             // registered one with the old.
             quickDeaths = 0;
             if (std::shared_ptr<Connection> fresh = StartLocked()) RestoreLocked(fresh);
         }
-        connection = helper;
+        connection = helperRecords->helper;
     }
     int32_t result = -1;
     Request request;
@@ -359,7 +383,7 @@ int BridgeTerminate() {
 const char* BridgeInfo() {
     if (infoKnown.load()) return infoText;
     std::shared_ptr<Connection> connection = Helper();
-    std::lock_guard<std::mutex> guard(voicesLock);
+    std::lock_guard<std::mutex> guard(helperRecords->voicesLock);
     if (!infoKnown.load() && connection && connection->info()[0]) {
         memcpy(infoText, connection->info(), strnlen(connection->info(), kInfoTextLimit));
         infoKnown.store(true);
@@ -449,14 +473,14 @@ KalVoiceDescriptor** BridgeListVoices(KalVoiceFilter* filter) {
     const Request request = FilterRequest(Op::ListVoices, filter);
     bool answered = Call(request, [&](const Response& response) {
         WriteLanguageBack(filter, response);
-        std::lock_guard<std::mutex> guard(voicesLock);
+        std::lock_guard<std::mutex> guard(helperRecords->voicesLock);
         memset(voiceList, 0, sizeof voiceList);
         uint32_t next = 0;
         for (uint32_t i = 0; i < response.voiceCount; ++i)
             if (KalVoiceDescriptor* voice = Mirror(response.voices[i])) voiceList[next++] = voice;
     });
     if (!answered) {
-        std::lock_guard<std::mutex> guard(voicesLock);
+        std::lock_guard<std::mutex> guard(helperRecords->voicesLock);
         memset(voiceList, 0, sizeof voiceList);
     }
     return voiceList;
@@ -489,7 +513,7 @@ KalVoiceDescriptor* BridgeGetCurrentVoice() {
     request.op = Op::GetCurrentVoice;
     KalVoiceDescriptor* current = &noVoice;
     Call(request, [&](const Response& response) {
-        std::lock_guard<std::mutex> guard(voicesLock);
+        std::lock_guard<std::mutex> guard(helperRecords->voicesLock);
         if (response.voiceCount == 1)
             if (KalVoiceDescriptor* voice = Mirror(response.voices[0])) current = voice;
     });

@@ -77,5 +77,9 @@ void SettingsTerminated(bool terminated);
 std::vector<StoredRequest> SettingsReplay();
 // Forgets everything (the client unloads).
 void RecoveryReset();
+// The records' life: built (or kept from a pinned life) at the client's load,
+// destroyed at an unload that unmaps the module.
+void RecoveryBegin();
+void RecoveryEnd();
 
 }  // namespace bridge

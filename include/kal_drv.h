@@ -20,6 +20,9 @@
  * kal_IsPlaying, kal_GetParameter and the callbacks' registration. A call that
  * finds every slot of its lane busy waits at most 30 s for one, then answers as
  * without an engine.
+ * A helper that cannot start leaves every export answering as without an
+ * engine; why is written to kal.pro beside the DLL (DEBUG 1 or more), never
+ * into kal_Info.
  *
  * Isolated mode ([Default] Isolation=1 in kal.ini, read when the DLL loads):
  * kal_drv.dll serves a 32-bit host the same way, with the driver and its
@@ -98,7 +101,8 @@ typedef struct KalSynthEvent {
  * (which close the engine whose thread it runs on): called from inside the
  * callback, these three return -1 at once and do nothing else. Unloading the
  * driver (FreeLibrary) from inside the callback leaves it and the engine loaded
- * until the process ends, and the callback is not called again. */
+ * until the process ends (through a helper: the DLL stays, the helper ends), and
+ * the callback is not called again; a new load speaks as a fresh one. */
 typedef int(KAL_CDECL* KalSynthCallback)(const KalSynthEvent* event);
 
 /* One voice as the driver describes it. The driver owns these records and their

@@ -371,3 +371,17 @@ TEST(IsolationLifetimeTest, TheHelperEndsWhenItsHostIsKilled) {
     EXPECT_TRUE(Ended(helpers[0])) << "the helper outlived its host";
     if (!Ended(helpers[0])) kill(helpers[0], SIGKILL);
 }
+
+// Without kal_helper every export answers as without an engine, and kal.pro
+// says why (before, nothing was written at any DEBUG level).
+TEST(IsolationStartTest, AMissingHelperSaysWhyInTheProtocol) {
+    IsolatedHost host("IsoNoHelper", THREADED_ENGINE_FILE, "threaded_engine.so", kThreadedIni);
+    unlink((host.folder + "kal_helper").c_str());
+    host.Load();
+    EXPECT_EQ(-1, host.Initialize());
+    EXPECT_EQ(0, host.Synth(u"niemand", 1));
+    const std::string protocol = ReadFileText(host.folder + "kal.pro");
+    EXPECT_NE(std::string::npos, protocol.find("ERR:: Sprachausgabe-Prozess nicht gestartet: cannot start "))
+        << protocol;
+    host.Unload();
+}

@@ -30,8 +30,8 @@ std::string Waiting(uint32_t generation) {
 
 class Journal : public testing::Test {
 protected:
-    void SetUp() override { RecoveryReset(); }
-    void TearDown() override { RecoveryReset(); }
+    void SetUp() override { RecoveryBegin(); }
+    void TearDown() override { RecoveryEnd(); }
 };
 }  // namespace
 

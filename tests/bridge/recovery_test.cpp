@@ -216,3 +216,37 @@ TEST(RecoveryAnswerBound, AHelperThatDoesNotAnswerACallIsEndedAndReplaced) {
     const std::vector<std::string> protocol = host.Protocol();
     EXPECT_TRUE(ProtocolHas(protocol, "Sprachausgabe-Prozess antwortet nicht: wird beendet")) << Joined(protocol);
 }
+
+// A helper that cannot start: the host's calls answer as without an engine,
+// and the protocol says why (before, nothing was written at any DEBUG level).
+struct StartRow {
+    const char* name;
+    void (*prepare)(const std::string& folder);
+    const char* reason;
+};
+
+TEST(RecoveryStart, AFailedStartSaysWhyInTheProtocol) {
+    const StartRow rows[] = {
+        {"no-helper", [](const std::string& folder) { DeleteFileA((folder + "kal_host32.exe").c_str()); },
+         "Sprachausgabe-Prozess nicht gestartet: cannot start kal_host32.exe (error 2)"},
+        {"broken-helper",
+         [](const std::string& folder) { WriteFileText(folder + "kal_host32.exe", "kein Programm"); },
+         "Sprachausgabe-Prozess nicht gestartet: cannot start kal_host32.exe (error"},
+#ifdef KAL_TEST_BRIDGE
+        // The 64-bit bridge's helper loads the 32-bit kal_drv.dll beside it.
+        {"no-driver", [](const std::string& folder) { DeleteFileA((folder + "kal_drv.dll").c_str()); },
+         "Sprachausgabe-Prozess nicht gestartet: the helper cannot load the driver beside it"},
+#endif
+    };
+    for (const StartRow& row : rows) {
+        Host host(std::string("start-") + row.name, kKalIni, EngineIni("none", 0));
+        host.Isolate();
+        row.prepare(host.folder);
+        host.Load();
+        EXPECT_EQ(-1, host.Initialize()) << row.name;
+        EXPECT_EQ(0, host.Synth(L"niemand", 1)) << row.name;
+        const std::vector<std::string> protocol = host.Protocol();
+        EXPECT_TRUE(ProtocolHas(protocol, row.reason)) << row.name << ":\n" << Joined(protocol);
+        host.Unload();
+    }
+}

@@ -128,6 +128,17 @@ TEST(BridgeReliability, UnloadingWhileTheCallbackRunsLetsItFinishAndFreesTheHost
         << "1: the callback never began; 7: it never finished; 8: the host's lock stays held";
 }
 
+// Before, the event thread returned into the unmapped bridge and the host
+// crashed; and a load after a pinned unload started no helper without kal_Initialize.
+TEST(BridgeReliability, UnloadingFromInsideTheCallbackPinsTheBridgeEndsTheHelperAndALoadSpeaks) {
+    Host host("in-callback", kKalIni, EngineIni(20));
+    EXPECT_EQ(0, RunChild("tests/bridge_unload_host.exe", "in-callback " + host.folder, 90000))
+        << "1: the callback never unloaded; 10: the helper did not end; 11/12: the new load does not speak";
+    EXPECT_EQ(1u, LinesStartingWith(ReadLines(host.folder + "kal.pro"),
+                                    "ERR:: Entladen im Callback: Treiber bleibt geladen, Sprachausgabe-Prozess wird beendet")
+                      .size());
+}
+
 TEST(BridgeReliability, LoadSpeakUnloadCyclesKeepMemoryHandlesAndThreadsFlat) {
     Host host("cycles", kKalIni, EngineIni(0));
     // The figures for 1,000 cycles: bridge_unload_host cycles FOLDER 1000 (see docs/performance.md).

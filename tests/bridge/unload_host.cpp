@@ -5,10 +5,15 @@
 //     lock is free afterwards.
 //   bridge_unload_host cycles FOLDER N: N load/speak/unload cycles; prints
 //     memory, handles and threads before and after; 0 when they stay flat.
+//   bridge_unload_host in-callback FOLDER: FreeLibrary from inside its callback,
+//     then a new load that speaks without kal_Initialize; 0 when it did and the
+//     first helper ended.
 //   bridge_unload_host long-folder FOLDER N: speaks with a current folder of
 //     N characters made inside FOLDER; 0 when the text was spoken, 5 when the
 //     system keeps no such current folder.
 #include <windows.h>
+// after windows.h
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <chrono>
@@ -129,6 +134,60 @@ int Cycles(const std::string& folder, int count) {
     if (after.threads > before.threads + kThreadGrowth) return 4;
     return 0;
 }
+HMODULE bridgeModule = nullptr;
+std::atomic<int> unloadedInside{0};
+int KAL_CDECL UnloadingCallback(const KalSynthEvent* event) {
+    if (event->message == KAL_MSG_BEGIN && !unloadedInside.load()) {
+        FreeLibrary(bridgeModule);
+        unloadedInside.store(1);
+    }
+    return 0;
+}
+
+// The helpers running now, as the host's child processes named kal_host32.exe.
+int HelperCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int n = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && _stricmp(entry.szExeFile, "kal_host32.exe") == 0) ++n;
+    CloseHandle(snapshot);
+    return n;
+}
+
+int UnloadInCallback(const std::string& folder) {
+    {
+        KalApi api;
+        std::string error;
+        if (!api.Load(folder + "kal_drv64.dll", error)) return 3;
+        // The host's one reference goes in the callback.
+        bridgeModule = GetModuleHandleA((folder + "kal_drv64.dll").c_str());
+        api.SetSynthCallback(UnloadingCallback);
+        if (api.Initialize() <= 0) return 4;
+        api.SetVoiceByName("Anna");
+        api.Synth(L"Entladen, während der Host den Beginn hört.", 1);
+        if (!WaitFor(unloadedInside, 1, kEventWaitMs)) return 1;
+    }
+    Sleep(kSettleMs);  // the event thread returns through the bridge, or the process is gone
+    const DWORD start = GetTickCount();
+    while (HelperCount() != 0) {
+        if (GetTickCount() - start > kCallbackEndsMs) return 10;
+        Sleep(50);
+    }
+    // Loaded again, the first call starts a helper, as on a fresh load.
+    KalApi api;
+    std::string error;
+    if (!api.Load(folder + "kal_drv64.dll", error)) return 11;
+    api.SetSynthCallback(CountingCallback);
+    api.SetVoiceByName("Anna");
+    api.Synth(L"Wieder geladen.", 2);
+    if (!WaitFor(ended, 1, kEventWaitMs)) return 12;
+    api.Unload();
+    return 0;
+}
+
 int LongFolder(const std::string& base, size_t length) {
     std::wstring folder(base.begin(), base.end());
     folder.pop_back();  // the trailing backslash
@@ -155,6 +214,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return 9;
     const std::string mode = argv[1], folder = argv[2];
     if (mode == "slow-callback") return SlowCallbackUnload(folder);
+    if (mode == "in-callback") return UnloadInCallback(folder);
     if (mode == "cycles" && argc == 4) return Cycles(folder, atoi(argv[3]));
     if (mode == "long-folder" && argc == 4) return LongFolder(folder, strtoul(argv[3], nullptr, 10));
     return 9;
