@@ -12,6 +12,10 @@ enum class StartupUndo { Nothing, UninitializeClass, CloseInstanceAndUninitializ
 
 int32_t FailStartup(const char* line, StartupUndo undo) {
     LogWrite(LOG_ENGINE, line);
+    // Why, at the lowest level a host turns on: the step, and the engine's own
+    // text for its result where it gives one.
+    const char* why = Engine.lastResult != 0 ? EngineErrorText(Engine.lastResult) : "";
+    LogWriteFormat(LOG_ERR, "Sprachausgabe nicht gestartet: %s%s%s", line, why[0] ? " " : "", why);
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     if (undo == StartupUndo::CloseInstanceAndUninitializeClass)
         GuardedEngineCall("ft_ttsClose failed EX:", [&] { Engine.api.close(i0, i1); });

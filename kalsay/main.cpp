@@ -256,6 +256,17 @@ private:
     bool paused_ = false;
 };
 
+// The protocol's last error line, without its tag ("" without a protocol).
+std::string LastProtocolError(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line, last;
+    while (std::getline(in, line)) {
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.compare(0, 6, "ERR:: ") == 0) last = line.substr(6);
+    }
+    return last;
+}
+
 void ShowProtocol(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -301,7 +312,11 @@ int main(int argc, char** argv) {
     const int sampleRate = api.Initialize();
     int result = 0;
     if (sampleRate == -1) {
-        fprintf(stderr, "kalsay: the speech engine did not start (DEBUG 1 or more in kal.ini puts the reason in kal.pro)\n");
+        const std::string why = LastProtocolError(folder + "kal.pro");
+        if (why.empty())
+            fprintf(stderr, "kalsay: the speech engine did not start (DEBUG 1 or more in kal.ini, or --debug 1, puts the reason in kal.pro)\n");
+        else
+            fprintf(stderr, "kalsay: the speech engine did not start; kal.pro says: %s\n", Utf8FromAnsi(why.c_str()).c_str());
         api.Unload();
         if (options.showProtocol) ShowProtocol(folder + "kal.pro");
         return 1;

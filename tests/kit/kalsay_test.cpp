@@ -200,8 +200,10 @@ TEST(KalsayOneShot, RefusesUnknownVoicesAndLanguagesAndSaysWhenNoEngineStarted) 
     EXPECT_NE(known.output.find("language deutsch means 0049"), std::string::npos) << known.output;
 
     DeleteFileA((folder + "nalvoapi.dll").c_str());
-    ProcessResult noEngine = Kalsay(folder, L"Hallo", "");
+    ProcessResult noEngine = Kalsay(folder, L"--debug 1 Hallo", "");
     EXPECT_EQ(noEngine.exitCode, 1u) << noEngine.output;
-    EXPECT_NE(noEngine.output.find("the speech engine did not start"), std::string::npos) << noEngine.output;
+    EXPECT_NE(noEngine.output.find("the speech engine did not start; kal.pro says: Konnte die Datei nicht finden"),
+              std::string::npos)
+        << noEngine.output;
     EXPECT_EQ(noEngine.output.find("unloaded"), std::string::npos) << noEngine.output;
 }
