@@ -7,22 +7,10 @@
 #include "speech/speech_internal.h"
 #include "speech/speech_testing.h"
 
-namespace {
-// StopEngine: a wait before each status poll, and how many polls at most.
-constexpr uint32_t kStopPollMs = 50;
-constexpr int kStopPolls = 10;
-// ShutdownEngine: a pause after the stop, then status polls this far apart until
-// the engine is idle, for at most kShutdownIdleLimitMs (it may run in process
-// detach, and an engine that never reports idle must not hang the host).
-constexpr uint32_t kShutdownSettleMs = 100;
-constexpr uint32_t kShutdownPollMs = 10;
-constexpr uint32_t kShutdownIdleLimitMs = 3000;
-}  // namespace
-
+// ShutdownEngine polls for idle for at most kShutdownIdleLimitMs: it may run in
+// process detach, and an engine that never reports idle must not hang the host.
 namespace {
 SpeechTimings timings = kShippedSpeechTimings;
-static_assert(kShippedSpeechTimings.stopPollWaitMs == kStopPollMs, "one stop poll wait");
-static_assert(kShippedSpeechTimings.shutdownSettleMs == kShutdownSettleMs, "one settle pause");
 }  // namespace
 
 const SpeechTimings& SpeechTimingsInUse() { return timings; }
@@ -62,7 +50,7 @@ int32_t StopEngine() {
     }
     if (state == kSpeaking) EngineStop();
     int32_t status = 0;
-    for (int poll = 0; poll < kStopPolls; ++poll) {
+    for (uint32_t poll = 0; poll < kStopPolls; ++poll) {
         PlatformSleep(timings.stopPollWaitMs);
         status = EngineInstanceStatus();
         if (status == 0) break;

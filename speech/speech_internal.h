@@ -55,5 +55,6 @@ struct SpeechTimings {
     uint32_t synchronizePollMs;
 };
 // The shipped values; only SpeechTestingSetTimings (speech_testing.h) changes them.
-constexpr SpeechTimings kShippedSpeechTimings{kSpeakStartWaitMs, 50, 100, kSynchronizePassMs};
+constexpr SpeechTimings kShippedSpeechTimings{kSpeakStartWaitMs, kStopPollMs, kShutdownSettleMs,
+                                                kSynchronizePassMs};
 const SpeechTimings& SpeechTimingsInUse();
