@@ -61,6 +61,9 @@
               "include/kal_drv.h docs/architecture.md docs/integration.md")                             \
     KAL_LIMIT(kBackoffMaxMs, 8000, ms, "the longest such pause",                                        \
               "include/kal_drv.h docs/architecture.md docs/integration.md")                             \
+    KAL_LIMIT(kRestartAttempts, 5, starts, "helper starts that fail before speech stays off", \
+              "docs/integration.md")                                                                    \
+    KAL_LIMIT(kSynchronizeRounds, 3, helpers, "helpers dying under one kal_Synchronize it waits through", "") \
     KAL_LIMIT(kOrphanGraceMs, 2000, ms, "natively: a helper whose client has gone, before it ends itself", \
               "docs/architecture.md docs/integration.md")                                               \
     KAL_LIMIT(kCollectMs, 2000, ms, "natively: collecting an ended helper", "docs/architecture.md")     \

@@ -173,15 +173,18 @@ void EngineUnloadDictionary() {
     Engine.dictionaryLoaded = 0;
 }
 
-void EngineLoadDictionary(const void* bytes, uint32_t size) {
+Outcome EngineLoadDictionary(const void* bytes, uint32_t size) {
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     // One dictionary at a time: a host that switches voice per utterance must not
     // fill the engine with every dictionary it ever loaded.
     EngineUnloadDictionary();
     int32_t result = 0;
-    GuardedEngineCall("ft_ttsLoadDictionary failed EX:", [&] {
+    const bool returned = GuardedEngineCall("ft_ttsLoadDictionary failed EX:", [&] {
         result = Engine.api.loadDictionary(i0, i1, 1, bytes, size, &Engine.dictionaryHandle);
     });
     Engine.lastResult = result;
+    // Only a dictionary the engine took has a handle to unload later.
+    if (!returned || result != 0) return Outcome::DictionaryRejected;
     Engine.dictionaryLoaded = 1;
+    return Outcome::Ok;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "config/outcome.h"
 #include "engine/contract.h"
 
 // The speech settings before the first voice activation, and the values the
@@ -103,7 +104,7 @@ bool EngineChooseLanguageFor(int32_t voiceId);
 // A status poll whose value is kept in `status` for the activation's failure lines.
 int32_t EnginePollStatusForActivation();
 // Unloads the dictionary the session holds, then loads these bytes as the new one.
-void EngineLoadDictionary(const void* bytes, uint32_t size);
+Outcome EngineLoadDictionary(const void* bytes, uint32_t size);  // marks it loaded when taken
 // The dictionary an earlier activation loaded, if any, is unloaded.
 void EngineUnloadDictionary();
 // The end of a session: unloads the dictionary, closes the instance, uninitialises

@@ -40,8 +40,8 @@ void PauseOrResume() {
     }
 }
 
-int32_t StopEngine() {
-    if (!Engine.initialised) return -1;
+Outcome StopEngine() {
+    if (!Engine.initialised) return Outcome::NotInitialised;
     int32_t state = PlaybackState.load();
     if (state == kPaused) {
         EngineResume();
@@ -61,7 +61,7 @@ int32_t StopEngine() {
     PauseRequested = false;
     TextInFlight = kNoText;
     PlaybackState = kIdle;
-    return status == 0 ? 0 : 1;
+    return status == 0 ? Outcome::Ok : Outcome::StillBusyAfterStop;
 }
 
 void ShutdownEngine() {
@@ -69,6 +69,7 @@ void ShutdownEngine() {
     // No text may start while the engine is being closed; one being handed over
     // on another thread is waited for.
     QueueSuspendHandOvers();
+    // Its result is not needed: the idle polls below wait for the engine either way.
     StopEngine();
     PlatformSleep(timings.shutdownSettleMs);
     const uint32_t started = PlatformTickCount();
@@ -98,7 +99,7 @@ int32_t PlaybackStop() {
     QueueClear();
     // An engine still busy after every poll would drop a text handed to it: what
     // was queued meanwhile waits for the host's next call, as before.
-    if (StopEngine() == 1) held.LeaveQueuedTextsWaiting();
+    if (StopEngine() == Outcome::StillBusyAfterStop) held.LeaveQueuedTextsWaiting();
     if (DriverIsBusy()) LogWrite(LOG_HOST, "Hier stimmt etwas nicht!");
     return 0;
 }

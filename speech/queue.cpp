@@ -270,7 +270,7 @@ void QueueNext(HandOverBy by) {
             nextRequested = false;  // nothing to take, or the next end notification takes it
             return;
         }
-        int32_t result;
+        Outcome result;
         bool nested;
         {
             HandOverScope handOver(self, by);
@@ -280,9 +280,9 @@ void QueueNext(HandOverBy by) {
             LogWrite(LOG_QUEUE, "Next - Speak", text);
             result = SpeakTextWithoutWait(text);
         }
-        if (result == -1 && !nested && KeepRefusedText()) return;
-        if (result != -1) busyRefusals = 0;
-        if (result == 0 && SpeechTimingsInUse().speakStartWaitMs != 0) {
+        if (result == Outcome::EngineBusy && !nested && KeepRefusedText()) return;
+        if (result != Outcome::EngineBusy) busyRefusals = 0;
+        if (result == Outcome::Ok && SpeechTimingsInUse().speakStartWaitMs != 0) {
             PlatformLockRelease unlocked(guard);
             PlatformSleep(SpeechTimingsInUse().speakStartWaitMs);
         }

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "config/limits.h"
+#include "config/outcome.h"
 #include "engine/contract.h"
 #include "kal_drv.h"
 #include "platform/platform.h"
@@ -76,15 +77,15 @@ private:
 // finish. A hand-over is a few engine calls; this bound only matters for an
 // engine that hangs in one of them.
 
-// Hands one text to the engine: 0 started; -10 not initialised; -2 engine
-// claimed already; -1 engine busy (QueueNext gives the text back to its slot);
-// -5 the status poll failed; -3 set text failed; -4 speak failed.
+// Hands one text to the engine: Ok when started; NotInitialised; EngineClaimed
+// (not idle); EngineBusy (QueueNext gives the text back to its slot);
+// StatusPollFailed; SetTextFailed; SpeakFailed.
 // The text must stay unchanged until the engine is done with it. Nothing an
 // engine call throws leaves it. SpeakText waits kSpeakStartWaitMs after a start;
 // SpeakTextWithoutWait leaves that wait to its caller (QueueNext waits once the
 // hand-over is over, so other threads need not wait for the sleep).
-int32_t SpeakText(const char* text);
-int32_t SpeakTextWithoutWait(const char* text);
+Outcome SpeakText(const char* text);
+Outcome SpeakTextWithoutWait(const char* text);
 
 // --- Notifications --------------------------------------------------------------------
 // The host's callback; null until registered. Set by kal_SetSynthCallback on any
@@ -108,9 +109,9 @@ bool NotificationRunningHere();
 bool DriverIsBusy();
 void PauseOrResume();
 // Stops speech and waits (bounded) for the engine to report idle; PlaybackState
-// is Idle afterwards. 0 when the engine reported idle, 1 when it was still busy
-// after every poll, -1 when not initialised.
-int32_t StopEngine();
+// is Idle afterwards. Ok when the engine reported idle, StillBusyAfterStop when
+// it was still busy after every poll, NotInitialised.
+Outcome StopEngine();
 // Stop, wait for idle (bounded), let running notifications finish (bounded),
 // then unload the dictionary, close, uninitialise. Afterwards the host's callback
 // is not called again until the next start-up.
