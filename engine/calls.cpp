@@ -144,6 +144,16 @@ int32_t EngineSendText(uint32_t id, const char* text) {
     });
 }
 
+int32_t EngineSampleRateHz() {
+    switch (Engine.frequencyCode) {
+    case 8: return 8000;
+    case 11: return 11000;
+    case 16: return 16000;
+    case 22: return 22050;
+    default: return 0;
+    }
+}
+
 void EngineSetSpeechSettings(int32_t volume, int32_t rate, int32_t frequencyCode) {
     Engine.volume = volume;
     Engine.rate = rate;

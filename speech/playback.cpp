@@ -20,7 +20,7 @@ bool DriverIsBusy() {
     // Read in this order: a hand-over sets handingOver before its slot stops
     // counting as pending, and PlaybackState to Speaking before handingOver ends.
     if (QueueHandingOver()) return true;
-    if (Engine.initialised && PlaybackState.load() == kSpeaking) return true;
+    if (Engine.initialised && PlaybackState.load() == Speaking) return true;
     // Nothing Pending or Taken: counting would find nothing and free nothing.
     if (!QueueMayBeBusy()) return false;
     return QueueCountPendingAndFreeTaken() != 0 || QueueHandingOver();
@@ -31,10 +31,10 @@ void PauseOrResume() {
     // The state itself follows the engine's pause and resume notifications; a
     // pause asked for and not yet noticed counts as a pause.
     const int32_t state = PlaybackState.load();
-    if (state == kPaused || (state == kSpeaking && PauseRequested.load())) {
+    if (state == Paused || (state == Speaking && PauseRequested.load())) {
         PauseRequested = false;
         EngineResume();
-    } else if (state == kSpeaking) {
+    } else if (state == Speaking) {
         PauseRequested = true;
         EnginePause();
     }
@@ -43,12 +43,12 @@ void PauseOrResume() {
 Outcome StopEngine() {
     if (!Engine.initialised) return Outcome::NotInitialised;
     int32_t state = PlaybackState.load();
-    if (state == kPaused) {
+    if (state == Paused) {
         EngineResume();
         // The resume notification may already have set Speaking.
         state = PlaybackState.load();
     }
-    if (state == kSpeaking) EngineStop();
+    if (state == Speaking) EngineStop();
     int32_t status = 0;
     for (uint32_t poll = 0; poll < kStopPolls; ++poll) {
         PlatformSleep(timings.stopPollWaitMs);
@@ -60,7 +60,7 @@ Outcome StopEngine() {
     StoppedTextInFlight = true;
     PauseRequested = false;
     TextInFlight = kNoText;
-    PlaybackState = kIdle;
+    PlaybackState = Idle;
     return status == 0 ? Outcome::Ok : Outcome::StillBusyAfterStop;
 }
 
@@ -77,7 +77,7 @@ void ShutdownEngine() {
     do {
         status = EngineInstanceStatus();
         PlatformSleep(kShutdownPollMs);
-    } while ((PlaybackState.load() != kIdle || status != 0) &&
+    } while ((PlaybackState.load() != Idle || status != 0) &&
              PlatformTickCount() - started < kShutdownIdleLimitMs);
     // From here the host hears nothing more, and no notification may still be
     // running in the driver when the engine is closed (and later freed).
@@ -126,7 +126,7 @@ int32_t PlaybackSynchronize() {
             if (!DriverIsBusy()) return 0;
             continue;
         }
-        if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) {
+        if (!(Engine.initialised && PlaybackState.load() == Speaking)) {
             QueueNext(HandOverBy::Host);  // each pass may hand over one text
         }
         PlatformSleep(timings.synchronizePollMs);

@@ -7,7 +7,7 @@
 #include "speech/speech.h"
 #include "speech/speech_internal.h"
 
-std::atomic<int32_t> PlaybackState{kIdle};
+std::atomic<int32_t> PlaybackState{Idle};
 std::atomic<bool> StoppedTextInFlight{false};
 std::atomic<int32_t> TextInFlight{kNoText};
 std::atomic<bool> PauseRequested{false};
@@ -34,13 +34,13 @@ public:
         StoppedTextInFlight = false;
         PauseRequested = false;
         TextInFlight = kTextClaimed;
-        PlaybackState = kSpeaking;
+        PlaybackState = Speaking;
     }
     ~EngineClaim() {
         if (confirmed_) return;
         if (stopEngine_) EngineNoteResult(EngineStop());
         TextInFlight = kNoText;
-        PlaybackState = kIdle;
+        PlaybackState = Idle;
     }
     void Confirm() { confirmed_ = true; }
     void StopOnRelease() { stopEngine_ = true; }
@@ -55,7 +55,7 @@ private:
 
 Outcome SpeakTextWithoutWait(const char* text) {
     if (!Engine.initialised) return Outcome::NotInitialised;
-    if (PlaybackState.load() != kIdle) {
+    if (PlaybackState.load() != Idle) {
         LogWrite(LOG_ENGINE, OutcomeText(Outcome::EngineClaimed));
         return Outcome::EngineClaimed;
     }

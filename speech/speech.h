@@ -13,7 +13,7 @@
 #include "platform/platform.h"
 
 // --- Playback state ---------------------------------------------------------------
-enum : int32_t { kIdle = 0, kSpeaking = 1, kPaused = 2 };
+enum PlaybackStates : int32_t { Idle = 0, Speaking = 1, Paused = 2 };
 // PlaybackState (speech_internal.h) holds one of these.
 
 // --- Queue ----------------------------------------------------------------------------
