@@ -40,7 +40,7 @@ constexpr int kCrashes = 8;
 constexpr uint32_t kBeginWaitMs = 10000;
 // Between two crashes: a helper that dies within the recovery's quick-death
 // span is restarted only after a back-off, which is not what is measured here.
-constexpr uint32_t kBetweenCrashesMs = bridge::kQuickDeathMs + 500;
+constexpr uint32_t kBetweenCrashesMs = kQuickDeathMs + 500;
 const char16_t kSentence[] = u"Guten Tag, dies ist ein Satz f\u00fcr die Messung der Zeit bis zum ersten Ton.";
 const char16_t kLongText[] = u"Ein langer Text, der noch gesprochen wird, waehrend zehn weitere warten.";
 

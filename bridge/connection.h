@@ -17,25 +17,19 @@
 #include "bridge/channel.h"
 #include "bridge/link.h"
 #include "bridge/message.h"
+#include "config/limits.h"
 #include "kal_drv.h"
 
 namespace bridge {
 
-// Bounds of the bridge's waits; every other wait also waits on the helper's process.
-constexpr uint32_t kHelperStartMs = 30000;   // a cold Wine start of a 32-bit process is slow
-constexpr uint32_t kHelperQuitMs = 5000;     // the driver's unload ends its engine first
-constexpr uint32_t kThreadStopMs = 2000;     // the event thread, busy in a host callback at worst
-constexpr uint32_t kSlotWaitMs = 100;        // a caller waiting for a free slot looks again this often
-// The longest a caller waits for a slot of its lane; then it answers as with
-// no engine. Every call the driver serves is bounded (kal_Terminate, the
-// longest, by about 7 s), so only a wedged helper makes a lane wait this long.
-constexpr uint32_t kSlotClaimMs = 30000;
-constexpr uint32_t kDeliveryStallMs = 1000;  // Synchronize: a host callback that does not return
-// The longest a caller waits for the answer to a call other than
-// kal_Synchronize (which waits for speech of any length): above the driver's
-// longest call (kal_Terminate, about 7 s, or a call that waits kHostCallWaitMs
-// at the gate). A helper that has not answered by then is ended and replaced.
-constexpr uint32_t kAnswerMs = 20000;
+// The bridge's waits are bounded by config/limits.h; every other wait also
+// waits on the helper's process. A caller waits at most kSlotClaimMs for a slot
+// of its lane, then answers as with no engine: every call the driver serves is
+// bounded (kal_Terminate, the longest, see its bound in include/kal_drv.h), so
+// only a wedged helper makes a lane wait this long. A call other than
+// kal_Synchronize (which waits for speech of any length) is answered within
+// kAnswerMs, above the driver's longest call plus kHostCallWaitMs at the gate;
+// a helper that has not answered by then is ended and replaced.
 // kal_Synchronize, kal_Terminate and kal_Initialize from inside the host's
 // callback: the header forbids them there, and they return this at once.
 constexpr int32_t kForbiddenInCallback = -1;

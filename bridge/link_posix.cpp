@@ -29,17 +29,16 @@
 #include <vector>
 
 #include "bridge/posix_primitives.h"
+#include "config/limits.h"
 
 namespace bridge {
 namespace {
 using namespace posix;
 
 const char kHelperProgram[] = "kal_helper";
-// How long a helper whose client has gone gives its own threads to end it
-// (the main thread's wait returns PeerGone) before it ends itself.
-constexpr uint32_t kOrphanGraceMs = 2000;
-// An ended helper is collected within this (it ends at once after a SIGKILL).
-constexpr uint32_t kCollectMs = 2000;
+// A helper whose client has gone gives its own threads kOrphanGraceMs to end it
+// (the main thread's wait returns PeerGone) before it ends itself; an ended
+// helper is collected within kCollectMs (it ends at once after a SIGKILL).
 
 // The wake-ups after the Channel, on their own cache lines.
 constexpr size_t kWakeAreaOffset = (sizeof(Channel) + 63) / 64 * 64;

@@ -45,8 +45,6 @@ bool detaching = false;
 // How long kal_Synchronize waits for a helper that died under it to be
 // replaced: the longest back-off and a start.
 constexpr uint32_t kRecoveryWaitMs = kBackoffMaxMs + kHelperStartMs;
-// A kal_Synchronize waits through this many helpers that die under it.
-constexpr uint32_t kSynchronizeRounds = 3;
 
 void HelperDied(Connection& dead);
 

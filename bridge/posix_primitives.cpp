@@ -1,5 +1,6 @@
 #include "bridge/posix_primitives.h"
 
+#include "config/limits.h"
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <poll.h>
@@ -23,8 +24,6 @@ namespace bridge {
 namespace posix {
 namespace {
 
-// How often a bounded collection of an ended helper looks again.
-constexpr uint32_t kCollectPollMs = 1;
 // The descriptors of the spawn start above the helper's, so that no dup2 of
 // the file actions maps a descriptor onto itself (which would keep its
 // close-on-exec flag and lose it at exec).

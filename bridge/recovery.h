@@ -13,6 +13,7 @@
 
 #include "bridge/channel.h"
 #include "bridge/message.h"
+#include "config/limits.h"
 
 namespace bridge {
 
@@ -22,10 +23,6 @@ class Connection;
 // has died "at once": the next start waits kBackoffFirstMs, doubled for each
 // further quick death up to kBackoffMaxMs. After kRestartAttempts starts that
 // fail, speech stays off until kal_Initialize.
-constexpr uint32_t kQuickDeathMs = 2000;
-constexpr uint32_t kBackoffFirstMs = 250;
-constexpr uint32_t kBackoffMaxMs = 8000;
-constexpr uint32_t kRestartAttempts = 5;
 // The driver's ring holds this many texts waiting; a further one overwrites the oldest.
 constexpr uint32_t kJournalWaitingTexts = 16;
 

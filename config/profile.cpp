@@ -6,6 +6,7 @@
 
 #include "config/config.h"
 #include "config/config_testing.h"
+#include "config/limits.h"
 #include "platform/profile_text.h"
 #include "platform/platform.h"
 
@@ -52,15 +53,12 @@ Batch* batch;
 bool InBatch() { return batchThread.load(std::memory_order_relaxed) == PlatformCurrentThreadId(); }
 
 // A profile that exists but cannot be opened now (an editor saving it, a backup,
-// a virus scanner holding it without sharing) is asked again this often, this
-// far apart, before it counts as unreadable: never as a file without the key.
-constexpr int kProfileBusyRetries = 50;
-constexpr uint32_t kProfileBusyRetryMs = 10;
-
+// a virus scanner holding it without sharing) is asked again kProfileBusyRetries
+// times, kProfileBusyRetryMs apart, before it counts as unreadable: never as a
+// file without the key.
 // After a read that found the file busy through all its retries, the reads of
 // the next kProfileBusyRememberedMs try once each: a file held for good does not
 // cost every key of a start-up the whole wait.
-constexpr uint32_t kProfileBusyRememberedMs = 2000;
 std::atomic<bool> busyNoted{false};
 std::atomic<uint32_t> busyNotedAt{0};
 
@@ -70,7 +68,7 @@ enum class FileRead { Read, Missing, Busy };
 // not be read within the retries, or is too large to read whole.
 FileRead ReadWholeFile(std::string& bytes) {
     const bool busyLately = busyNoted.load() && PlatformTickCount() - busyNotedAt.load() < kProfileBusyRememberedMs;
-    for (int attempt = 0;; ++attempt) {
+    for (uint32_t attempt = 0;; ++attempt) {
         bytes.clear();
         bool missing = false;
         PlatformFile file = PlatformFileOpenReadOrSayWhy(profilePath, &missing);

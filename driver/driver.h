@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "config/limits.h"
 #include "kal_exports.h"
 
 // Serialises, for its scope, the host calls that change the engine session or read
@@ -32,11 +33,7 @@ private:
     bool entered_ = false;
     bool passed_ = false;
 };
-// The longest a caller waits for the gate: every caller ahead of it, each with its
-// own call's work (the longest, a shut-down, about 7 s with an engine never idle).
-constexpr uint32_t kHostCallWaitMs = 10000;
-// How often a waiting caller looks whether the gate's holder still exists.
-constexpr uint32_t kGateOwnerCheckMs = 200;
+// The gate's bounds, kHostCallWaitMs and kGateOwnerCheckMs, are in config/limits.h.
 
 // Static text naming the driver, ending with the build stamp.
 extern const char* const IdentificationString;
@@ -62,11 +59,8 @@ extern const IsolationClient* const& Isolated;
 // longer than the bound, or the process's memory above its bound, ends the
 // process with one of these codes after a protocol line; the client then
 // recovers as from any other death. Bounds from the profile's
-// "IsolationCallLimit" (ms) and "IsolationMemoryLimit" (MB) when present.
-constexpr uint32_t kWatchCallLimitMs = 5000;
-constexpr uint32_t kWatchMemoryLimitMB = 1024;
-constexpr uint32_t kWatchPeriodMs = 50;    // how often it looks
-constexpr uint32_t kWatchStopMs = 1000;    // the unload waits this long for it to leave
+// "IsolationCallLimit" (ms) and "IsolationMemoryLimit" (MB) when present,
+// else kWatchCallLimitMs and kWatchMemoryLimitMB (config/limits.h).
 constexpr uint32_t kExitEngineHung = 6;
 constexpr uint32_t kExitMemoryBound = 7;
 void WatchdogStart();

@@ -29,13 +29,7 @@ int32_t LifecycleInitialize() {
         if (Engine.initialised) NotificationsOpenToHost(true);
     }
     if (!Engine.initialised) return -1;
-    switch (Engine.frequencyCode) {
-    case 8: return 8000;
-    case 11: return 11000;
-    case 16: return 16000;
-    case 22: return 22050;
-    default: return 0;
-    }
+    return EngineSampleRateHz();
 }
 
 int32_t LifecycleTerminate() {

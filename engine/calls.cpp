@@ -144,6 +144,16 @@ int32_t EngineSendText(uint32_t id, const char* text) {
     });
 }
 
+int32_t EngineSampleRateHz() {
+    switch (Engine.frequencyCode) {
+    case 8: return 8000;
+    case 11: return 11000;
+    case 16: return 16000;
+    case 22: return 22050;
+    default: return 0;
+    }
+}
+
 void EngineSetSpeechSettings(int32_t volume, int32_t rate, int32_t frequencyCode) {
     Engine.volume = volume;
     Engine.rate = rate;
@@ -173,15 +183,18 @@ void EngineUnloadDictionary() {
     Engine.dictionaryLoaded = 0;
 }
 
-void EngineLoadDictionary(const void* bytes, uint32_t size) {
+Outcome EngineLoadDictionary(const void* bytes, uint32_t size) {
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     // One dictionary at a time: a host that switches voice per utterance must not
     // fill the engine with every dictionary it ever loaded.
     EngineUnloadDictionary();
     int32_t result = 0;
-    GuardedEngineCall("ft_ttsLoadDictionary failed EX:", [&] {
+    const bool returned = GuardedEngineCall("ft_ttsLoadDictionary failed EX:", [&] {
         result = Engine.api.loadDictionary(i0, i1, 1, bytes, size, &Engine.dictionaryHandle);
     });
     Engine.lastResult = result;
+    // Only a dictionary the engine took has a handle to unload later.
+    if (!returned || result != 0) return Outcome::DictionaryRejected;
     Engine.dictionaryLoaded = 1;
+    return Outcome::Ok;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "config/outcome.h"
 #include "engine/contract.h"
 
 // The speech settings before the first voice activation, and the values the
@@ -95,6 +96,8 @@ const char* EngineErrorText(int32_t code);  // for its low 8 bits; "" when none
 int32_t EngineSendNumber(uint32_t id, int32_t value);
 int32_t EngineSendText(uint32_t id, const char* text);
 void EngineSetSpeechSettings(int32_t volume, int32_t rate, int32_t frequencyCode);
+// The sample rate frequencyCode (the profile's "Freq") stands for; 0 for an unknown code.
+int32_t EngineSampleRateHz();
 void EngineSetVolume(int32_t volume);
 void EngineSetRate(int32_t rate);
 // True, and noted, when voiceId is not the voice whose language was chosen last
@@ -103,7 +106,7 @@ bool EngineChooseLanguageFor(int32_t voiceId);
 // A status poll whose value is kept in `status` for the activation's failure lines.
 int32_t EnginePollStatusForActivation();
 // Unloads the dictionary the session holds, then loads these bytes as the new one.
-void EngineLoadDictionary(const void* bytes, uint32_t size);
+Outcome EngineLoadDictionary(const void* bytes, uint32_t size);  // marks it loaded when taken
 // The dictionary an earlier activation loaded, if any, is unloaded.
 void EngineUnloadDictionary();
 // The end of a session: unloads the dictionary, closes the instance, uninitialises
@@ -120,15 +123,6 @@ void EngineEntryText(const Entry& entry, char (&out)[N]) {
     EngineEntryText(entry.text, sizeof entry.text, out, N);
 }
 
-// The texts that name one voice of the engine, and its profile section
-// "Nalvo <language> <voice>", cut to 255 characters.
-struct VoiceNames {
-    char language[256];
-    char voice[256];
-    char section[256];
-};
-// From languages[language] and voiceInfo[voice] as they stand.
-void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out);
 // Part of the start-up (startup.cpp), before the session counts as running: asks
 // the engine for the voices of languages[language] into voiceInfo; returns
 // how many it reported (low 16 bits, at most the list's capacity).

@@ -21,6 +21,7 @@
 #include "bridge/message.h"
 #include "bridge/refusals.h"
 #include "bridge/spin.h"
+#include "config/limits.h"
 #include "kalsay/kal_api.h"
 
 using namespace bridge;
@@ -34,9 +35,8 @@ const char kDriverFile[] = KAL_HELPER_DRIVER_FILE;
 const char kDriverFile[] = "kal_drv.dll";
 #endif
 
-// How long an event waits for room in a full ring before it is dropped (the
+// An event waits kRingFullWaitMs for room in a full ring, then is dropped (the
 // client delivers it on its own thread; a host callback this slow has stalled).
-constexpr uint32_t kRingFullWaitMs = 2000;
 
 HelperLink* link = nullptr;
 Channel* channel = nullptr;

@@ -11,14 +11,14 @@
  * each call also waits for its round trip to the helper (about a microsecond
  * when both sides are awake, a wake-up of a few hundred microseconds when not),
  * and the first call, or a kal_Initialize that replaces a helper that died,
- * waits for the helper's start (at most 30 s). Calls travel in lanes that do
+ * waits for the helper's start (at most 30 s (kHelperStartMs)). Calls travel in lanes that do
  * not wait for each other: kal_IsPlaying and kal_GetParameter wait only for
  * each other's round trips, never for a text's hand-over, a stop or a wait;
  * kal_Info is answered in the bridge. The lanes have four slots for the calls that
  * hand texts over, select voices or start and stop the engine; one that the
  * kal_Synchronize calls share; two for kal_Pause and kal_Stop; two for
  * kal_IsPlaying, kal_GetParameter and the callbacks' registration. A call that
- * finds every slot of its lane busy waits at most 30 s for one, then answers as
+ * finds every slot of its lane busy waits at most 30 s (kSlotClaimMs) for one, then answers as
  * without an engine.
  * A helper that cannot start leaves every export answering as without an
  * engine; why is written to kal.pro beside the DLL (DEBUG 1 or more), never
@@ -27,14 +27,16 @@
  * Isolated mode ([Default] Isolation=1 in kal.ini, read when the DLL loads):
  * kal_drv.dll serves a 32-bit host the same way, with the driver and its
  * engine in kal_host32.exe beside it, at the same costs. In both, a helper that
- * dies (the engine crashed, aborted, or hung in a call for 5 s, or took more
- * than 1 GB; or the helper did not answer a call in 20 s) is replaced without
+ * dies (the engine crashed, aborted, or hung in a call for 5 s (kWatchCallLimitMs),
+ * or took more than 1 GB (kWatchMemoryLimitMB); or the helper did not answer a
+ * call in 20 s (kAnswerMs)) is replaced without
  * any call of the host: the text being spoken gets its end event (a text that
  * failed as the one before it ended is tried once more), the texts queued
  * behind it are spoken by the new helper with the host's callback, voice,
  * rate, volume and punctuation list, calls made while it starts wait for it,
- * and kal.pro says what happened. A helper that dies again within 2 s is
- * restarted after a pause of 250 ms to 8 s. See docs/integration.md.
+ * and kal.pro says what happened. A helper that dies again within
+ * 2 s (kQuickDeathMs) is restarted after a pause of 250 ms (kBackoffFirstMs) to
+ * 8 s (kBackoffMaxMs). See docs/integration.md.
  */
 #ifndef KAL_DRV_H
 #define KAL_DRV_H
@@ -158,7 +160,7 @@ typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == (sizeof(voi
 /* Threads: every export may be called from any host thread at any time; calls
  * that overlap give the results of the same calls made one after another. A call
  * waits for another only for that call's own bounded work (a text being handed
- * to the engine, at most 2 s for an engine that hangs; a stop's polls; a start-up
+ * to the engine, at most 2 s (kHandOverWaitMs) for an engine that hangs; a stop's polls; a start-up
  * or shut-down). Nothing the engine throws reaches the host: every engine call
  * catches C++ exceptions, on Windows those of the system's usual C++ compiler too;
  * nor does anything the synth callback throws reach the engine. The calls that
@@ -167,26 +169,28 @@ typedef char kal_voice_descriptor_size[sizeof(KalVoiceDescriptor) == (sizeof(voi
  * filter, kal_SetVoiceByName, kal_SetVoiceByProperties, kal_GetCurrentVoice,
  * kal_Pause, kal_Stop) run one at a time, in the order they came; a kal_Stop goes
  * ahead of every waiting call that is not a stop, so it waits only for the call
- * running (a voice selection: its engine's calls, at most 0.5 s of stop polls).
- * A call that has waited 10 s for the calls ahead of it is refused: it does
+ * running (a voice selection: its engine's calls, at most
+ * 0.5 s (kStopPolls × kStopPollMs) of stop polls).
+ * A call that has waited 10 s (kHostCallWaitMs) for the calls ahead of it is refused: it does
  * nothing and returns its refusal result: -1 for kal_Initialize, kal_Terminate,
  * kal_SetParameter, kal_SetPunctuationList, kal_SetVoiceByName,
  * kal_SetVoiceByProperties, kal_Pause and kal_Stop (each returns 0 when it ran);
  * kal_ListVoices the list as it stands; kal_GetCurrentVoice the first voice's
  * record. A host thread ended inside such a call (killed) holds nothing: the
- * next call goes on within 0.2 s of finding it gone. */
+ * next call goes on within 0.2 s (kGateOwnerCheckMs) of finding it gone. */
 
 /* Starts the engine again if its start at load failed (the engine starts when the
  * DLL is loaded). Returns the sample rate in Hz, or -1 when the engine could not
  * be started (see kal.pro). Blocks for a start-up: the engine's own time, plus
- * at most 1 s for notifications still running after a kal_Terminate. An engine
- * that fails or throws during its start-up gives -1; the call may be repeated. */
+ * at most 1 s (kNotificationDrainMs) for notifications still running after a
+ * kal_Terminate. An engine that fails or throws during its start-up gives -1; the call may be repeated. */
 KAL_API int KAL_CDECL kal_Initialize(void);
 /* Drops every queued text and shuts the engine down; 0 (-1 only when refused,
- * see "Threads" above and KalSynthCallback). Blocks at most
- * about 7 s with an engine that never reports idle (0.5 s of stop polls, 3 s of
- * idle polls, 1 s for running notifications, 2 s for a hand-over); when it
- * returns the synth callback is not called again until the next kal_Initialize. */
+ * see "Threads" above and KalSynthCallback). With an engine that never reports
+ * idle it blocks at most 6.6 s (kHandOverWaitMs + kStopPolls × kStopPollMs + kShutdownSettleMs + kShutdownIdleLimitMs + kNotificationDrainMs):
+ * a hand-over, 0.5 s (kStopPolls × kStopPollMs) of stop polls, a pause,
+ * 3 s (kShutdownIdleLimitMs) of idle polls and 1 s (kNotificationDrainMs) for
+ * running notifications; when it returns the synth callback is not called again until the next kal_Initialize. */
 KAL_API int KAL_CDECL kal_Terminate(void);
 /* The identification string, with the build stamp (the time, UTC, of the commit
  * built, when built from a git checkout): static, never changes. */
@@ -198,7 +202,8 @@ KAL_API void* KAL_CDECL kal_SetUriCallback(void* callback);
 
 /* Speaking. Each queues one text (16 slots; the 17th overwrites the oldest) and
  * returns 0. When the engine is idle the call hands the next text to the engine
- * itself and then waits 50 ms, so it blocks about 50 ms plus the engine's start,
+ * itself and then waits 50 ms (kSpeakStartWaitMs), so it blocks about that
+ * plus the engine's start,
  * and at most one other thread's hand-over before it. kal_Synth takes UTF-16,
  * converted to the current voice's code page; kal_Synth_Mark speaks what follows
  * the first occurrence of marker (the whole text without one); kal_Key speaks a
@@ -224,7 +229,7 @@ KAL_API int KAL_CDECL kal_SetPunctuationList(const kal_char16* list);
  * by the next call: every voice without a filter, or those whose language, name
  * or identifier equals the filter's. kal_SetVoiceByName takes a display name or
  * an identifier ("0049-Anna"); kal_SetVoiceByProperties the last voice the filter
- * matches. Selecting a voice stops speech first (at most 0.5 s of polls) and
+ * matches. Selecting a voice stops speech first (at most 0.5 s (kStopPolls × kStopPollMs) of polls) and
  * loads its dictionary; both return 0, -1 when refused (see "Threads").
  * kal_GetCurrentVoice returns the current voice's record. See KalVoiceFilter for
  * the text the driver writes. */
@@ -236,9 +241,9 @@ KAL_API KalVoiceDescriptor* KAL_CDECL kal_GetCurrentVoice(void);
 /* Playback control. kal_Pause pauses speech, or resumes it when paused or when
  * the pause it asked for has not been reported by the engine yet (so two presses
  * in a row resume), with one engine call (its argument is only logged); it waits
- * for nothing but the calls that change the engine session (at most 10 s, see
+ * for nothing but the calls that change the engine session (at most 10 s (kHostCallWaitMs), see
  * "Threads"; from inside the synth callback not at all). kal_Stop drops every
- * queued text and stops the engine, waiting at most 0.5 s for it to report idle.
+ * queued text and stops the engine, waiting at most 0.5 s (kStopPolls × kStopPollMs) for it to report idle.
  * Both return 0, -1 when refused. kal_IsPlaying is 1 while a text is spoken,
  * handed over or waiting (a pause with nothing waiting is 0); it never blocks.
  * kal_Synchronize returns when everything queued has been spoken and the host's

@@ -118,14 +118,14 @@ bool HandleCode(uint32_t code, FILE* stream, void* data) {
         if (!StoppedTextInFlight.load()) {
             int32_t claimed = kTextClaimed;
             TextInFlight.compare_exchange_strong(claimed, kTextBegun);
-            PlaybackState = kSpeaking;
+            PlaybackState = Speaking;
         }
         break;
     case kMsgEndProcess:
         LogNotify(" TTS_MSG_ENDPROCESS");
         if (EndsTextInFlight()) {
             PauseRequested = false;
-            PlaybackState = kIdle;
+            PlaybackState = Idle;
         } else {
             LogWrite(LOG_ENGINE, " TTS_MSG_ENDPROCESS gehoert zu keinem Text");
             QueueNext(HandOverBy::Engine);
@@ -150,17 +150,17 @@ bool HandleCode(uint32_t code, FILE* stream, void* data) {
         break;
     case kMsgStop:
         LogNotify(" TTS_MSG_STOP");
-        PlaybackState = kIdle;
+        PlaybackState = Idle;
         break;
     case kMsgPause:
         LogNotify(" TTS_MSG_PAUSE");
-        if (!StoppedTextInFlight.load()) PlaybackState = kPaused;
+        if (!StoppedTextInFlight.load()) PlaybackState = Paused;
         break;
     case kMsgResume:
         LogNotify(" TTS_MSG_RESUME");
         {
-            int32_t expected = kPaused;
-            if (!PlaybackState.compare_exchange_strong(expected, kSpeaking))
+            int32_t expected = Paused;
+            if (!PlaybackState.compare_exchange_strong(expected, Speaking))
                 LogWrite(LOG_ENGINE, " TTS_MSG_RESUME nalvoistspeaking war nicht pause");
         }
         break;

@@ -7,22 +7,10 @@
 #include "speech/speech_internal.h"
 #include "speech/speech_testing.h"
 
-namespace {
-// StopEngine: a wait before each status poll, and how many polls at most.
-constexpr uint32_t kStopPollMs = 50;
-constexpr int kStopPolls = 10;
-// ShutdownEngine: a pause after the stop, then status polls this far apart until
-// the engine is idle, for at most kShutdownIdleLimitMs (it may run in process
-// detach, and an engine that never reports idle must not hang the host).
-constexpr uint32_t kShutdownSettleMs = 100;
-constexpr uint32_t kShutdownPollMs = 10;
-constexpr uint32_t kShutdownIdleLimitMs = 3000;
-}  // namespace
-
+// ShutdownEngine polls for idle for at most kShutdownIdleLimitMs: it may run in
+// process detach, and an engine that never reports idle must not hang the host.
 namespace {
 SpeechTimings timings = kShippedSpeechTimings;
-static_assert(kShippedSpeechTimings.stopPollWaitMs == kStopPollMs, "one stop poll wait");
-static_assert(kShippedSpeechTimings.shutdownSettleMs == kShutdownSettleMs, "one settle pause");
 }  // namespace
 
 const SpeechTimings& SpeechTimingsInUse() { return timings; }
@@ -32,7 +20,7 @@ bool DriverIsBusy() {
     // Read in this order: a hand-over sets handingOver before its slot stops
     // counting as pending, and PlaybackState to Speaking before handingOver ends.
     if (QueueHandingOver()) return true;
-    if (Engine.initialised && PlaybackState.load() == kSpeaking) return true;
+    if (Engine.initialised && PlaybackState.load() == Speaking) return true;
     // Nothing Pending or Taken: counting would find nothing and free nothing.
     if (!QueueMayBeBusy()) return false;
     return QueueCountPendingAndFreeTaken() != 0 || QueueHandingOver();
@@ -43,26 +31,26 @@ void PauseOrResume() {
     // The state itself follows the engine's pause and resume notifications; a
     // pause asked for and not yet noticed counts as a pause.
     const int32_t state = PlaybackState.load();
-    if (state == kPaused || (state == kSpeaking && PauseRequested.load())) {
+    if (state == Paused || (state == Speaking && PauseRequested.load())) {
         PauseRequested = false;
         EngineResume();
-    } else if (state == kSpeaking) {
+    } else if (state == Speaking) {
         PauseRequested = true;
         EnginePause();
     }
 }
 
-int32_t StopEngine() {
-    if (!Engine.initialised) return -1;
+Outcome StopEngine() {
+    if (!Engine.initialised) return Outcome::NotInitialised;
     int32_t state = PlaybackState.load();
-    if (state == kPaused) {
+    if (state == Paused) {
         EngineResume();
         // The resume notification may already have set Speaking.
         state = PlaybackState.load();
     }
-    if (state == kSpeaking) EngineStop();
+    if (state == Speaking) EngineStop();
     int32_t status = 0;
-    for (int poll = 0; poll < kStopPolls; ++poll) {
+    for (uint32_t poll = 0; poll < kStopPolls; ++poll) {
         PlatformSleep(timings.stopPollWaitMs);
         status = EngineInstanceStatus();
         if (status == 0) break;
@@ -72,8 +60,8 @@ int32_t StopEngine() {
     StoppedTextInFlight = true;
     PauseRequested = false;
     TextInFlight = kNoText;
-    PlaybackState = kIdle;
-    return status == 0 ? 0 : 1;
+    PlaybackState = Idle;
+    return status == 0 ? Outcome::Ok : Outcome::StillBusyAfterStop;
 }
 
 void ShutdownEngine() {
@@ -81,6 +69,7 @@ void ShutdownEngine() {
     // No text may start while the engine is being closed; one being handed over
     // on another thread is waited for.
     QueueSuspendHandOvers();
+    // Its result is not needed: the idle polls below wait for the engine either way.
     StopEngine();
     PlatformSleep(timings.shutdownSettleMs);
     const uint32_t started = PlatformTickCount();
@@ -88,7 +77,7 @@ void ShutdownEngine() {
     do {
         status = EngineInstanceStatus();
         PlatformSleep(kShutdownPollMs);
-    } while ((PlaybackState.load() != kIdle || status != 0) &&
+    } while ((PlaybackState.load() != Idle || status != 0) &&
              PlatformTickCount() - started < kShutdownIdleLimitMs);
     // From here the host hears nothing more, and no notification may still be
     // running in the driver when the engine is closed (and later freed).
@@ -110,7 +99,7 @@ int32_t PlaybackStop() {
     QueueClear();
     // An engine still busy after every poll would drop a text handed to it: what
     // was queued meanwhile waits for the host's next call, as before.
-    if (StopEngine() == 1) held.LeaveQueuedTextsWaiting();
+    if (StopEngine() == Outcome::StillBusyAfterStop) held.LeaveQueuedTextsWaiting();
     if (DriverIsBusy()) LogWrite(LOG_HOST, "Hier stimmt etwas nicht!");
     return 0;
 }
@@ -137,7 +126,7 @@ int32_t PlaybackSynchronize() {
             if (!DriverIsBusy()) return 0;
             continue;
         }
-        if (!(Engine.initialised && PlaybackState.load() == kSpeaking)) {
+        if (!(Engine.initialised && PlaybackState.load() == Speaking)) {
             QueueNext(HandOverBy::Host);  // each pass may hand over one text
         }
         PlatformSleep(timings.synchronizePollMs);

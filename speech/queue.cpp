@@ -91,7 +91,7 @@ const char* TakeNext() {
     assert(PlatformLockHeldHere(&QueueLock));
     if (Queue.pendingCount == 0) return nullptr;
     const int32_t state = PlaybackState.load();
-    if (Engine.initialised && (state == kSpeaking || state == kPaused)) return nullptr;
+    if (Engine.initialised && (state == Speaking || state == Paused)) return nullptr;
     auto search = [] {
         while (Queue.readIndex < kQueueSlots && Queue.slots[Queue.readIndex].state != Pending)
             ++Queue.readIndex;
@@ -230,7 +230,7 @@ void QueueAdd(const char* text, int32_t mark) {
         // The engine speaks (or is paused) and no start is under way: the end
         // notification of that text takes this one, so the lock is taken once.
         const int32_t state = PlaybackState.load();
-        if (handOverThread == 0 && Engine.initialised && (state == kSpeaking || state == kPaused)) return;
+        if (handOverThread == 0 && Engine.initialised && (state == Speaking || state == Paused)) return;
     }
     QueueNext(HandOverBy::Host);
 }
@@ -270,7 +270,7 @@ void QueueNext(HandOverBy by) {
             nextRequested = false;  // nothing to take, or the next end notification takes it
             return;
         }
-        int32_t result;
+        Outcome result;
         bool nested;
         {
             HandOverScope handOver(self, by);
@@ -280,9 +280,9 @@ void QueueNext(HandOverBy by) {
             LogWrite(LOG_QUEUE, "Next - Speak", text);
             result = SpeakTextWithoutWait(text);
         }
-        if (result == -1 && !nested && KeepRefusedText()) return;
-        if (result != -1) busyRefusals = 0;
-        if (result == 0 && SpeechTimingsInUse().speakStartWaitMs != 0) {
+        if (result == Outcome::EngineBusy && !nested && KeepRefusedText()) return;
+        if (result != Outcome::EngineBusy) busyRefusals = 0;
+        if (result == Outcome::Ok && SpeechTimingsInUse().speakStartWaitMs != 0) {
             PlatformLockRelease unlocked(guard);
             PlatformSleep(SpeechTimingsInUse().speakStartWaitMs);
         }

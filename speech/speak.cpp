@@ -7,7 +7,7 @@
 #include "speech/speech.h"
 #include "speech/speech_internal.h"
 
-std::atomic<int32_t> PlaybackState{kIdle};
+std::atomic<int32_t> PlaybackState{Idle};
 std::atomic<bool> StoppedTextInFlight{false};
 std::atomic<int32_t> TextInFlight{kNoText};
 std::atomic<bool> PauseRequested{false};
@@ -34,13 +34,13 @@ public:
         StoppedTextInFlight = false;
         PauseRequested = false;
         TextInFlight = kTextClaimed;
-        PlaybackState = kSpeaking;
+        PlaybackState = Speaking;
     }
     ~EngineClaim() {
         if (confirmed_) return;
         if (stopEngine_) EngineNoteResult(EngineStop());
         TextInFlight = kNoText;
-        PlaybackState = kIdle;
+        PlaybackState = Idle;
     }
     void Confirm() { confirmed_ = true; }
     void StopOnRelease() { stopEngine_ = true; }
@@ -53,47 +53,47 @@ private:
 };
 }  // namespace
 
-int32_t SpeakTextWithoutWait(const char* text) {
-    if (!Engine.initialised) return -10;
-    if (PlaybackState.load() != kIdle) {
-        LogWrite(LOG_ENGINE, "Fehler Speak...-2 NALVOIsSpeaking");
-        return -2;
+Outcome SpeakTextWithoutWait(const char* text) {
+    if (!Engine.initialised) return Outcome::NotInitialised;
+    if (PlaybackState.load() != Idle) {
+        LogWrite(LOG_ENGINE, OutcomeText(Outcome::EngineClaimed));
+        return Outcome::EngineClaimed;
     }
-    // A poll that threw says nothing about the engine being busy: -5, not -1.
+    // A poll that threw says nothing about the engine being busy.
     int32_t status = EngineInstanceStatus();
     if (status != 0) {
         LogWrite(LOG_ENGINE, "Fehler Speak...-1 sta");
-        return status < 0 ? -5 : -1;
+        return status < 0 ? Outcome::StatusPollFailed : Outcome::EngineBusy;
     }
     EngineClaim claim;
     status = EngineInstanceStatus();
     if (status != 0) {
         LogWrite(LOG_ENGINE, "Fehler Speak..-1.Idle");
-        return status < 0 ? -5 : -1;
+        return status < 0 ? Outcome::StatusPollFailed : Outcome::EngineBusy;
     }
 
     claim.StopOnRelease();
     int32_t result = 0;
-    if (!EngineSetText(text, &result)) return -3;
+    if (!EngineSetText(text, &result)) return Outcome::SetTextFailed;
     EngineNoteResult(result);
     if (result != 0) {
         LogEngineFailure("-3 ft_ttsSetText failed:", "0x%X %s", result);
-        return -3;
+        return Outcome::SetTextFailed;
     }
 
     // The engine did not start when its speak call threw: the text must not count as spoken.
-    if (!EngineSpeak(&result)) return -4;
+    if (!EngineSpeak(&result)) return Outcome::SpeakFailed;
     EngineNoteResult(result);
     if (result != 0) {
         LogEngineFailure("-4 ft_ttsSpeak failed:", "0x%X: %s", result);
-        return -4;
+        return Outcome::SpeakFailed;
     }
     claim.Confirm();
-    return 0;
+    return Outcome::Ok;
 }
 
-int32_t SpeakText(const char* text) {
-    const int32_t result = SpeakTextWithoutWait(text);
-    if (result == 0) PlatformSleep(SpeechTimingsInUse().speakStartWaitMs);
+Outcome SpeakText(const char* text) {
+    const Outcome result = SpeakTextWithoutWait(text);
+    if (result == Outcome::Ok) PlatformSleep(SpeechTimingsInUse().speakStartWaitMs);
     return result;
 }

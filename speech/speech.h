@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "config/limits.h"
+#include "config/outcome.h"
 #include "engine/contract.h"
 #include "kal_drv.h"
 #include "platform/platform.h"
 
 // --- Playback state ---------------------------------------------------------------
-enum : int32_t { kIdle = 0, kSpeaking = 1, kPaused = 2 };
+enum PlaybackStates : int32_t { Idle = 0, Speaking = 1, Paused = 2 };
 // PlaybackState (speech_internal.h) holds one of these.
 
 // --- Queue ----------------------------------------------------------------------------
@@ -71,22 +73,19 @@ private:
     bool handOver_ = true;
 };
 
-// The longest a thread waits for another thread's hand-over to finish. A
-// hand-over is a few engine calls; this bound only matters for an engine that
-// hangs in one of them.
-constexpr uint32_t kHandOverWaitMs = 2000;
+// A thread waits at most kHandOverWaitMs for another thread's hand-over to
+// finish. A hand-over is a few engine calls; this bound only matters for an
+// engine that hangs in one of them.
 
-// Hands one text to the engine: 0 started; -10 not initialised; -2 engine
-// claimed already; -1 engine busy (QueueNext gives the text back to its slot);
-// -5 the status poll failed; -3 set text failed; -4 speak failed.
+// Hands one text to the engine: Ok when started; NotInitialised; EngineClaimed
+// (not idle); EngineBusy (QueueNext gives the text back to its slot);
+// StatusPollFailed; SetTextFailed; SpeakFailed.
 // The text must stay unchanged until the engine is done with it. Nothing an
 // engine call throws leaves it. SpeakText waits kSpeakStartWaitMs after a start;
 // SpeakTextWithoutWait leaves that wait to its caller (QueueNext waits once the
 // hand-over is over, so other threads need not wait for the sleep).
-int32_t SpeakText(const char* text);
-int32_t SpeakTextWithoutWait(const char* text);
-// How long a start is followed by a wait.
-constexpr uint32_t kSpeakStartWaitMs = 50;
+Outcome SpeakText(const char* text);
+Outcome SpeakTextWithoutWait(const char* text);
 
 // --- Notifications --------------------------------------------------------------------
 // The host's callback; null until registered. Set by kal_SetSynthCallback on any
@@ -98,9 +97,6 @@ int32_t ENGINE_CALL CbOutNotify(uint32_t first, uint32_t second, FILE* stream,
 // Waits, at most limitMs, until no notification is being handled on another
 // thread. True when none is.
 bool WaitForOtherNotifications(uint32_t limitMs);
-// How long a shut-down, or the release of the engine library, lets notifications
-// still running in the driver finish.
-constexpr uint32_t kNotificationDrainMs = 1000;
 // While closed, notifications still keep the state but never call the host.
 // Opened by a successful start-up, closed by the shut-down.
 void NotificationsOpenToHost(bool open);
@@ -113,9 +109,9 @@ bool NotificationRunningHere();
 bool DriverIsBusy();
 void PauseOrResume();
 // Stops speech and waits (bounded) for the engine to report idle; PlaybackState
-// is Idle afterwards. 0 when the engine reported idle, 1 when it was still busy
-// after every poll, -1 when not initialised.
-int32_t StopEngine();
+// is Idle afterwards. Ok when the engine reported idle, StillBusyAfterStop when
+// it was still busy after every poll, NotInitialised.
+Outcome StopEngine();
 // Stop, wait for idle (bounded), let running notifications finish (bounded),
 // then unload the dictionary, close, uninitialise. Afterwards the host's callback
 // is not called again until the next start-up.
@@ -124,12 +120,9 @@ int32_t PlaybackStop();
 int32_t PlaybackPause(int32_t value);
 int32_t PlaybackIsPlaying();
 int32_t PlaybackSynchronize();
-// kal_Synchronize's pass interval.
-constexpr uint32_t kSynchronizePassMs = 100;
-// How long kal_Synchronize lets a running notification finish, so the host has
-// heard the last end before it returns (bounded: the host's callback may itself
-// wait for this thread).
-constexpr uint32_t kLastEventWaitMs = 1000;
+// kal_Synchronize lets a running notification finish, at most kLastEventWaitMs,
+// so the host has heard the last end before it returns (bounded: the host's
+// callback may itself wait for this thread).
 
 // --- Text intake --------------------------------------------------------------------------
 // The code page texts are converted to: the current voice's (0, the system's,

@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "speech/speech.h"
 
-// kIdle, kSpeaking or kPaused. Written by SpeakText, CbOutNotify (engine thread)
+// Idle, Speaking or Paused. Written by SpeakText, CbOutNotify (engine thread)
 // and StopEngine; polled by the waits of the host's calls. Atomic so every poll
 // sees the latest value.
 extern std::atomic<int32_t> PlaybackState;
@@ -55,5 +55,6 @@ struct SpeechTimings {
     uint32_t synchronizePollMs;
 };
 // The shipped values; only SpeechTestingSetTimings (speech_testing.h) changes them.
-constexpr SpeechTimings kShippedSpeechTimings{kSpeakStartWaitMs, 50, 100, kSynchronizePassMs};
+constexpr SpeechTimings kShippedSpeechTimings{kSpeakStartWaitMs, kStopPollMs, kShutdownSettleMs,
+                                                kSynchronizePassMs};
 const SpeechTimings& SpeechTimingsInUse();

@@ -89,7 +89,11 @@ int32_t SetVoice(int32_t voiceId) {
     // language) names no entry the engine gave: nothing is read past the list.
     if (language < 0 || language >= Engine.languageCount || voice < 0) return -1;
 
+    // An engine still busy after the stop polls gets the new voice all the same:
+    // the host asked for it, and the stop has already logged the engine's status.
     StopEngine();
+    // The count is not needed: voice is below the list's capacity, and a voice
+    // beyond the engine's count is asked for by what that entry holds.
     RequestVoiceList(language);
     VoiceNames names;
     ReadVoiceNames(language, voice, names);
@@ -97,48 +101,56 @@ int32_t SetVoice(int32_t voiceId) {
     ProfileGetInt("Lang", &dictionaryNumber, 0, names.section);
     SelectEngineVoice(voiceId, names);
     SendSpeechParameters(settings);
+    // A voice without its dictionary still speaks: the failure is in the protocol,
+    // and the host's call succeeded.
     LoadVoiceDictionary(names.section, dictionaryNumber);
     return 0;
 }
 
-void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber) {
+namespace {
+Outcome DictionaryFailure(Outcome outcome) {
+    LogWrite(LOG_ENGINE, OutcomeText(outcome), DictionaryPath);
+    return outcome;
+}
+}  // namespace
+
+Outcome LoadVoiceDictionary(const char* section, int32_t dictionaryNumber) {
     const int written = snprintf(DictionaryPath, sizeof DictionaryPath, "%sSpeech\\Nalvo%02d.bdc",
                                  ModuleFolder, static_cast<int>(dictionaryNumber));
     // The last voice's dictionary goes with it, whether or not this voice has one.
     EngineUnloadDictionary();
     int32_t enabled = 1;
     ProfileGetInt("DCBon", &enabled, 1, section);
-    if (enabled == 0) return;
+    if (enabled == 0) return Outcome::DictionaryOff;
     // A path cut to the buffer would name another file: it is not opened.
     const bool pathFits = written > 0 && written < static_cast<int>(sizeof DictionaryPath);
     PlatformFile file = pathFits ? PlatformFileOpenRead(DictionaryPath) : nullptr;
-    if (!file) {
-        LogWrite(LOG_ENGINE, "Fehler beim oeffnen des DCB-Files", DictionaryPath);
-        return;
-    }
+    if (!file) return DictionaryFailure(Outcome::DictionaryNotOpened);
     const uint64_t wholeSize = PlatformFileSize(file);
     // The engine takes a 32-bit size: a larger file would reach it cut.
     if (wholeSize > kLargestDictionary) {
-        LogWrite(LOG_ENGINE, "Dictionary zu gross", DictionaryPath);
         PlatformFileClose(file);
-        return;
+        return DictionaryFailure(Outcome::DictionaryTooLarge);
     }
     const uint32_t size = static_cast<uint32_t>(wholeSize);
     // One byte at least, so an empty file still gets a buffer and reaches the engine.
     void* data = malloc(size ? size : 1);
     if (!data) {
-        LogWrite(LOG_ENGINE, "Fehler bei malloc");
+        LogWrite(LOG_ENGINE, OutcomeText(Outcome::NoMemory));
         PlatformFileClose(file);
-        return;
+        return Outcome::NoMemory;
     }
     uint32_t bytesRead = 0;
     const int32_t readOk = PlatformFileRead(file, data, size, &bytesRead);
     PlatformFileClose(file);
+    Outcome outcome = Outcome::DictionaryNotRead;
     if (readOk && bytesRead == size) {
-        EngineLoadDictionary(data, size);
+        // The line says the file was read; the engine's answer is in lastResult.
+        outcome = EngineLoadDictionary(data, size);
         LogWrite(LOG_ENGINE, "Dictionary erfolgreich gelesen", DictionaryPath);
     } else {
-        LogWrite(LOG_ENGINE, "Fehler bei Lesen", DictionaryPath);
+        DictionaryFailure(outcome);
     }
     free(data);
+    return outcome;
 }

@@ -10,6 +10,16 @@
 #include "voices/voices.h"
 #include "voices/voices_internal.h"
 
+void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out) {
+    EngineEntryText(Engine.languages[language], out.language);
+    EngineEntryText(Engine.voiceInfo[voice], out.voice);
+    // Start-up and activation both build it here, so a cut name still finds its section.
+    snprintf(out.section, sizeof out.section, "Nalvo %s %s", out.language, out.voice);
+    // The engine's texts name a section of kal.ini: a line break or bracket in
+    // them must not add sections or keys to the file.
+    ProfileMakePlainKey(out.section);
+}
+
 VoiceCatalogue Voices;
 int32_t CurrentVoiceId;
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "config/outcome.h"
 #include "kal_drv.h"
 
 // --- Catalogue ---------------------------------------------------------------------------
@@ -66,7 +67,7 @@ VoiceDescriptor* VoicesGetCurrent();
 
 // --- Activation ---------------------------------------------------------------------------------
 int32_t SetVoice(int32_t voiceId);
-void LoadVoiceDictionary(const char* section, int32_t dictionaryNumber);
+Outcome LoadVoiceDictionary(const char* section, int32_t dictionaryNumber);
 
 // --- Parameters ----------------------------------------------------------------------------------
 void SetRate(int32_t value);

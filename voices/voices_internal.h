@@ -16,3 +16,13 @@ constexpr int32_t kLargestSetting = 100;
 inline int32_t ClampSetting(int32_t value) {
     return value < kSmallestSetting ? kSmallestSetting : value > kLargestSetting ? kLargestSetting : value;
 }
+
+// The texts that name one voice of the engine, and its profile section
+// "Nalvo <language> <voice>", cut to 255 characters (catalogue.cpp).
+struct VoiceNames {
+    char language[256];
+    char voice[256];
+    char section[256];
+};
+// From the engine's languages[language] and voiceInfo[voice] as they stand.
+void ReadVoiceNames(int32_t language, int32_t voice, VoiceNames& out);

@@ -247,7 +247,7 @@ TEST(IsolationEspeakTest, TextsThatAbortTheEngineLeaveTheHostAndTheNextTextSpeak
         ASSERT_EQ(row.voice, Text(host.GetCurrentVoice()->name)) << label;
         // Each helper lives longer than a quick death, so that each row's
         // restart comes at once rather than after a growing back-off.
-        std::this_thread::sleep_for(std::chrono::milliseconds(bridge::kQuickDeathMs + kRowMarginMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(kQuickDeathMs + kRowMarginMs));
         const int bad = mark++, next = mark++;
         host.Synth(Widen1252(text).c_str(), bad);
         host.Synth(u"Hello.", next);

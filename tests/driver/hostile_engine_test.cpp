@@ -60,9 +60,9 @@ TEST_F(HostileEngineTest, APauseToggledBeforeTheEnginesNoticeResumes) {
     kal_Key(HostText(sequence).c_str());
     ASSERT_TRUE(Eventually([&] { return control->notifications.load() >= 1; }, kSettleMs));
     kal_Pause(1);
-    EXPECT_TRUE(Eventually([] { return PlaybackState.load() == kPaused; }, kSettleMs));
+    EXPECT_TRUE(Eventually([] { return PlaybackState.load() == Paused; }, kSettleMs));
     kal_Pause(0);
-    EXPECT_TRUE(Eventually([] { return PlaybackState.load() != kPaused; }, kSettleMs));
+    EXPECT_TRUE(Eventually([] { return PlaybackState.load() != Paused; }, kSettleMs));
     EXPECT_TRUE(Eventually([] { return kal_IsPlaying() == 0; }, kSettleMs));
 }
 

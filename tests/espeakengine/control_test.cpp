@@ -74,16 +74,16 @@ TEST_F(ControlTest, PauseHoldsTheAudioAndResumeContinuesIt) {
     kal_Synth(kLongText.c_str(), 2);
     ASSERT_TRUE(WaitFor([&] { return SamplesDelivered() >= whole + kRate; }, kStartLimitMs));
     kal_Pause(1);
-    ASSERT_TRUE(WaitFor([] { return PlaybackState.load() == kPaused; }, kStartLimitMs)) << "no pause notification";
+    ASSERT_TRUE(WaitFor([] { return PlaybackState.load() == Paused; }, kStartLimitMs)) << "no pause notification";
     // What the output had already taken may still arrive within one block.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const uint64_t held = SamplesDelivered();
     std::this_thread::sleep_for(kQuietWatch);
     EXPECT_EQ(held, SamplesDelivered()) << "samples while paused";
-    EXPECT_EQ(1, kal_IsPlaying() + (PlaybackState.load() == kPaused ? 1 : 0)) << "paused, nothing pending: not playing";
+    EXPECT_EQ(1, kal_IsPlaying() + (PlaybackState.load() == Paused ? 1 : 0)) << "paused, nothing pending: not playing";
 
     kal_Pause(0);  // the same call resumes
-    ASSERT_TRUE(WaitFor([] { return PlaybackState.load() == kSpeaking; }, kStartLimitMs)) << "no resume notification";
+    ASSERT_TRUE(WaitFor([] { return PlaybackState.load() == Speaking; }, kStartLimitMs)) << "no resume notification";
     kal_Synchronize();
     // It went on from where it stopped: nothing lost, nothing said twice.
     EXPECT_NEAR(static_cast<double>(2 * whole), static_cast<double>(SamplesDelivered()), kSameTextSlack);

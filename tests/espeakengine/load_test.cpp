@@ -109,7 +109,7 @@ void EspeakLoadTest::Run(int hosts) {
             }
             PlatformSleep(step % 9 == 0 ? 20 : 2);
         }
-        while (PlaybackState.load() == kPaused && !late()) kal_Pause(0);
+        while (PlaybackState.load() == Paused && !late()) kal_Pause(0);
     };
 
     std::vector<std::thread> threads;

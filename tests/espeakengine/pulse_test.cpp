@@ -313,7 +313,7 @@ TEST_F(PulseTest, StopAndPauseInATextsLastMomentsAndRightAfterTheStart) {
     kal_Pause(1);
     std::this_thread::sleep_for(kPauseWatch);
     EXPECT_EQ(base + 1, Count(KAL_MSG_END)) << "the text ended while the host had paused it";
-    EXPECT_EQ(kPaused, PlaybackState.load());
+    EXPECT_EQ(Paused, PlaybackState.load());
     kal_Pause(0);
     EXPECT_TRUE(WaitFor([&] { return Count(KAL_MSG_END) == base + 2; }, kTextLimitMs));
 

@@ -9,19 +9,19 @@ using NotifyTest = SpeechTest;
 TEST_F(NotifyTest, EachCodeMovesPlaybackStateAndReportsAsItShould) {
     struct Row { uint32_t code; int32_t before, after; std::vector<std::string> protocol; bool hostCalled; };
     const Row rows[] = {
-        {1, kIdle, kSpeaking, {"KAL : CbOutNotify  TTS_MSG_BEGINPROCESS"}, true},
-        {2, kSpeaking, kIdle, {"KAL : CbOutNotify  TTS_MSG_ENDPROCESS"}, true},
-        {32, kSpeaking, kIdle, {"KAL : CbOutNotify  TTS_MSG_STOP"}, false},
-        {64, kSpeaking, kPaused, {"KAL : CbOutNotify  TTS_MSG_PAUSE"}, false},
-        {128, kPaused, kSpeaking, {"KAL : CbOutNotify  TTS_MSG_RESUME"}, false},
-        {128, kIdle, kIdle,
+        {1, Idle, Speaking, {"KAL : CbOutNotify  TTS_MSG_BEGINPROCESS"}, true},
+        {2, Speaking, Idle, {"KAL : CbOutNotify  TTS_MSG_ENDPROCESS"}, true},
+        {32, Speaking, Idle, {"KAL : CbOutNotify  TTS_MSG_STOP"}, false},
+        {64, Speaking, Paused, {"KAL : CbOutNotify  TTS_MSG_PAUSE"}, false},
+        {128, Paused, Speaking, {"KAL : CbOutNotify  TTS_MSG_RESUME"}, false},
+        {128, Idle, Idle,
          {"KAL : CbOutNotify  TTS_MSG_RESUME", "KAL :  TTS_MSG_RESUME nalvoistspeaking war nicht pause"}, false},
-        {128, kSpeaking, kSpeaking,
+        {128, Speaking, Speaking,
          {"KAL : CbOutNotify  TTS_MSG_RESUME", "KAL :  TTS_MSG_RESUME nalvoistspeaking war nicht pause"}, false},
-        {16, kSpeaking, kSpeaking, {"KAL :  SSFT_TTS_MSG_OUTBUFDONE:"}, false},
-        {8, kPaused, kPaused, {}, false},
-        {4, kPaused, kPaused, {}, false},
-        {0x10001, kIdle, kIdle, {}, false},  // compared whole, not by bits
+        {16, Speaking, Speaking, {"KAL :  SSFT_TTS_MSG_OUTBUFDONE:"}, false},
+        {8, Paused, Paused, {}, false},
+        {4, Paused, Paused, {}, false},
+        {0x10001, Idle, Idle, {}, false},  // compared whole, not by bits
     };
     InstallFakeEngine(fake);
     Listen();
@@ -67,9 +67,9 @@ TEST_F(NotifyTest, EndStartsThePendingTextBeforeTheHostHearsAndCarriesItsMark) {
     EXPECT_EQ(9, events[0].mark);
     EXPECT_EQ(fake.calls.size(), events[0].engineCalls);
     EXPECT_EQ("setText zwei", fake.Calls("setText").back());
-    EXPECT_EQ(kSpeaking, PlaybackState.load());
+    EXPECT_EQ(Speaking, PlaybackState.load());
     // A stop notification leaves the queue alone.
-    PlaybackState = kSpeaking;
+    PlaybackState = Speaking;
     QueueAdd("drei", 10);
     Notify(kMsgStop);
     EXPECT_EQ(Pending, LastSlot().state);
@@ -87,7 +87,7 @@ TEST_F(NotifyTest, EndDuringAHandOverStartsTheNextTextExactlyOnce) {
         fake = FakeEngine{};
         InstallFakeEngine(fake);
         Listen();
-        PlaybackState = kSpeaking;
+        PlaybackState = Speaking;
         QueueAdd("eins", 1);
         QueueAdd("zwei", 2);
         std::vector<uint32_t> speakThreads;
@@ -106,7 +106,7 @@ TEST_F(NotifyTest, EndDuringAHandOverStartsTheNextTextExactlyOnce) {
         EXPECT_EQ(sameThread ? 2 : 1, events[0].mark) << label;
         EXPECT_EQ(2, events[1].mark) << label;
         EXPECT_EQ(0, Queue.pendingCount) << label;
-        EXPECT_EQ(kSpeaking, PlaybackState.load()) << label;
+        EXPECT_EQ(Speaking, PlaybackState.load()) << label;
     }
 }
 
@@ -140,5 +140,5 @@ TEST_F(NotifyTest, HostCallbackMissingOrThrowing) {
     EXPECT_EQ((std::vector<std::string>{"KAL : CbOutNotify  TTS_MSG_BEGINPROCESS", "KAL : CbOutNotify Fehler 0x2A"}),
               Protocol());
     EXPECT_EQ(1, SynthEventRecord.message);
-    EXPECT_EQ(kSpeaking, PlaybackState.load());
+    EXPECT_EQ(Speaking, PlaybackState.load());
 }

@@ -14,8 +14,8 @@ TEST_F(PlaybackTest, StopEmptiesTheQueueAndStopsTheEngine) {
         std::vector<std::string> calls;
         int32_t stateAfter;
     } rows[] = {
-        {"speaking", true, kSpeaking, {"stop", "status 0"}, kIdle},
-        {"no session", false, kSpeaking, {}, kSpeaking},
+        {"speaking", true, Speaking, {"stop", "status 0"}, Idle},
+        {"no session", false, Speaking, {}, Speaking},
     };
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
@@ -40,7 +40,7 @@ TEST_F(PlaybackTest, StopEmptiesTheQueueAndStopsTheEngine) {
 TEST_F(PlaybackTest, StopOfAnEngineStuckBusyGivesUpAndReportsATextStillWaiting) {
     fake.status = 1;
     InstallFakeEngine(fake);
-    PlaybackState = kSpeaking;
+    PlaybackState = Speaking;
     // A text arriving while the stop still waits for the engine is left pending.
     std::thread late([] {
         PlatformSleep(150);
@@ -50,7 +50,7 @@ TEST_F(PlaybackTest, StopOfAnEngineStuckBusyGivesUpAndReportsATextStillWaiting) 
     late.join();
     EXPECT_EQ(10u, Lines("ERR:: Status nach Stop: 1").size());
     EXPECT_EQ(11u, fake.Calls("stop").size());
-    EXPECT_EQ(kIdle, PlaybackState.load());
+    EXPECT_EQ(Idle, PlaybackState.load());
     EXPECT_EQ((std::vector<std::string>{"KAL_: Hier stimmt etwas nicht!"}), Lines("KAL_: Hier"));
     EXPECT_EQ(Pending, Queue.slots[0].state);
 }
@@ -58,8 +58,8 @@ TEST_F(PlaybackTest, StopOfAnEngineStuckBusyGivesUpAndReportsATextStillWaiting) 
 TEST_F(PlaybackTest, PauseTogglesByStateWhateverTheArgument) {
     struct Row { const char* label; bool initialised; int32_t state; int32_t value; std::vector<std::string> calls; };
     const Row rows[] = {
-        {"idle", true, kIdle, 1, {}},           {"speaking", true, kSpeaking, 0, {"pause"}},
-        {"paused", true, kPaused, 1, {"resume"}}, {"no session", false, kSpeaking, -7, {}},
+        {"idle", true, Idle, 1, {}},           {"speaking", true, Speaking, 0, {"pause"}},
+        {"paused", true, Paused, 1, {"resume"}}, {"no session", false, Speaking, -7, {}},
     };
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
@@ -77,9 +77,9 @@ TEST_F(PlaybackTest, PauseTogglesByStateWhateverTheArgument) {
 TEST_F(PlaybackTest, IsPlayingCountsSpeakingOnlyWithASessionAndOtherwiseThePendingTexts) {
     struct Row { const char* label; bool initialised; int32_t state; bool pending; int32_t busy; };
     const Row rows[] = {
-        {"speaking", true, kSpeaking, false, 1},   {"paused", true, kPaused, false, 0},
-        {"paused+pending", true, kPaused, true, 1}, {"idle", true, kIdle, false, 0},
-        {"no session speaking", false, kSpeaking, false, 0}, {"no session pending", false, kIdle, true, 1},
+        {"speaking", true, Speaking, false, 1},   {"paused", true, Paused, false, 0},
+        {"paused+pending", true, Paused, true, 1}, {"idle", true, Idle, false, 0},
+        {"no session speaking", false, Speaking, false, 0}, {"no session pending", false, Idle, true, 1},
     };
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
@@ -93,7 +93,7 @@ TEST_F(PlaybackTest, IsPlayingCountsSpeakingOnlyWithASessionAndOtherwiseThePendi
         EXPECT_EQ(row.busy, PlaybackIsPlaying()) << row.label;
         EXPECT_EQ((std::vector<std::string>{"KAL_: IsPlaying"}), Protocol()) << row.label;
         // The queue is only counted (freeing Taken slots) when the engine is not known to speak.
-        const bool counted = !(row.initialised && row.state == kSpeaking);
+        const bool counted = !(row.initialised && row.state == Speaking);
         EXPECT_EQ(counted ? Free : Taken, Queue.slots[2].state) << row.label;
         EXPECT_EQ(counted ? row.busy : 9, Queue.pendingCount) << row.label;
     }
@@ -124,7 +124,7 @@ TEST_F(PlaybackTest, SynchronizeWaitsUntilTheEnginesNotificationsHaveSpokenEvery
     done = true;
     engine.join();
     EXPECT_EQ(3, startedAtReturn);
-    EXPECT_EQ(kIdle, stateAtReturn);
+    EXPECT_EQ(Idle, stateAtReturn);
     EXPECT_EQ((std::vector<std::string>{"setText eins", "setText zwei", "setText drei"}), fake.Calls("setText"));
     EXPECT_EQ(1u, Lines("KAL_: Synchronize").size());
 }
@@ -154,9 +154,9 @@ TEST_F(PlaybackTest, SynchronizeReturnsAfterTheHostHeardTheLastEnd) {
 TEST_F(PlaybackTest, SynchronizeMovesTheQueueOnItselfAndDropsTextsThatFailToStart) {
     fake.speakResult = 1;
     InstallFakeEngine(fake);
-    PlaybackState = kSpeaking;
+    PlaybackState = Speaking;
     for (const char* text : {"eins", "zwei"}) QueueAdd(text, 0);
-    PlaybackState = kIdle;  // an end notification that never called QueueNext
+    PlaybackState = Idle;  // an end notification that never called QueueNext
     EXPECT_EQ(0, PlaybackSynchronize());
     EXPECT_EQ((std::vector<std::string>{"setText eins", "setText zwei"}), fake.Calls("setText"));
     EXPECT_EQ(2u, Lines("KAL : -4 ft_ttsSpeak failed:").size());

@@ -16,7 +16,7 @@ TEST_F(QueueTest, IdleEngineTakesTheTextAtOnceAndSpeaksTheSlotsOwnText) {
     EXPECT_EQ(0, Queue.readIndex);
     EXPECT_EQ(0, Queue.pendingCount);
     EXPECT_EQ(7, speakingMark);
-    EXPECT_EQ(kSpeaking, PlaybackState.load());
+    EXPECT_EQ(Speaking, PlaybackState.load());
     EXPECT_EQ((std::vector<std::string>{"Buf : Add - Speak A", "Buf : Next - Speak A"}), Protocol());
     EXPECT_EQ((std::vector<std::string>{"status 0", "status 0", "setText A", "speak"}), fake.calls);
     // The engine reads a copy of its own, which outlives the call and no later
@@ -29,7 +29,7 @@ TEST_F(QueueTest, IdleEngineTakesTheTextAtOnceAndSpeaksTheSlotsOwnText) {
 
 TEST_F(QueueTest, RingOverwritesTheOldestAndSpeaksInSlotOrderFromTheLastTaken) {
     InstallFakeEngine(fake);
-    PlaybackState = kPaused;  // texts wait while paused, as while speaking
+    PlaybackState = Paused;  // texts wait while paused, as while speaking
     for (int i = 0; i <= 16; ++i) QueueAdd(("T" + std::to_string(i)).c_str(), 100 + i);
     EXPECT_EQ(1, Queue.writeIndex);
     EXPECT_TRUE(fake.calls.empty());
@@ -56,14 +56,14 @@ TEST_F(QueueTest, RingOverwritesTheOldestAndSpeaksInSlotOrderFromTheLastTaken) {
 }
 
 TEST_F(QueueTest, SessionNotInitialisedTakesTheTextAndLosesIt) {
-    PlaybackState = kSpeaking;  // not looked at without a session
+    PlaybackState = Speaking;  // not looked at without a session
     QueueAdd("A", 7);
     EXPECT_EQ(Taken, Queue.slots[0].state);
     EXPECT_EQ(0, Queue.pendingCount);
     EXPECT_EQ(7, speakingMark);
-    EXPECT_EQ(kSpeaking, PlaybackState.load());
+    EXPECT_EQ(Speaking, PlaybackState.load());
     EXPECT_EQ((std::vector<std::string>{"Buf : Add - Speak A", "Buf : Next - Speak A"}), Protocol());
-    EXPECT_EQ(-10, SpeakText("A"));
+    EXPECT_EQ(Outcome::NotInitialised, SpeakText("A"));
 }
 
 TEST_F(SpeakTest, EveryResultWithItsProtocolStateAndEngineCalls) {
@@ -73,23 +73,23 @@ TEST_F(SpeakTest, EveryResultWithItsProtocolStateAndEngineCalls) {
         std::deque<int32_t> statusScript;
         int32_t setTextResult, speakResult;
         bool throws;
-        int32_t result;
+        Outcome result;
         std::vector<std::string> protocol;
         int32_t stateAfter;
         std::vector<std::string> calls;
     } rows[] = {
-        {"paused", kPaused, {}, 0, 0, false, -2, {"KAL : Fehler Speak...-2 NALVOIsSpeaking"}, kPaused, {}},
-        {"speaking", kSpeaking, {}, 0, 0, false, -2, {"KAL : Fehler Speak...-2 NALVOIsSpeaking"}, kSpeaking, {}},
-        {"busy first", kIdle, {3}, 0, 0, false, -1, {"KAL : Fehler Speak...-1 sta"}, kIdle, {"status 3"}},
-        {"busy second", kIdle, {0, 2}, 0, 0, false, -1, {"KAL : Fehler Speak..-1.Idle"}, kIdle, {"status 0", "status 2"}},
-        {"set text", kIdle, {}, 0x105, 0, false, -3, {"KAL : -3 ft_ttsSetText failed: 0x105 Text fuenf"}, kIdle,
+        {"paused", Paused, {}, 0, 0, false, Outcome::EngineClaimed, {"KAL : Fehler Speak...-2 NALVOIsSpeaking"}, Paused, {}},
+        {"speaking", Speaking, {}, 0, 0, false, Outcome::EngineClaimed, {"KAL : Fehler Speak...-2 NALVOIsSpeaking"}, Speaking, {}},
+        {"busy first", Idle, {3}, 0, 0, false, Outcome::EngineBusy, {"KAL : Fehler Speak...-1 sta"}, Idle, {"status 3"}},
+        {"busy second", Idle, {0, 2}, 0, 0, false, Outcome::EngineBusy, {"KAL : Fehler Speak..-1.Idle"}, Idle, {"status 0", "status 2"}},
+        {"set text", Idle, {}, 0x105, 0, false, Outcome::SetTextFailed, {"KAL : -3 ft_ttsSetText failed: 0x105 Text fuenf"}, Idle,
          {"status 0", "status 0", "setText Hallo", "error 5", "stop"}},
-        {"speak", kIdle, {}, 0, 0x2A7, false, -4, {"KAL : -4 ft_ttsSpeak failed: 0x2A7: Text A7"}, kIdle,
+        {"speak", Idle, {}, 0, 0x2A7, false, Outcome::SpeakFailed, {"KAL : -4 ft_ttsSpeak failed: 0x2A7: Text A7"}, Idle,
          {"status 0", "status 0", "setText Hallo", "speak", "error 167", "stop"}},
         // The text does not count as started: the engine is stopped and given back.
-        {"exception", kIdle, {}, 0, 0, true, -4, {"KAL : ft_ttsSpeak failed EX: DEADBEEF: "}, kIdle,
+        {"exception", Idle, {}, 0, 0, true, Outcome::SpeakFailed, {"KAL : ft_ttsSpeak failed EX: DEADBEEF: "}, Idle,
          {"status 0", "status 0", "setText Hallo", "speak", "stop"}},
-        {"started", kIdle, {}, 0, 0, false, 0, {}, kSpeaking, {"status 0", "status 0", "setText Hallo", "speak"}},
+        {"started", Idle, {}, 0, 0, false, Outcome::Ok, {}, Speaking, {"status 0", "status 0", "setText Hallo", "speak"}},
     };
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
@@ -108,18 +108,18 @@ TEST_F(SpeakTest, EveryResultWithItsProtocolStateAndEngineCalls) {
         EXPECT_EQ(row.stateAfter, PlaybackState.load()) << row.label;
         EXPECT_EQ(row.calls, fake.calls) << row.label;
         // After a failed start lastResult holds the stop's result, not the failing code.
-        if (row.result <= -3 || row.result == 0) {
+        if (row.result == Outcome::SetTextFailed || row.result == Outcome::SpeakFailed || row.result == Outcome::Ok) {
             EXPECT_EQ(0, Engine.lastResult) << row.label;
         }
     }
     // An empty text has no special case; without a session nothing at all happens.
-    PlaybackState = kIdle;
-    EXPECT_EQ(0, SpeakText(""));
+    PlaybackState = Idle;
+    EXPECT_EQ(Outcome::Ok, SpeakText(""));
     EXPECT_EQ(0u, fake.lastText.length);
     Engine.initialised = 0;
-    PlaybackState = kPaused;
+    PlaybackState = Paused;
     fake.calls.clear();
-    EXPECT_EQ(-10, SpeakText("Hallo"));
+    EXPECT_EQ(Outcome::NotInitialised, SpeakText("Hallo"));
     EXPECT_TRUE(fake.calls.empty());
-    EXPECT_EQ(kPaused, PlaybackState.load());
+    EXPECT_EQ(Paused, PlaybackState.load());
 }

@@ -61,7 +61,7 @@ TEST_P(StressTest, EveryTextReachesTheEngineOnceAndInOrder) {
         QueueAdd(("t" + std::to_string(i)).c_str(), i);
     }
     while (DriverIsBusy() && GetTickCount() < deadline) {
-        if (PlaybackState.load() != kSpeaking) QueueNext(HandOverBy::Host);
+        if (PlaybackState.load() != Speaking) QueueNext(HandOverBy::Host);
         Sleep(1);
     }
     ASSERT_LT(GetTickCount(), deadline) << "the queue did not drain";

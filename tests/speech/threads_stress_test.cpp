@@ -132,7 +132,7 @@ Totals LoadTest::Run(int32_t mode, int texts, int hosts, bool controls) {
             PlatformSleep(step % 11 == 0 ? 20 : 2);
         }
         // A pause the engine took last must not hold the final texts.
-        while (PlaybackState.load() == kPaused && !late()) kal_Pause(0);
+        while (PlaybackState.load() == Paused && !late()) kal_Pause(0);
     };
 
     std::vector<std::thread> threads;

@@ -28,7 +28,7 @@ TEST_F(ThreadsTest, AnEngineThatThrowsInTheHandOverLeavesTheDriverSpeaking) {
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
         QueueClear();
-        PlaybackState = kIdle;
+        PlaybackState = Idle;
         fake = FakeEngine{};
         fake.throwValue = 42;
         fake.throwsIn = {row.throwsIn};
@@ -36,7 +36,7 @@ TEST_F(ThreadsTest, AnEngineThatThrowsInTheHandOverLeavesTheDriverSpeaking) {
         InstallFakeEngine(fake);
         EXPECT_NO_THROW(QueueAdd("eins", 1)) << row.label;
         EXPECT_EQ(row.lines, LinesStartingWith(Protocol(), "KAL : ")) << row.label;
-        EXPECT_EQ(kIdle, PlaybackState.load()) << row.label;
+        EXPECT_EQ(Idle, PlaybackState.load()) << row.label;
         EXPECT_FALSE(DriverIsBusy()) << row.label;
         EXPECT_EQ(0, PlaybackSynchronize()) << row.label;
         // The engine behaves again: the next text is started at once.
@@ -44,13 +44,13 @@ TEST_F(ThreadsTest, AnEngineThatThrowsInTheHandOverLeavesTheDriverSpeaking) {
         fake.setTextResult = 0;
         QueueAdd("zwei", 2);
         EXPECT_EQ("setText zwei", fake.Calls("setText").back()) << row.label;
-        EXPECT_EQ(kSpeaking, PlaybackState.load()) << row.label;
+        EXPECT_EQ(Speaking, PlaybackState.load()) << row.label;
     }
 }
 
 TEST_F(ThreadsTest, AHandOverInProgressCountsAsBusy) {
     InstallFakeEngine(fake);
-    PlaybackState = kSpeaking;
+    PlaybackState = Speaking;
     QueueAdd("zwei", 2);  // waits for the end of the text being spoken
     std::atomic<bool> polling{false};
     fake.onStatus = [&] {
@@ -68,7 +68,7 @@ TEST_F(ThreadsTest, AHandOverInProgressCountsAsBusy) {
         Notify(kMsgEndProcess);
     });
     EXPECT_EQ(0, PlaybackSynchronize());
-    EXPECT_EQ(kIdle, PlaybackState.load());
+    EXPECT_EQ(Idle, PlaybackState.load());
     EXPECT_EQ((std::vector<std::string>{"setText zwei"}), fake.Calls("setText"));
     engine.join();
     ending.join();
@@ -115,7 +115,7 @@ TEST_F(ThreadsTest, IntakeFromTwoThreadsKeepsEachThreadsTexts) {
     SpeechTestingSetTimings({0, kShippedSpeechTimings.stopPollWaitMs, kShippedSpeechTimings.shutdownSettleMs,
                              kShippedSpeechTimings.synchronizePollMs});
     InstallFakeEngine(fake);
-    fake.onSpeak = [] { PlaybackState = kIdle; };  // done at once, so every text is taken
+    fake.onSpeak = [] { PlaybackState = Idle; };  // done at once, so every text is taken
     const int kEach = 3000;
     auto intake = [](char name) {
         for (int i = 0; i < kEach; ++i) IntakeKey((std::string(1, name) + std::to_string(i)).c_str());
@@ -184,14 +184,14 @@ TEST_F(ThreadsTest, ForeignCompilersExceptionsAreCaughtAtTheEngineAndTheHost) {
     for (const Row& row : rows) {
         std::remove((folder + "kal.pro").c_str());
         QueueClear();
-        PlaybackState = kIdle;
+        PlaybackState = Idle;
         fake = FakeEngine{};
         const char* type = row.type;
         fake.onSpeak = [type] { RaiseForeign(type, 42); };
         InstallFakeEngine(fake);
         QueueAdd("eins", 1);
         EXPECT_EQ((std::vector<std::string>{row.line}), LinesStartingWith(Protocol(), "KAL : ")) << row.label;
-        EXPECT_EQ(kIdle, PlaybackState.load()) << row.label;
+        EXPECT_EQ(Idle, PlaybackState.load()) << row.label;
         fake.onSpeak = nullptr;
         QueueAdd("zwei", 2);
         EXPECT_EQ("setText zwei", fake.Calls("setText").back()) << row.label;

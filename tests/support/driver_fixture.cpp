@@ -17,7 +17,7 @@ void ResetDriverState(const std::string& folder, int debugLevel) {
     EngineSessionReset();
     QueueClear();
     speakingMark = 0;
-    PlaybackState = kIdle;
+    PlaybackState = Idle;
     VoiceCatalogueClear();
     CurrentVoiceId = 0;
     IntakeSetCodePage(0);

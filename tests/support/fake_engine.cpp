@@ -94,8 +94,10 @@ int32_t ENGINE_CALL LoadDictionary(uint32_t, uint32_t, int32_t, const void* byte
                                    EngineDictionaryHandle* handle) {
     fake->dictionarySize = size;
     fake->dictionaryBytes.assign(static_cast<const char*>(bytes), size);
-    *handle = EngineDictionaryHandle{0x51, 0x52};
     Record("dictionary " + std::to_string(size));
+    MaybeThrow("dictionary");
+    if (fake->dictionaryResult != 0) return fake->dictionaryResult;
+    *handle = EngineDictionaryHandle{0x51, 0x52};
     return 0;
 }
 

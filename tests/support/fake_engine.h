@@ -18,11 +18,12 @@ struct FakeEngine {
     int32_t setTextResult = 0;
     int32_t speakResult = 0;
     int32_t paramResult = 0;  // for ids 64 and 128
+    int32_t dictionaryResult = 0;
     bool throwOnSpeak = false;
     uint32_t throwValue = 0;
     std::function<void()> onSpeak;  // runs inside speak, e.g. to notify synchronously
     std::function<void()> onStatus;  // runs inside each status poll
-    std::set<std::string> throwsIn;  // "status", "setText", "error", "stop": throw throwValue there
+    std::set<std::string> throwsIn;  // "status", "setText", "error", "stop", "dictionary": throw throwValue there
     std::map<uint32_t, std::string> errorTexts;
     std::vector<std::string> voices = {"Anna", "Petra"};  // every language's voice list
     TextRecord lastText{};

@@ -142,3 +142,31 @@ TEST_F(ActivationTest, TheLastVoicesDictionaryIsUnloadedByTheNextActivation) {
         TearDown();
     }
 }
+
+// A dictionary the engine rejected, or threw on, is not loaded: the next
+// activation must not unload it with a handle the engine never gave.
+TEST_F(ActivationTest, ADictionaryTheEngineRefusedIsNotUnloadedLater) {
+    const struct {
+        const char* label;
+        int32_t result;
+        bool throws;
+    } rows[] = {{"rejected", 7, false}, {"threw", 0, true}};
+    const char* const section = "Nalvo English Petra";
+    for (const auto& row : rows) {
+        SetUp();
+        std::filesystem::create_directories(folder + "Speech");
+        WriteFileText(folder + "Speech/Nalvo07.bdc", "Tag=Abend\n");
+        FakeEngine fake;
+        fake.dictionaryResult = row.result;
+        if (row.throws) fake.throwsIn.insert("dictionary");
+        InstallFakeEngine(fake);
+        Engine.initialised = true;
+        SetProfile(section, "Lang", "7");
+        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        EXPECT_EQ(0, Engine.dictionaryLoaded) << row.label;
+        SetProfile(section, "DCBon", "0");
+        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        EXPECT_TRUE(fake.Calls("unloadDictionary").empty()) << row.label;
+        TearDown();
+    }
+}
