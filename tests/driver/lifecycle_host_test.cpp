@@ -94,9 +94,10 @@ TEST(Lifecycle, EachStartupFailureHasItsLineAndALaterSuccessGivesTheRate) {
         EXPECT_EQ(2u, LinesStartingWith(lines, row.line).size()) << row.label;  // attach and kal_Initialize
         // An engine step that failed says so at the error level too, with the engine's text.
         const std::string line = row.line;
-        if (line.compare(0, 6, "KAL : ") == 0 && line != "KAL : LoadSpeech fehlgeschlagen")
+        if (line.compare(0, 6, "KAL : ") == 0 && line != "KAL : LoadSpeech fehlgeschlagen") {
             EXPECT_EQ(2u, LinesStartingWith(lines, "ERR:: Sprachausgabe nicht gestartet: " + line.substr(6)).size())
                 << row.label;
+        }
         EXPECT_TRUE(LinesStartingWith(lines, "KAL : GoInitSpeech()").empty()) << row.label;
         // A class or instance the engine gave is given back before the failure returns.
         std::vector<std::string> journal = host.Journal();
