@@ -68,7 +68,14 @@ for run in address/kal_unit_tests thread/kal_unit_tests address/kal_espeak_tests
   started=$(now)
   out=$log/${run#*/}-$config.txt
   echo "sanitize: running ${run#*/} under $config"
-  KAL_PROGRESS_DETAIL="last_suite $out" kal_progress "sanitize: ${run#*/} under $config" \
+  # The isolation client's records live as long as the library, which is never
+  # unloaded (and a pinned module must run no destructors): a link the client
+  # still keeps at exit is never disposed of, so its watcher thread, ended with
+  # its helper, is never joined, and the thread checker counts it as leaked.
+  # Races are still reported.
+  tsan=$TSAN_OPTIONS
+  [ "$run" = thread/kal_isolation_tests ] && tsan=$TSAN_OPTIONS:report_thread_leaks=0
+  KAL_PROGRESS_DETAIL="last_suite $out" TSAN_OPTIONS=$tsan kal_progress "sanitize: ${run#*/} under $config" \
     bash -c 'cd "$1" && timeout 1800 "$2" >"$3" 2>&1' _ "$build/$config/tests" "$exe" "$out"
   code=$?
   seconds=$(( $(now) - started ))
