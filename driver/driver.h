@@ -50,6 +50,10 @@ struct IsolationClient {
     void (*detach)(bool processEnding);
     bool (*insideCallback)();  // on the client's thread that runs the host's callback
 };
+// The bridge's client for the library `module` (its handle on Windows, an
+// address inside it natively), for the library's load entry to hand to
+// ProcessAttach (isolation_client.cpp).
+const IsolationClient* IsolationClientOf(void* module);
 // The client the exports forward to: set at process attach when the profile's
 // "Isolation" is not 0 and this process is not the helper; null otherwise.
 // Owned by driver/ (frame.cpp), constant after process attach.

@@ -8,29 +8,13 @@
 // With [Default] Isolation on, the load starts no engine: the exports go to
 // kal_helper beside the library (bridge/link_posix.cpp), which loads this same
 // library in ordinary mode.
-#include "bridge/connection.h"
-#include "bridge/operations.h"
 #include "driver/driver.h"
-
-namespace {
-// The client's folder is this library's: an address inside it names it.
-void AttachClient() { bridge::BridgeAttach(reinterpret_cast<void*>(&AttachClient)); }
-
-// The isolation client: the bridge's operations over the POSIX link.
-const IsolationClient kClient = {
-#define CLIENT_OPERATION(name, function, result, parameters) &bridge::Bridge##name,
-    KAL_EXPORTS(CLIENT_OPERATION)
-#undef CLIENT_OPERATION
-    &AttachClient,
-    &bridge::BridgeDetach,
-    &bridge::InsideHostCallback,
-};
-}  // namespace
 
 __attribute__((constructor)) static void KalLibraryLoaded() {
     // Nothing thrown may pass into the host's dlopen.
     try {
-        ProcessAttach(&kClient);
+        // The client's folder is this library's: an address inside it names it.
+        ProcessAttach(IsolationClientOf(reinterpret_cast<void*>(&KalLibraryLoaded)));
     } catch (...) {
     }
 }

@@ -21,9 +21,12 @@ read -ra folders <<<"$ORDER"
 declare -A rank count
 for i in "${!folders[@]}"; do rank[${folders[$i]}]=$i; done
 
-upward=0
-for from in "${folders[@]}"; do
-  [ -d "$root/$from" ] || continue
+# Each quoted include of a folder's files that names a folder, as
+# "file line header folder" (the file relative to the root).
+#   folder_includes FOLDER NAME-PATTERN...
+folder_includes() {
+  local folder=$1 file match line header
+  shift
   while IFS= read -r file; do
     while IFS= read -r match; do
       line=${match%%:*}
@@ -33,35 +36,34 @@ for from in "${folders[@]}"; do
       while [[ $header == ./* || $header == ../* ]]; do header=${header#*/}; done
       # Without a folder: a header beside the file, or the public one.
       [[ $header == */* ]] || continue
-      to=${header%%/*}
-      [ -n "${rank[$to]+set}" ] && [ "$to" != "$from" ] || continue
-      count[$from,$to]=$((${count[$from,$to]:-0} + 1))
-      if ((rank[$to] < rank[$from])); then
-        echo "${file#"$root"/}:$line: includes $header ($to is above $from)"
-        upward=$((upward + 1))
-      fi
+      echo "${file#"$root"/} $line $header ${header%%/*}"
     done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-  done < <(find "$root/$from" -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.c' -o -name '*.rc' \) | sort)
+  done < <(find "$root/$folder" -type f \( "$@" \) | sort)
+}
+
+upward=0
+for from in "${folders[@]}"; do
+  [ -d "$root/$from" ] || continue
+  while read -r file line header to; do
+    [ -n "${rank[$to]+set}" ] && [ "$to" != "$from" ] || continue
+    count[$from,$to]=$((${count[$from,$to]:-0} + 1))
+    if ((rank[$to] < rank[$from])); then
+      echo "$file:$line: includes $header ($to is above $from)"
+      upward=$((upward + 1))
+    fi
+  done < <(folder_includes "$from" -name '*.h' -o -name '*.cpp' -o -name '*.c' -o -name '*.rc')
 done
 echo "upward includes: $upward"
 
 inward=0
 for host in $HOSTS; do
   [ -d "$root/$host" ] || continue
-  while IFS= read -r file; do
-    while IFS= read -r match; do
-      line=${match%%:*}
-      [[ $match =~ \"([^\"]+)\" ]] || continue
-      header=${BASH_REMATCH[1]}
-      while [[ $header == ./* || $header == ../* ]]; do header=${header#*/}; done
-      [[ $header == */* ]] || continue
-      to=${header%%/*}
-      if [ -n "${rank[$to]+set}" ]; then
-        echo "${file#"$root"/}:$line: includes $header (a host sees only the public header)"
-        inward=$((inward + 1))
-      fi
-    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-  done < <(find "$root/$host" -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+  while read -r file line header to; do
+    if [ -n "${rank[$to]+set}" ]; then
+      echo "$file:$line: includes $header (a host sees only the public header)"
+      inward=$((inward + 1))
+    fi
+  done < <(folder_includes "$host" -name '*.h' -o -name '*.cpp')
 done
 echo "host includes of the driver's folders: $inward"
 

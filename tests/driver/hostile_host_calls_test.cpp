@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -65,6 +66,26 @@ bool AnyPending() {
 // engine library's threads wait on their conditions can hang in the library's
 // detach, and a held thread may still be inside the driver: no detach runs.
 [[noreturn]] void EndChild(int code) { EndProcessAtOnce(code); }
+
+// Ends a child with a failure and says why.
+[[noreturn]] void FailChild(const std::string& what) {
+    fprintf(stderr, "%s\n", what.c_str());
+    EndChild(1);
+}
+
+// kal_Terminate, then kal_Initialize, on a thread of their own: returns once the
+// start-up is under way (the slow engine's start then holds the gate).
+std::thread RestartOnAThreadOfItsOwn(uint32_t settleMs) {
+    auto starting = std::make_shared<std::atomic<bool>>(false);
+    std::thread restart([starting] {
+        kal_Terminate();
+        *starting = true;
+        kal_Initialize();
+    });
+    while (!starting->load()) PlatformSleep(1);
+    PlatformSleep(settleMs);
+    return restart;
+}
 
 std::string HostText(int thread, int sequence) { return "h" + std::to_string(thread) + "n" + std::to_string(sequence); }
 
@@ -296,30 +317,19 @@ TEST_F(HostileHostTest, AStartUpThatOutlastsTheGateIsNeverOverlapped) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            auto fail = [](const std::string& what) {
-                fprintf(stderr, "%s\n", what.c_str());
-                EndChild(1);
-            };
             WriteFileText(folder + THREADED_ENGINE_FAULT_FILE, "slow 1500 journal");
-            if (!Start()) fail("no start");
+            if (!Start()) FailChild("no start");
             HostCallTestingSetWaitMs(300);
-            std::atomic<bool> starting{false};
-            std::thread first([&] {
-                kal_Terminate();
-                starting = true;
-                kal_Initialize();
-            });
-            while (!starting.load()) PlatformSleep(1);
-            PlatformSleep(100);
+            std::thread first = RestartOnAThreadOfItsOwn(100);
             const uint32_t started = PlatformTickCount();
             const int second = kal_Initialize();
             const uint32_t took = PlatformTickCount() - started;
             first.join();
-            if (second != -1) fail("second start-up gave " + std::to_string(second));
-            if (took > HostCallTestingWaitMs() + 1000) fail("refusal took " + std::to_string(took) + " ms");
-            if (LinesStartingWith(Protocol(), "ERR:: Aufruf abgewiesen").size() != 1) fail("no refusal line");
+            if (second != -1) FailChild("second start-up gave " + std::to_string(second));
+            if (took > HostCallTestingWaitMs() + 1000) FailChild("refusal took " + std::to_string(took) + " ms");
+            if (LinesStartingWith(Protocol(), "ERR:: Aufruf abgewiesen").size() != 1) FailChild("no refusal line");
             const std::string overlap = JournalOverlap(ReadLines(folder + THREADED_ENGINE_JOURNAL));
-            if (!overlap.empty()) fail("start-ups overlapped at " + overlap);
+            if (!overlap.empty()) FailChild("start-ups overlapped at " + overlap);
             EndChild(0);
         },
         ::testing::ExitedWithCode(0), "");
@@ -459,21 +469,10 @@ TEST_F(HostileHostTest, TheGateServesCallersInTurnAndStopsFirst) {
 TEST_F(HostileHostTest, ARefusedCallReturnsAFailure) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto child = [&] {
-            auto fail = [](const std::string& what) {
-                fprintf(stderr, "%s\n", what.c_str());
-                EndChild(1);
-            };
             WriteFileText(folder + THREADED_ENGINE_FAULT_FILE, "slow 1500");
-            if (!Start()) fail("no start");
+            if (!Start()) FailChild("no start");
             HostCallTestingSetWaitMs(200);
-            std::atomic<bool> starting{false};
-            std::thread first([&] {
-                kal_Terminate();
-                starting = true;
-                kal_Initialize();
-            });
-            while (!starting.load()) PlatformSleep(1);
-            PlatformSleep(50);
+            std::thread first = RestartOnAThreadOfItsOwn(50);
             kal_char16 punctuation[] = {u'.', u',', 0};
             char language[16] = "0049";
             KalVoiceFilter filter{nullptr, language, nullptr, 0, 0, 0};
@@ -489,10 +488,10 @@ TEST_F(HostileHostTest, ARefusedCallReturnsAFailure) {
                         {"kal_Terminate", [] { return kal_Terminate(); }}};
             for (const auto& row : rows) {
                 const int result = row.call();
-                if (result != -1) fail(std::string(row.label) + " refused gave " + std::to_string(result));
+                if (result != -1) FailChild(std::string(row.label) + " refused gave " + std::to_string(result));
             }
             first.join();
-            if (kal_SetVoiceByName(kSecondVoice) != 0) fail("a selection after the start-up failed");
+            if (kal_SetVoiceByName(kSecondVoice) != 0) FailChild("a selection after the start-up failed");
             EndChild(0);
     };
     EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
@@ -561,34 +560,30 @@ TEST_F(HostileHostTest, AHostThreadKilledInsideAGatedCallLeavesNothingHeld) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            auto fail = [](const std::string& what) {
-                fprintf(stderr, "%s\n", what.c_str());
-                EndChild(1);
-            };
-            if (!Start()) fail("no start");
+            if (!Start()) FailChild("no start");
             HostCallTestingSetWaitMs(3000);
             control->paramDelayMs = 400;
             HANDLE victim = CreateThread(nullptr, 0, SelectVoiceOnAThreadOfItsOwn, nullptr, 0, nullptr);
-            if (!Eventually([&] { return control->paramCallsNow.load() > 0; }, kSettleMs)) fail("no selection");
+            if (!Eventually([&] { return control->paramCallsNow.load() > 0; }, kSettleMs)) FailChild("no selection");
             // Killed only once it sleeps in the engine's 400 ms: a thread killed
             // inside the system's heap or the threads library's own locks would
             // leave the process without them, whatever the driver does.
             constexpr DWORD kVictimSettleMs = 100;
             Sleep(kVictimSettleMs);
             TerminateThread(victim, 9);
-            if (WaitForSingleObject(victim, kSettleMs) != WAIT_OBJECT_0) fail("the killed thread did not end");
+            if (WaitForSingleObject(victim, kSettleMs) != WAIT_OBJECT_0) FailChild("the killed thread did not end");
             CloseHandle(victim);
             control->paramCallsNow = 0;  // the killed call never left the engine
             control->paramDelayMs = 0;
             kal_Key("h0n1");
             if (!Eventually([&] { return Seen(0, 1); }, 2 * kHandOverWaitMs + kSettleMs))
-                fail("the text after the killed call was never spoken");
+                FailChild("the text after the killed call was never spoken");
             const uint32_t started = PlatformTickCount();
             const int result = kal_SetVoiceByName("Nalvo Deutsch Anna");
             const uint32_t took = PlatformTickCount() - started;
-            if (result != 0) fail("the next selection gave " + std::to_string(result));
-            if (took > kSettleMs) fail("the next selection took " + std::to_string(took) + " ms");
-            if (!LinesStartingWith(Protocol(), "ERR:: Aufruf abgewiesen").empty()) fail("a call was refused");
+            if (result != 0) FailChild("the next selection gave " + std::to_string(result));
+            if (took > kSettleMs) FailChild("the next selection took " + std::to_string(took) + " ms");
+            if (!LinesStartingWith(Protocol(), "ERR:: Aufruf abgewiesen").empty()) FailChild("a call was refused");
             EndChild(0);
         },
         ::testing::ExitedWithCode(0), "");

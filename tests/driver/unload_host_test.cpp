@@ -43,9 +43,10 @@ bool WaitFor(const std::atomic<bool>& flag) {
     ExitProcess(1);
 }
 
-// The child's whole run; a crash of the engine's thread ends it with another code.
-[[noreturn]] void UnloadDuringSlowCallback() {
-    Host host("unload-slow-callback", "[Default]\r\nDEBUG=1\r\n", "", THREADED_ENGINE_FILE);
+// Loads the driver beside the threaded engine (whose close leaves its thread),
+// unloads it while the host's slow callback runs, and waits for the callback
+// to return.
+void UnloadWhileASlowCallbackRuns(Host& host) {
     host.Load();
     HMODULE engine = GetModuleHandleA((host.folder + "nalvoapi.dll").c_str());
     auto controlOf = reinterpret_cast<ThreadedEngineControlFn>(
@@ -57,6 +58,12 @@ bool WaitFor(const std::atomic<bool>& flag) {
     if (!WaitFor(entered)) EndChild(false, "the callback was never called");
     host.Unload();
     if (!WaitFor(returned)) EndChild(false, "the callback never returned");
+}
+
+// The child's whole run; a crash of the engine's thread ends it with another code.
+[[noreturn]] void UnloadDuringSlowCallback() {
+    Host host("unload-slow-callback", "[Default]\r\nDEBUG=1\r\n", "", THREADED_ENGINE_FILE);
+    UnloadWhileASlowCallbackRuns(host);
     Sleep(kAfterReturnMs);  // the engine's thread is back in the engine, or the process is gone
     const std::string line = "ERR:: Benachrichtigung laeuft noch: Treiber und Sprachausgabe bleiben geladen";
     EndChild(LinesStartingWith(ReadLines(host.folder + "kal.pro"), line).size() == 1, "no line saying the driver stays");
@@ -123,17 +130,7 @@ namespace {
 // engine whose close leaves its thread), then a new load that speaks.
 [[noreturn]] void LoadAgainAfterAPinnedUnload() {
     Host host("reload-after-pin", "[Default]\r\nDEBUG=1\r\n", "", THREADED_ENGINE_FILE);
-    host.Load();
-    HMODULE engine = GetModuleHandleA((host.folder + "nalvoapi.dll").c_str());
-    auto controlOf = reinterpret_cast<ThreadedEngineControlFn>(
-        reinterpret_cast<void*>(GetProcAddress(engine, "threaded_engine_control")));
-    if (!controlOf) EndChild(false, "no engine control");
-    controlOf()->closeLeavesThreads = 1;
-    host.SetSynthCallback(SlowCallback);
-    host.Key("h0n1");
-    if (!WaitFor(entered)) EndChild(false, "the callback was never called");
-    host.Unload();
-    if (!WaitFor(returned)) EndChild(false, "the callback never returned");
+    UnloadWhileASlowCallbackRuns(host);
     host.Load();
     host.UseCallback();
     const int rate = host.Initialize();
