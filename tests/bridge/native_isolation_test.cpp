@@ -203,7 +203,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, IsolationFaultTest, testing::ValuesIn(kFaultRow
 
 // Texts on which eSpeak NG 1.51 itself aborts ("stack smashing detected"),
 // found by tests/espeakengine/abort_search.cpp: a unit, how often it repeats
-// (the fewest that abort), the voice. Each ended the whole host in-process.
+// (the fewest that abort), the voice. Each ended the whole host in-process
+// before the engine's text guard; now the guard and the isolation both stand
+// between them and the host (the threaded engine's rows above abort for real).
 struct AbortingText {
     const char* voice;
     const char* unit;  // Windows-1252 as the host's UTF-16 text is converted
