@@ -3,12 +3,7 @@
 #include "bridge/boundary.h"
 #include "bridge/connection.h"
 #include "bridge/operations.h"
-
-// The statically linked C++ runtime's emergency exception pool (about 70 KB),
-// allocated when the DLL loads; freed here, or every load/unload leaks it.
-namespace __gnu_cxx {
-void __freeres() noexcept;
-}
+#include "platform/runtime_pool.h"
 
 // Loading starts nothing: the helper starts with the first export, outside the loader lock.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
@@ -27,7 +22,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
         });
         // Not at process exit (nothing is given back then), and not while the
         // event thread may still run a host callback (the module is pinned then).
-        if (!reserved && !bridge::BridgePinned()) __gnu_cxx::__freeres();
+        if (!reserved && !bridge::BridgePinned()) PlatformFreeRuntimePool();
         break;
     default:
         break;

@@ -7,12 +7,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-
-// The statically linked C++ runtime's emergency exception pool, taken when the
-// module loads; every load/unload would leave it behind.
-namespace __gnu_cxx {
-void __freeres() noexcept;
-}
+#include "platform/runtime_pool.h"
 
 namespace {
 // The indexes taken through this module's import of TlsAlloc (the runtime takes
@@ -125,5 +120,5 @@ void PlatformFreeRuntimeTlsIndexes() {
         const DWORD index = slot.exchange(TLS_OUT_OF_INDEXES);
         if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
     }
-    __gnu_cxx::__freeres();
+    PlatformFreeRuntimePool();
 }
