@@ -20,6 +20,13 @@
     KAL_OUTCOME(LibraryMissing, "Konnte die Datei nicht finden:")                                 \
     KAL_OUTCOME(LibraryNotLoadable, "engine library not loadable")                                \
     KAL_OUTCOME(EntryPointMissing, "engine entry point missing")                                  \
+    /* the start-up's steps */                                                                    \
+    KAL_OUTCOME(LoadFailed, "LoadSpeech fehlgeschlagen")                                          \
+    KAL_OUTCOME(InitializeFailed, "init NALVO failed.")                                           \
+    KAL_OUTCOME(EngineListFailed, "GetEngineList failed.")                                        \
+    KAL_OUTCOME(OpenFailed, "ttsOpen failed.")                                                    \
+    KAL_OUTCOME(OutDeviceFailed, "ttsSetOutDevice failed.")                                       \
+    KAL_OUTCOME(LanguageListFailed, "ttsGetLanguageList failed.")                                 \
     /* a voice and its dictionary */                                                              \
     KAL_OUTCOME(VoiceUnknown, "voice beyond the engine's lists")                                  \
     KAL_OUTCOME(DictionaryOff, "dictionary off (DCBon=0)")                                        \
@@ -29,7 +36,8 @@
     KAL_OUTCOME(DictionaryNotRead, "Fehler bei Lesen")                                            \
     KAL_OUTCOME(DictionaryRejected, "engine rejected the dictionary")
 
-enum class Outcome : int32_t {
+// Not to be dropped unseen: a caller that ignores one casts it to void and says why.
+enum class [[nodiscard]] Outcome : int32_t {
 #define KAL_OUTCOME_VALUE(name, text) name,
     KAL_OUTCOMES(KAL_OUTCOME_VALUE)
 #undef KAL_OUTCOME_VALUE

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "config/limits.h"
+#include "config/outcome.h"
 #include "kal_exports.h"
 
 // Serialises, for its scope, the host calls that change the engine session or read
@@ -76,8 +77,8 @@ void ProcessAttach(const IsolationClient* client = nullptr);
 // Its other threads are gone then, maybe in the middle of an engine call or a
 // protocol line, so nothing is done that could wait for them.
 void ProcessDetach(bool processEnding);
-// Start-up: 0 when the session runs (already, or now), -1 when it failed.
-int32_t GoInitSpeech();
+// Start-up: Ok when the session runs (already, or now), else the step that failed.
+Outcome GoInitSpeech();
 int32_t LifecycleInitialize();
 int32_t LifecycleTerminate();
 

@@ -52,7 +52,8 @@ void ProcessAttach(const IsolationClient* client) {
     // callback of it are left.
     QueueClear();
     NotificationsSetHostCallback(nullptr);
-    GoInitSpeech();
+    // A failed start-up is in the protocol; kal_Initialize tries again.
+    (void)GoInitSpeech();
 }
 
 void ProcessDetach(bool processEnding) {

@@ -4,19 +4,20 @@
 #include "speech/speech.h"
 #include "voices/voices.h"
 
-int32_t GoInitSpeech() {
+Outcome GoInitSpeech() {
     if (!Engine.initialised) {
         // Every voice reads and fills its entries: one parse of kal.ini and one
         // rewrite at the end instead of one each, which grew with the square of the voices.
         ProfileBatchScope profileBatch;
-        if (BeginEngineSession(CbOutNotify) != 0) return -1;
+        const Outcome started = BeginEngineSession(CbOutNotify);
+        if (started != Outcome::Ok) return started;
         RegisterEngineVoices();
         CompleteEngineSession();
     }
     // Also after an unload that pinned the driver, which closed them (the engine
     // may even have stayed open, after an unload from inside the callback).
     NotificationsOpenToHost(true);
-    return 0;
+    return Outcome::Ok;
 }
 
 int32_t LifecycleInitialize() {
@@ -25,7 +26,8 @@ int32_t LifecycleInitialize() {
         // A new start-up frees the engine library first: no engine thread may
         // still be on its way back through the driver into it.
         if (Engine.engineLibrary) WaitForOtherNotifications(kNotificationDrainMs);
-        GoInitSpeech();
+        // Its outcome is in the protocol; whether the session runs is read below.
+        (void)GoInitSpeech();
         if (Engine.initialised) NotificationsOpenToHost(true);
     }
     if (!Engine.initialised) return -1;

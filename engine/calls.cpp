@@ -114,7 +114,7 @@ bool EngineSpeak(int32_t* result) {
     });
 }
 
-int32_t EngineStop() {
+int32_t EngineRequestStop() {
     int32_t result = 0;
     GuardedEngineCall("ft_ttsStop failed EX:",
                       [&] { result = Engine.api.stop(Engine.instanceHandle.first, Engine.instanceHandle.second); });

@@ -62,15 +62,16 @@ extern EngineSession Engine;
 void EngineSessionReset();
 
 // Loads the engine library from its full path, with its folder current while it
-// loads, and binds the thirty entry points. 0; -1 file missing or not loadable;
-// -2 loaded but a name is missing.
-int32_t LoadSpeech(const char* path);
+// loads, and binds the thirty entry points: Ok, LibraryMissing, LibraryNotLoadable,
+// or EntryPointMissing (loaded, but a name is missing).
+Outcome LoadSpeech(const char* path);
 
 // The engine's part of a start-up: loads and binds the library named by "Api",
 // initialises the engine, reads its engine and language lists, opens an instance
-// and installs notify as its output device. 0, or -1 with everything it obtained
-// given back. The session counts as running only after CompleteEngineSession.
-int32_t BeginEngineSession(EngineNotifyFn notify);
+// and installs notify as its output device. Ok, or the step that failed (its
+// text is the step's protocol line) with everything it obtained given back. The
+// session counts as running only after CompleteEngineSession.
+Outcome BeginEngineSession(EngineNotifyFn notify);
 void CompleteEngineSession();
 
 // --- Engine calls in progress (calls.cpp), for the helper's watchdog ------------------
@@ -87,7 +88,7 @@ int32_t EngineInstanceStatus();
 // through the session's text record. False when the engine threw.
 bool EngineSetText(const char* text, int32_t* result);
 bool EngineSpeak(int32_t* result);  // false when the engine threw
-int32_t EngineStop();               // the engine's result; 0 when it threw
+int32_t EngineRequestStop();  // the engine's result; 0 when it threw
 void EnginePause();
 void EngineResume();
 const char* EngineErrorText(int32_t code);  // for its low 8 bits; "" when none
@@ -111,9 +112,9 @@ Outcome EngineLoadDictionary(const void* bytes, uint32_t size);  // marks it loa
 void EngineUnloadDictionary();
 // The end of a session: unloads the dictionary, closes the instance, uninitialises
 // the class; the session is no longer initialised. Nothing the engine throws passes.
-void CloseEngineSession();
-// Frees the engine library. Always 0.
-int32_t ReleaseEngineLibrary();
+void EndEngineSession();
+// Frees the engine library, if one is loaded.
+void ReleaseEngineLibrary();
 
 // The leading text of an engine list entry, cut to its entry when the engine
 // left it unterminated. out receives at most outSize - 1 characters.

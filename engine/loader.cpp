@@ -6,15 +6,15 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 
-int32_t LoadSpeech(const char* path) {
+Outcome LoadSpeech(const char* path) {
     LogWrite(LOG_ENGINE, "LoadSpeech", path);
     if (Engine.engineLibrary) {
         PlatformFreeLibrary(Engine.engineLibrary);
         Engine.engineLibrary = nullptr;
     }
     if (!PlatformFileExists(path)) {
-        LogWrite(LOG_ERR, "Konnte die Datei nicht finden:", path);
-        return -1;
+        LogWrite(LOG_ERR, OutcomeText(Outcome::LibraryMissing), path);
+        return Outcome::LibraryMissing;
     }
     // The host's current folder is given back whatever its length.
     const std::string hostFolder = PlatformSaveCurrentFolder();
@@ -37,11 +37,11 @@ int32_t LoadSpeech(const char* path) {
     PlatformRestoreCurrentFolder(hostFolder);
     if (!Engine.engineLibrary) {
         LogWriteDetail(LOG_ERR, "Fehlercode:", "%04X", static_cast<unsigned>(error));
-        return -1;
+        return Outcome::LibraryNotLoadable;
     }
 
     LogWrite(LOG_ENGINE, "Addressen zuweisen");
     const bool complete =
         BindEngineApi(Engine.api, [](const char* name) { return PlatformLibraryEntry(Engine.engineLibrary, name); });
-    return complete ? 0 : -2;
+    return complete ? Outcome::Ok : Outcome::EntryPointMissing;
 }

@@ -10,7 +10,8 @@ namespace {
 // What a failed start-up must give back, so no engine class or instance is left behind.
 enum class StartupUndo { Nothing, UninitializeClass, CloseInstanceAndUninitializeClass };
 
-int32_t FailStartup(const char* line, StartupUndo undo) {
+Outcome FailStartup(Outcome step, StartupUndo undo) {
+    const char* line = OutcomeText(step);
     LogWrite(LOG_ENGINE, line);
     // Why, at the lowest level a host turns on: the step, and the engine's own
     // text for its result where it gives one.
@@ -22,7 +23,7 @@ int32_t FailStartup(const char* line, StartupUndo undo) {
     if (undo != StartupUndo::Nothing)
         GuardedEngineCall("ft_ttsUnInitialize failed EX:",
                           [&] { Engine.api.unInitialize(Engine.classHandle.first, Engine.classHandle.second); });
-    return -1;
+    return step;
 }
 
 // The result a start-up call that threw counts as: a failure like any other,
@@ -44,15 +45,15 @@ int32_t ClampCount(int32_t count, int32_t capacity) {
 }
 }  // namespace
 
-int32_t BeginEngineSession(EngineNotifyFn notify) {
+Outcome BeginEngineSession(EngineNotifyFn notify) {
     char api[256];
     ProfileGetString("Api", api, sizeof api, "nalvoapi.dll", "Default");
     char path[256];
     snprintf(path, sizeof path, "%s%s", ModuleFolder, api);
-    Engine.lastResult = LoadSpeech(path);
-    if (Engine.lastResult != 0) {
-        LogWrite(LOG_ENGINE, "LoadSpeech fehlgeschlagen");
-        return -1;
+    // Which of the load's failures it was is in its own protocol lines.
+    if (LoadSpeech(path) != Outcome::Ok) {
+        LogWrite(LOG_ENGINE, OutcomeText(Outcome::LoadFailed));
+        return Outcome::LoadFailed;
     }
 
     snprintf(Engine.engineFolder, sizeof Engine.engineFolder, "%s", ModuleFolder);
@@ -60,7 +61,7 @@ int32_t BeginEngineSession(EngineNotifyFn notify) {
     const EngineApi& e = Engine.api;
     Engine.lastResult = StartupCall("ft_ttsInitialize failed EX:",
                                     [&] { return e.initialize(Engine.engineFolder, &Engine.classHandle); });
-    if (Engine.lastResult != 0) return FailStartup("init NALVO failed.", StartupUndo::Nothing);
+    if (Engine.lastResult != 0) return FailStartup(Outcome::InitializeFailed, StartupUndo::Nothing);
     const uint32_t c0 = Engine.classHandle.first, c1 = Engine.classHandle.second;
 
     // The capacity passed is what the previous start-up found (20 the first time).
@@ -73,7 +74,7 @@ int32_t BeginEngineSession(EngineNotifyFn notify) {
                                     [&] { return e.getEngineList(c0, c1, 1, Engine.engines, &Engine.engineCount); });
     Engine.engineCount = ClampCount(Engine.engineCount, capacity);
     if (Engine.lastResult != 0 || Engine.engineCount == 0)
-        return FailStartup("GetEngineList failed.", StartupUndo::UninitializeClass);
+        return FailStartup(Outcome::EngineListFailed, StartupUndo::UninitializeClass);
     for (int32_t i = 0; i < Engine.engineCount; ++i) {
         char text[sizeof(EngineEntry)];
         EngineEntryText(Engine.engines[i], text);
@@ -82,13 +83,13 @@ int32_t BeginEngineSession(EngineNotifyFn notify) {
 
     Engine.lastResult = StartupCall("ft_ttsOpen failed EX:",
                                     [&] { return e.open(c0, c1, &Engine.engines[0], &Engine.instanceHandle, 0); });
-    if (Engine.lastResult != 0) return FailStartup("ttsOpen failed.", StartupUndo::UninitializeClass);
+    if (Engine.lastResult != 0) return FailStartup(Outcome::OpenFailed, StartupUndo::UninitializeClass);
 
     Engine.outDevice = OutDeviceRecord{0, notify};
     Engine.lastResult = StartupCall("ft_ttsSetOutDevice failed EX:", [&] {
         return e.setOutDevice(Engine.instanceHandle.first, Engine.instanceHandle.second, &Engine.outDevice);
     });
-    if (Engine.lastResult != 0) return FailStartup("ttsSetOutDevice failed.", StartupUndo::CloseInstanceAndUninitializeClass);
+    if (Engine.lastResult != 0) return FailStartup(Outcome::OutDeviceFailed, StartupUndo::CloseInstanceAndUninitializeClass);
 
     Engine.languageCount = kLanguageListCapacity;
     Engine.lastResult = StartupCall("ft_ttsGetLanguageList failed EX:", [&] {
@@ -96,9 +97,9 @@ int32_t BeginEngineSession(EngineNotifyFn notify) {
     });
     Engine.languageCount = ClampCount(Engine.languageCount, kLanguageListCapacity);
     if (Engine.lastResult != 0 || Engine.languageCount == 0)
-        return FailStartup("ttsGetLanguageList failed.", StartupUndo::CloseInstanceAndUninitializeClass);
+        return FailStartup(Outcome::LanguageListFailed, StartupUndo::CloseInstanceAndUninitializeClass);
 
-    return 0;
+    return Outcome::Ok;
 }
 
 void CompleteEngineSession() {
@@ -118,7 +119,7 @@ int32_t RequestVoiceList(int32_t language) {
     return ClampCount(static_cast<uint16_t>(voiceCount), kVoiceListCapacity);
 }
 
-void CloseEngineSession() {
+void EndEngineSession() {
     const uint32_t i0 = Engine.instanceHandle.first, i1 = Engine.instanceHandle.second;
     if (Engine.dictionaryLoaded)
         GuardedEngineCall("ft_ttsUnloadDictionary failed EX:", [&] {
@@ -131,9 +132,8 @@ void CloseEngineSession() {
     Engine.initialised = 0;
 }
 
-int32_t ReleaseEngineLibrary() {
+void ReleaseEngineLibrary() {
     if (Engine.engineLibrary) PlatformFreeLibrary(Engine.engineLibrary);
     Engine.engineLibrary = nullptr;
     LogWrite(LOG_ENGINE, "zorUnloadSpeech()");
-    return 0;
 }

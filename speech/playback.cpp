@@ -48,14 +48,15 @@ Outcome StopEngine() {
         // The resume notification may already have set Speaking.
         state = PlaybackState.load();
     }
-    if (state == Speaking) EngineStop();
+    // The engine's answer is not needed: the polls below see whether it stopped.
+    if (state == Speaking) EngineRequestStop();
     int32_t status = 0;
     for (uint32_t poll = 0; poll < kStopPolls; ++poll) {
         PlatformSleep(timings.stopPollWaitMs);
         status = EngineInstanceStatus();
         if (status == 0) break;
         LogWriteDetail(LOG_ERR, "Status nach Stop:", "%d", static_cast<int>(status));
-        EngineStop();
+        EngineRequestStop();
     }
     StoppedTextInFlight = true;
     PauseRequested = false;
@@ -70,7 +71,7 @@ void ShutdownEngine() {
     // on another thread is waited for.
     QueueSuspendHandOvers();
     // Its result is not needed: the idle polls below wait for the engine either way.
-    StopEngine();
+    (void)StopEngine();
     PlatformSleep(timings.shutdownSettleMs);
     const uint32_t started = PlatformTickCount();
     int32_t status;
@@ -83,7 +84,7 @@ void ShutdownEngine() {
     // running in the driver when the engine is closed (and later freed).
     NotificationsOpenToHost(false);
     WaitForOtherNotifications(kNotificationDrainMs);
-    CloseEngineSession();
+    EndEngineSession();
     QueueResumeHandOvers();
     // A text added meanwhile is taken now, as any text without a session is.
     QueueNext(HandOverBy::Host);

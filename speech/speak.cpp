@@ -38,7 +38,7 @@ public:
     }
     ~EngineClaim() {
         if (confirmed_) return;
-        if (stopEngine_) EngineNoteResult(EngineStop());
+        if (stopEngine_) EngineNoteResult(EngineRequestStop());
         TextInFlight = kNoText;
         PlaybackState = Idle;
     }

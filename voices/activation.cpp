@@ -76,22 +76,22 @@ void SendSpeechParameters(const SpeechSettings& settings) {
 }
 }  // namespace
 
-int32_t SetVoice(int32_t voiceId) {
+Outcome SetVoice(int32_t voiceId) {
     // Recorded before anything can fail: the current voice is the one the host
     // asked for last, whether or not the engine could take it.
     CurrentVoiceId = voiceId;
     LogWriteDetail(LOG_ENGINE, "SetVoice", "%d", static_cast<int>(voiceId));
     const SpeechSettings settings = ReadSpeechSettings();
-    if (!Engine.initialised) return -1;
+    if (!Engine.initialised) return Outcome::NotInitialised;
 
     const int32_t language = voiceId / 10, voice = voiceId % 10;
     // A VoiceId beyond the engine's language list (an 11th voice of the last
     // language) names no entry the engine gave: nothing is read past the list.
-    if (language < 0 || language >= Engine.languageCount || voice < 0) return -1;
+    if (language < 0 || language >= Engine.languageCount || voice < 0) return Outcome::VoiceUnknown;
 
     // An engine still busy after the stop polls gets the new voice all the same:
     // the host asked for it, and the stop has already logged the engine's status.
-    StopEngine();
+    (void)StopEngine();
     // The count is not needed: voice is below the list's capacity, and a voice
     // beyond the engine's count is asked for by what that entry holds.
     RequestVoiceList(language);
@@ -103,8 +103,8 @@ int32_t SetVoice(int32_t voiceId) {
     SendSpeechParameters(settings);
     // A voice without its dictionary still speaks: the failure is in the protocol,
     // and the host's call succeeded.
-    LoadVoiceDictionary(names.section, dictionaryNumber);
-    return 0;
+    (void)LoadVoiceDictionary(names.section, dictionaryNumber);
+    return Outcome::Ok;
 }
 
 namespace {
@@ -149,7 +149,7 @@ Outcome LoadVoiceDictionary(const char* section, int32_t dictionaryNumber) {
         outcome = EngineLoadDictionary(data, size);
         LogWrite(LOG_ENGINE, "Dictionary erfolgreich gelesen", DictionaryPath);
     } else {
-        DictionaryFailure(outcome);
+        (void)DictionaryFailure(outcome);  // outcome is already this failure
     }
     free(data);
     return outcome;

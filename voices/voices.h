@@ -66,7 +66,9 @@ int32_t VoicesSetByProperties(VoiceFilter* filter);
 VoiceDescriptor* VoicesGetCurrent();
 
 // --- Activation ---------------------------------------------------------------------------------
-int32_t SetVoice(int32_t voiceId);
+// Ok, NotInitialised or VoiceUnknown; the engine's rejections of the voice and
+// its dictionary are in the protocol only (the host asked for the voice).
+Outcome SetVoice(int32_t voiceId);
 Outcome LoadVoiceDictionary(const char* section, int32_t dictionaryNumber);
 
 // --- Parameters ----------------------------------------------------------------------------------

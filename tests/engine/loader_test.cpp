@@ -26,7 +26,7 @@ protected:
 TEST_F(LoaderTest, MissingFileLeavesTheFolderAlone) {
     const std::string before = CurrentFolder();
     const std::string path = folder + "nalvoapi.dll";
-    EXPECT_EQ(-1, LoadSpeech(path.c_str()));
+    EXPECT_EQ(Outcome::LibraryMissing, LoadSpeech(path.c_str()));
     EXPECT_EQ(nullptr, Engine.engineLibrary);
     EXPECT_EQ(before, CurrentFolder());
     std::vector<std::string> expected = {"KAL : LoadSpeech " + path, "ERR:: Konnte die Datei nicht finden: " + path};
@@ -48,7 +48,7 @@ TEST_F(LoaderTest, TheHostsCurrentFolderIsGivenBackWhateverItsLength) {
         }
         hostFolder.pop_back();  // as the system gives it: no closing backslash
         ASSERT_TRUE(SetCurrentDirectoryW(hostFolder.c_str())) << length;
-        EXPECT_EQ(0, LoadSpeech(path.c_str())) << length;
+        EXPECT_EQ(Outcome::Ok, LoadSpeech(path.c_str())) << length;
         ReleaseEngineLibrary();
         std::wstring after(32768, L'\0');
         after.resize(GetCurrentDirectoryW(static_cast<DWORD>(after.size()), &after[0]));
@@ -60,7 +60,7 @@ TEST_F(LoaderTest, TheHostsCurrentFolderIsGivenBackWhateverItsLength) {
 TEST_F(LoaderTest, AFileThatIsNoLibraryGivesTheErrorCode) {
     const std::string before = CurrentFolder();
     const std::string path = Copy("simengine/notalib.dll", "nalvoapi.dll");
-    EXPECT_EQ(-1, LoadSpeech(path.c_str()));
+    EXPECT_EQ(Outcome::LibraryNotLoadable, LoadSpeech(path.c_str()));
     EXPECT_EQ(nullptr, Engine.engineLibrary);
     EXPECT_EQ(before, CurrentFolder());
     std::vector<std::string> lines = Protocol();
@@ -71,7 +71,7 @@ TEST_F(LoaderTest, AFileThatIsNoLibraryGivesTheErrorCode) {
 
 TEST_F(LoaderTest, ALibraryLackingOneNameStaysLoadedWithThatSlotEmpty) {
     const std::string path = Copy("simengine/nalvoapi_missing.dll", "nalvoapi.dll");
-    EXPECT_EQ(-2, LoadSpeech(path.c_str()));
+    EXPECT_EQ(Outcome::EntryPointMissing, LoadSpeech(path.c_str()));
     EXPECT_NE(nullptr, Engine.engineLibrary);
     EXPECT_EQ(nullptr, Engine.api.getSpeechDBList);
     // Every other name was still looked up.
@@ -85,7 +85,7 @@ TEST_F(LoaderTest, ALibraryLackingOneNameStaysLoadedWithThatSlotEmpty) {
 TEST_F(LoaderTest, TheFullEngineLoadsFromItsOwnFolder) {
     const std::string before = CurrentFolder();
     const std::string path = Copy("simengine/nalvoapi.dll", "nalvoapi.dll");
-    EXPECT_EQ(0, LoadSpeech(path.c_str()));
+    EXPECT_EQ(Outcome::Ok, LoadSpeech(path.c_str()));
     EXPECT_EQ(before, CurrentFolder());
     void** slots = reinterpret_cast<void**>(&Engine.api);
     for (int i = 0; i < kEngineApiSlots; ++i) EXPECT_NE(nullptr, slots[i]) << kEngineEntryNames[i];
@@ -98,7 +98,7 @@ TEST_F(LoaderTest, TheFullEngineLoadsFromItsOwnFolder) {
 
 TEST_F(LoaderTest, EachSlotHoldsTheEntryPointOfItsOwnName) {
     const std::string path = Copy("simengine/nalvoapi.dll", "nalvoapi.dll");
-    ASSERT_EQ(0, LoadSpeech(path.c_str()));
+    ASSERT_EQ(Outcome::Ok, LoadSpeech(path.c_str()));
     HMODULE module = static_cast<HMODULE>(Engine.engineLibrary);
     auto entry = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
     const void* const* slots = reinterpret_cast<const void* const*>(&Engine.api);
@@ -130,12 +130,12 @@ TEST_F(LoaderTest, EachSlotHoldsTheEntryPointOfItsOwnName) {
 TEST_F(LoaderTest, ASecondLoadFreesTheFirstLibrary) {
     const std::string first = Copy("simengine/nalvoapi.dll", "first.dll");
     const std::string second = Copy("simengine/nalvoapi.dll", "second.dll");
-    ASSERT_EQ(0, LoadSpeech(first.c_str()));
+    ASSERT_EQ(Outcome::Ok, LoadSpeech(first.c_str()));
     ASSERT_NE(nullptr, GetModuleHandleA(first.c_str()));
-    EXPECT_EQ(-1, LoadSpeech((folder + "gone.dll").c_str()));
+    EXPECT_EQ(Outcome::LibraryMissing, LoadSpeech((folder + "gone.dll").c_str()));
     EXPECT_EQ(nullptr, GetModuleHandleA(first.c_str()));
-    ASSERT_EQ(0, LoadSpeech(first.c_str()));
-    ASSERT_EQ(0, LoadSpeech(second.c_str()));
+    ASSERT_EQ(Outcome::Ok, LoadSpeech(first.c_str()));
+    ASSERT_EQ(Outcome::Ok, LoadSpeech(second.c_str()));
     EXPECT_EQ(nullptr, GetModuleHandleA(first.c_str()));
     EXPECT_NE(nullptr, GetModuleHandleA(second.c_str()));
 }
@@ -167,7 +167,7 @@ TEST_F(LoaderTest, ALongCurrentFolderIsRestored) {
         ASSERT_TRUE(SetCurrentDirectoryA(current.c_str())) << length;
         char buffer[1024];
         ASSERT_EQ(length, GetCurrentDirectoryA(sizeof buffer, buffer));
-        EXPECT_EQ(0, LoadSpeech(path.c_str())) << length;
+        EXPECT_EQ(Outcome::Ok, LoadSpeech(path.c_str())) << length;
         GetCurrentDirectoryA(sizeof buffer, buffer);
         EXPECT_EQ(current, std::string(buffer)) << length;
     }

@@ -174,7 +174,7 @@ void FuzzEngineLists(const uint8_t* data, size_t size) {
     // a profile that cannot be opened keeps that cheap (the profile target
     // covers the contents).
     ProfileSetPath((fuzzFolder + "absent/kal.ini").c_str());
-    if (GoInitSpeech() == 0) {
+    if (GoInitSpeech() == Outcome::Ok) {
         kal_ListVoices(nullptr);
         kal_SetVoiceByName("Anna");
         kal_GetCurrentVoice();

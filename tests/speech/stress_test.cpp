@@ -36,7 +36,7 @@ protected:
         WriteFileText(folder + "simengine.ini",
                       SimEngineIni({{"L", {"V"}}}, "MsPerChar=1\r\nSync=" + std::string(GetParam() ? "1" : "0") + "\r\n",
                                    {"E"}));
-        ASSERT_EQ(0, GoInitSpeech()) << ReadFileText(folder + "kal.pro");
+        ASSERT_EQ(Outcome::Ok, GoInitSpeech()) << ReadFileText(folder + "kal.pro");
         LogSetLevel(0);
         begins = 0;
         ends = 0;

@@ -25,14 +25,14 @@ TEST_F(ActivationTest, EachStepTakesEffectUpToWhereTheActivationStops) {
         bool running;
         int32_t voiceId;
         int32_t selectResult;  // the engine's answer to the language and voice
-        int32_t expected;
+        Outcome expected;
         std::vector<std::string> params;
     } rows[] = {
-        {"no engine: the settings are read, nothing is sent", false, 11, 0, -1, {}},
-        {"a language beyond the list: nothing is sent", true, 21, 0, -1, {}},
-        {"a negative voice id", true, -1, 0, -1, {}},
-        {"accepted", true, 11, 0, 0, kAllParameters},
-        {"rejected: the parameters still follow", true, 11, 7, 0, kAllParameters},
+        {"no engine: the settings are read, nothing is sent", false, 11, 0, Outcome::NotInitialised, {}},
+        {"a language beyond the list: nothing is sent", true, 21, 0, Outcome::VoiceUnknown, {}},
+        {"a negative voice id", true, -1, 0, Outcome::VoiceUnknown, {}},
+        {"accepted", true, 11, 0, Outcome::Ok, kAllParameters},
+        {"rejected: the parameters still follow", true, 11, 7, Outcome::Ok, kAllParameters},
     };
     for (const Row& row : rows) {
         SetUp();
@@ -74,7 +74,7 @@ TEST_F(ActivationTest, RateAndVolumeOutsideTheirRangeAreClampedBeforeTheEngineSe
         FakeEngine fake;
         InstallFakeEngine(fake);
         Engine.initialised = true;
-        EXPECT_EQ(0, SetVoice(11)) << row.volume;
+        EXPECT_EQ(Outcome::Ok, SetVoice(11)) << row.volume;
         EXPECT_EQ(row.sentVolume, Engine.volume.load()) << row.volume;
         EXPECT_EQ(row.sentRate, Engine.rate.load()) << row.rate;
         const std::vector<std::string> params = fake.Calls("param");
@@ -129,12 +129,12 @@ TEST_F(ActivationTest, TheLastVoicesDictionaryIsUnloadedByTheNextActivation) {
         InstallFakeEngine(fake);
         Engine.initialised = true;
         SetProfile(section, "Lang", "7");
-        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        EXPECT_EQ(Outcome::Ok, SetVoice(11)) << row.label;
         ASSERT_EQ(std::vector<std::string>{"dictionary 10"}, fake.Calls("dictionary")) << row.label;
         SetProfile(section, "DCBon", row.dcbOn);
         SetProfile(section, "Lang", row.lang);
         const size_t before = fake.calls.size();
-        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        EXPECT_EQ(Outcome::Ok, SetVoice(11)) << row.label;
         std::vector<std::string> calls;
         for (size_t i = before; i < fake.calls.size(); ++i)
             if (fake.calls[i].find("ictionary") != std::string::npos) calls.push_back(fake.calls[i]);
@@ -162,10 +162,10 @@ TEST_F(ActivationTest, ADictionaryTheEngineRefusedIsNotUnloadedLater) {
         InstallFakeEngine(fake);
         Engine.initialised = true;
         SetProfile(section, "Lang", "7");
-        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        EXPECT_EQ(Outcome::Ok, SetVoice(11)) << row.label;
         EXPECT_EQ(0, Engine.dictionaryLoaded) << row.label;
         SetProfile(section, "DCBon", "0");
-        EXPECT_EQ(0, SetVoice(11)) << row.label;
+        EXPECT_EQ(Outcome::Ok, SetVoice(11)) << row.label;
         EXPECT_TRUE(fake.Calls("unloadDictionary").empty()) << row.label;
         TearDown();
     }
