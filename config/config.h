@@ -28,7 +28,8 @@ void ProfileSetPath(const char* path);
 int32_t ProfileHasKey(const char* key, const char* section);
 // Writes the value as signed decimal; a failed write is ignored. Always 1.
 int32_t ProfileWriteInt(const char* key, int32_t value, const char* section);
-// 0: value from the profile; 1: the default was used and written.
+// 0: value from the profile; 1: the default was used and written. Callers that
+// want only the value ignore it: out holds the value either way.
 int32_t ProfileGetInt(const char* key, int32_t* out, int32_t fallback, const char* section);
 // As ProfileGetInt, for texts: out receives at most outSize - 1 characters
 // (of at most 2047 read) and is always terminated.
