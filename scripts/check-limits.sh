@@ -97,7 +97,7 @@ for doc in $DOCUMENTS; do
     ((known)) || continue
     expected=$(to_table "$figure" "${u:-${unit[$last]}}" "$last")
     [ "$expected" = "$sum" ] ||
-      differ "$doc:$line: $figure ${u:-} for $expression, the table gives $sum ${unit[$last]}"
+      differ "$doc:$line: $figure ${u:+$u }for $expression, the table gives $sum ${unit[$last]}"
   done < <(figures "$root/$doc")
 done
 

@@ -60,7 +60,7 @@ put README.md 'A server that takes no sample for 4 s (`kStallLimitMs`) ends the 
   '(`kPauseCheckMs`) whether it was stopped, at most 0.5 s (kStallLimitMs' \
   '  × kBlockMs) in all.'
 put docs/architecture.md '| a wait | 2 s (`kWaitMs`) | a block | 20 ms (`kBlockMs`) |' \
-  '| idle checks | 2 (`kStalledChecks`) |'
+  '| idle checks | 3 (`kStalledChecks`) |'
 put include/kal_drv.h ' * 0.5 s (kPolls × kPollMs), 2 s (kWaitMs).'
 output=$(bash "$check" "$work/$tree")
 status=$?
@@ -68,8 +68,9 @@ status=$?
 expect_line 'README.md:1: 4 s for kStallLimitMs, the table gives 5000 ms'
 expect_line 'README.md:2: 40 ms for kPauseCheckMs, the table gives 50 ms'
 expect_line 'README.md:3: 0.5 s for kStallLimitMs×kBlockMs, the table gives 100000 ms'
+expect_line 'docs/architecture.md:2: 3 for kStalledChecks, the table gives 2 checks'
 expect_line 'docs/architecture.md: states no figure of kInboxWaitMs (sdmodule/limits.h says it does)'
-expect_line 'limit differences: 4'
+expect_line 'limit differences: 5'
 
 tree=twice
 table
