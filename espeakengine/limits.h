@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every bounded wait, poll and pace of the eSpeak NG engine, stated once. The
-// engine is a library of its own beside the driver and includes none of its
-// folders, so its table is its own; the rows have the shape of the driver's
-// (config/limits.h), and scripts/check-limits.sh checks the figures of the
-// documents a row names against them, e.g. "5 s (`kStallLimitMs`)".
+// engine is a library of its own beside the driver and takes nothing of the
+// driver's but the engine contract (engine/contract.h), so its table is its
+// own; the rows have the shape of the driver's (config/limits.h), and
+// scripts/check-limits.sh checks the figures of the documents a row names
+// against them, e.g. "5 s (`kStallLimitMs`)".
 //   KAL_LIMIT(name, value, unit, what it bounds, documents that state it)
 #include <cstdint>
 

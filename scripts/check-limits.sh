@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the documents' figures against the tables of limits: the driver's and
 # its bridge's (config/limits.h), the eSpeak NG engine's (espeakengine/limits.h)
-# and speech-dispatcher's module's (sdmodule/limits.h), each a separate library
-# that includes none of the others. A figure that comes from a table is written
+# and speech-dispatcher's module's (sdmodule/limits.h), separate binaries that
+# do not include config/. A figure that comes from a table is written
 # with the names it comes from: "2 s (`kHandOverWaitMs`)", "0.5 s (kStopPolls ×
 # kStopPollMs)", "6.6 s (`kA` + `kB`)". Fails on a figure that differs from its
 # names' sum or product, on a name no table has, on a name two tables have, on
