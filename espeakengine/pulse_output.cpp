@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A live stream to a PulseAudio server through libpulse's threaded main loop.
 // The server's buffer is kept short, so a stop or a pause is heard at once.
-// Every wait on the server is bounded (the constants below): a server that does
+// Every wait on the server is bounded (rows of espeakengine/limits.h): a server that does
 // not answer fails the start, one that went away (a restart) is connected again
 // at the next write, and a sink that takes no samples (a suspended one) ends
 // the text with a report instead of holding the worker.
@@ -14,29 +14,15 @@
 #include <cstring>
 #include <thread>
 
+#include "espeakengine/limits.h"
 #include "espeakengine/output.h"
 #include "espeakengine/report.h"
 
 namespace {
-// What the server holds ahead of playing: short enough that a stop is not heard
-// on, long enough that the worker's scheduling does not make gaps.
-constexpr uint32_t kServerBufferMs = 100;
-// How long a connection (at the start, or again after the server went away)
-// may take: a server that has not answered by then is not there.
-constexpr auto kConnectLimit = std::chrono::milliseconds(500);
-// A server that takes no sample for this long is not playing (a suspended
-// sink). A busy server's null sink was seen taking none for up to 2 s.
-constexpr auto kStallLimit = std::chrono::seconds(5);
-// Playing out the buffer at a text's end: its length and this much more.
-constexpr auto kDrainMargin = std::chrono::seconds(5);
-// A flush or a cork answered by the server.
-constexpr auto kOperationLimit = std::chrono::milliseconds(500);
 // The buffer's length is the whole latency, the sink's included (as
 // libpulse-simple asks for it).
 constexpr pa_stream_flags_t kStreamFlags = static_cast<pa_stream_flags_t>(
     PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
-// Waits above poll the server's state this often.
-constexpr auto kPollSlice = std::chrono::milliseconds(5);
 
 typedef std::chrono::steady_clock Clock;
 
@@ -80,8 +66,9 @@ public:
                 progress = Clock::now();
                 continue;
             }
-            if (Clock::now() - progress > kStallLimit) return Fail("the PulseAudio server plays nothing (a suspended sink?)");
-            std::this_thread::sleep_for(kPollSlice);
+            if (Clock::now() - progress > std::chrono::milliseconds(kStallLimitMs))
+                return Fail("the PulseAudio server plays nothing (a suspended sink?)");
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
         }
         return true;
     }
@@ -99,7 +86,7 @@ public:
         pa_operation* drain = pa_stream_drain(stream_, nullptr, nullptr);
         pa_threaded_mainloop_unlock(loop_);
         if (!drain) return;
-        Clock::time_point until = Clock::now() + std::chrono::milliseconds(kServerBufferMs) + kDrainMargin;
+        Clock::time_point until = Clock::now() + std::chrono::milliseconds(kServerBufferMs + kDrainMarginMs);
         for (;;) {
             pa_threaded_mainloop_lock(loop_);
             const bool done = pa_operation_get_state(drain) != PA_OPERATION_RUNNING;
@@ -112,7 +99,7 @@ public:
             }
             if (wanted == TextState::Hold) {
                 Hold(state);
-                until = Clock::now() + std::chrono::milliseconds(kServerBufferMs) + kDrainMargin;
+                until = Clock::now() + std::chrono::milliseconds(kServerBufferMs + kDrainMarginMs);
                 continue;
             }
             if (Clock::now() > until || !Healthy()) {
@@ -120,7 +107,7 @@ public:
                 Flush();
                 break;
             }
-            std::this_thread::sleep_for(kPollSlice);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
         }
         pa_threaded_mainloop_lock(loop_);
         pa_operation_cancel(drain);
@@ -148,7 +135,7 @@ public:
     }
 
 private:
-    // Connects the context and the stream, waiting at most kConnectLimit.
+    // Connects the context and the stream, waiting at most kConnectLimitMs.
     bool Connect(std::string& error) {
         loop_ = pa_threaded_mainloop_new();
         if (!loop_ || pa_threaded_mainloop_start(loop_) < 0) {
@@ -156,7 +143,7 @@ private:
             Close();
             return false;
         }
-        const Clock::time_point until = Clock::now() + kConnectLimit;
+        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kConnectLimitMs);
         pa_threaded_mainloop_lock(loop_);
         context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "kal_drv");
         const bool started = context_ && pa_context_connect(context_, server_.empty() ? nullptr : server_.c_str(),
@@ -214,7 +201,7 @@ private:
             pa_threaded_mainloop_unlock(loop_);
             if (s != 0) return s > 0;
             if (Clock::now() > until) return false;
-            std::this_thread::sleep_for(kPollSlice);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
         }
     }
 
@@ -238,7 +225,7 @@ private:
         pa_operation* op = start(stream_, nullptr, nullptr);
         pa_threaded_mainloop_unlock(loop_);
         if (!op) return;
-        WaitFor(Clock::now() + kOperationLimit,
+        WaitFor(Clock::now() + std::chrono::milliseconds(kOperationLimitMs),
                 [op] { return pa_operation_get_state(op) == PA_OPERATION_RUNNING ? 0 : 1; });
         pa_threaded_mainloop_lock(loop_);
         pa_operation_unref(op);
@@ -260,7 +247,7 @@ private:
     // A pause: the stream stops playing where it is until the text goes on or is cut.
     void Hold(TextStateFn state) {
         if (Healthy()) Operation(StartCork);
-        while (state() == TextState::Hold) std::this_thread::sleep_for(kPollSlice);
+        while (state() == TextState::Hold) std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
         if (Healthy()) Operation(StartUncork);
     }
 

@@ -17,22 +17,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "espeakengine/limits.h"
 #include "espeakengine/output.h"
 #include "espeakengine/voices.h"
 
 namespace {
-// eSpeak NG hands samples over in blocks of this length: short, so that a stop
-// or pause takes effect within one block.
-constexpr int kBlockMs = 20;
-// How long a caller waits for the worker to start or end (eSpeak NG loads its
-// data in a few milliseconds; a worker that takes this long is stuck).
-constexpr auto kWorkerLimit = std::chrono::seconds(10);
-// A paused text checks this often whether it was stopped meanwhile.
-constexpr auto kPauseCheck = std::chrono::milliseconds(50);
-// The longest a stop waits for a block on its way to the output (a sound
-// server's write takes up to about 50 ms).
-constexpr auto kStopDeliveryWait = std::chrono::milliseconds(200);
-
 struct Job {
     uint64_t id;
     std::string text;
@@ -142,7 +131,8 @@ int OnSamples(short* samples, int count, espeak_EVENT*) {
     {
         std::unique_lock<std::mutex> guard(speaker.lock);
         // Paused: no sample leaves until a resume, or a stop cuts the text.
-        while (speaker.paused && !Cut(speaker.speakingJob)) speaker.wake.wait_for(guard, kPauseCheck);
+        while (speaker.paused && !Cut(speaker.speakingJob))
+            speaker.wake.wait_for(guard, std::chrono::milliseconds(kPauseCheckMs));
         if (Cut(speaker.speakingJob)) return 1;
         probe = speaker.sampleProbe;
     }
@@ -241,8 +231,8 @@ int32_t StartOnWorker(const EngineConfig& config, std::string& detail) {
     if (speaker.espeakSampleRate == 0) {
         if (!ClaimProcess(detail)) return kErrInUse;
         // Without DONT_EXIT the library ends the whole process when its data is bad.
-        const int sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBlockMs, config.data.c_str(),
-                                                 espeakINITIALIZE_DONT_EXIT);
+        const int sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, static_cast<int>(kBlockMs),
+                                                 config.data.c_str(), espeakINITIALIZE_DONT_EXIT);
         if (sampleRate <= 0) {
             detail = "eSpeak NG could not start on the data in " + config.data;
             return kErrEspeakInit;
@@ -326,7 +316,7 @@ void Work(EngineConfig config) {
         speaker.output->EndText(cut, SpeakingState);
         guard.lock();
         // A pause in the text's last moments holds its end until a resume or a stop.
-        while (speaker.paused && !Cut(job.id)) speaker.wake.wait_for(guard, kPauseCheck);
+        while (speaker.paused && !Cut(job.id)) speaker.wake.wait_for(guard, std::chrono::milliseconds(kPauseCheckMs));
         cut = Cut(job.id);
         if (speaker.activeJob == job.id) speaker.activeJob = 0;
         // Cut: the stop sent its own notification.
@@ -403,7 +393,8 @@ int32_t SpeakerStart(const EngineConfig& config, std::string& detail) {
     speaker.startResult = kErrWorker;
     speaker.worker = std::thread(Work, config);
     speaker.workerId = speaker.worker.get_id();
-    if (!speaker.answered.wait_for(guard, kWorkerLimit, [] { return speaker.running || speaker.finished; })) {
+    if (!speaker.answered.wait_for(guard, std::chrono::milliseconds(kWorkerLimitMs),
+                                   [] { return speaker.running || speaker.finished; })) {
         detail = "the engine's thread did not start eSpeak NG in time";
         speaker.quitting = true;
         return kErrWorker;
@@ -433,7 +424,8 @@ void SpeakerEnd() {
         speaker.worker.detach();
         return;
     }
-    if (speaker.answered.wait_for(guard, kWorkerLimit, [] { return speaker.finished; })) {
+    if (speaker.answered.wait_for(guard, std::chrono::milliseconds(kWorkerLimitMs),
+                                  [] { return speaker.finished; })) {
         guard.unlock();
         speaker.worker.join();
     } else {
@@ -482,7 +474,7 @@ void SpeakerStop() {
         // A block already on its way reaches the output before the stop
         // returns (the worker itself, stopping from the host's callback, has none).
         if (std::this_thread::get_id() != speaker.workerId && speaker.cutJob != 0)
-            speaker.delivered.wait_for(guard, kStopDeliveryWait,
+            speaker.delivered.wait_for(guard, std::chrono::milliseconds(kStopDeliveryWaitMs),
                                        [] { return speaker.deliveringJob != speaker.cutJob; });
     }
     Send(kMsgStop);

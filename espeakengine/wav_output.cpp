@@ -17,6 +17,7 @@
 #include <cstring>
 #include <thread>
 
+#include "espeakengine/limits.h"
 #include "espeakengine/output.h"
 #include "espeakengine/report.h"
 
@@ -24,9 +25,6 @@ namespace {
 constexpr uint32_t kHeaderBytes = 44;
 // The RIFF size (data + 36) is 32 bits: the data stop this far short of it.
 constexpr uint64_t kMostDataBytes = (0xFFFFFFFFull - 36) & ~1ull;
-// Paced like a sound card, the file runs this far ahead of the clock at most,
-// as a card's buffer holds that much before it plays it.
-constexpr auto kPaceLead = std::chrono::milliseconds(20);
 
 void Put32(unsigned char* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
@@ -130,8 +128,9 @@ private:
     // that was held (a pause) starts a new schedule rather than catching up.
     void Pace(int count) {
         const auto now = std::chrono::steady_clock::now();
-        const auto due = paceStart_ + std::chrono::microseconds(paced_ * 1000000 / rate_) - kPaceLead;
-        if (paced_ == 0 || now > due + kPaceLead) {
+        const auto lead = std::chrono::milliseconds(kPaceLeadMs);
+        const auto due = paceStart_ + std::chrono::microseconds(paced_ * 1000000 / rate_) - lead;
+        if (paced_ == 0 || now > due + lead) {
             paceStart_ = now;
             paced_ = 0;
         } else if (due > now) {

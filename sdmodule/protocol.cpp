@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
+
+#include "sdmodule/limits.h"
 
 namespace {
-// speech-dispatcher's AudioPulseMinLength as shipped, in ms: the latency of the
-// engine's PulseAudio stream until AUDIO names another.
-constexpr const char* kPulseLatencyMs = "10";
-
 // speech-dispatcher's rate and volume run from -100 to 100, the driver's from
 // 0 to 100. Rate 0 is the driver's 50, eSpeak's normal speed; volume 0 is
 // speech-dispatcher's normal level and the driver's full one, which is the
@@ -116,7 +115,7 @@ void Module::Init() {
     // with the latency speech-dispatcher asks for by default (AUDIO may ask
     // for another): the engine's own 100 ms let a stop be heard for 50 ms more.
     setenv("KAL_ESPEAK_OUTPUT", "pulse", 1);
-    setenv("PULSE_LATENCY_MSEC", kPulseLatencyMs, 1);
+    setenv("PULSE_LATENCY_MSEC", std::to_string(kPulseLatencyMs).c_str(), 1);
     const std::string path = settings_.driver[0] == '/' ? settings_.driver : ProgramFolder() + settings_.driver;
     driverFolder_ = path.substr(0, path.rfind('/') + 1);
     if (!api_.Load(path, error)) {

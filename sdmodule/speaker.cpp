@@ -3,17 +3,15 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
 #include <climits>
+
+#include "sdmodule/limits.h"
 
 namespace {
 // Pieces handed to the driver beyond the one speaking: the driver starts the
 // next at once at an end, while a stop or pause drops what is queued.
 constexpr size_t kQueuedAhead = 2;
-// The speaker's thread looks at its inbox at least this often.
-constexpr auto kInboxWait = std::chrono::milliseconds(500);
-// Inbox checks in a row with the driver idle and no notice that end a
-// message whose end notice never came.
-constexpr int kStalledChecks = 2;
 // Marks start again at 1 from here (Key and Char texts have mark 0).
 constexpr int kMarkWrap = INT_MAX / 2;
 
@@ -76,7 +74,7 @@ void Speaker::Run() {
         Item item{Item::Quit};
         {
             std::unique_lock<std::mutex> guard(inboxLock_);
-            if (inbox_.empty()) inboxSignal_.wait_for(guard, kInboxWait);
+            if (inbox_.empty()) inboxSignal_.wait_for(guard, std::chrono::milliseconds(kInboxWaitMs));
             if (inbox_.empty()) {
                 guard.unlock();
                 CheckStalled();
@@ -106,7 +104,7 @@ void Speaker::CheckStalled() {
         quietChecks_ = 0;
         return;
     }
-    if (++quietChecks_ < kStalledChecks) return;
+    if (++quietChecks_ < static_cast<int>(kStalledChecks)) return;
     FinishMessage();
 }
 

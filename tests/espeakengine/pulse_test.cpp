@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "espeakengine/espeak_support.h"
+#include "espeakengine/limits.h"
 #include "kal_drv.h"
 #include "speech/speech.h"
 #include "speech/speech_testing.h"
@@ -40,13 +41,13 @@ constexpr size_t kSocketPathMax = 107;
 constexpr auto kToolLimit = std::chrono::milliseconds(10000);
 constexpr uint32_t kTextLimitMs = 30000;
 // A server that takes no sample ends the text within the engine's stall
-// limit (5 s); this leaves room for a busy machine.
-constexpr uint32_t kStalledTextEndsMs = 15000;
+// limit; this leaves room for a busy machine.
+constexpr uint32_t kStalledTextEndsMs = 3 * kStallLimitMs;
 constexpr auto kTerminateLimit = std::chrono::seconds(2);
 constexpr auto kStartupLimit = std::chrono::seconds(2);
 constexpr auto kPauseWatch = std::chrono::milliseconds(600);
-// No sample for this long: the synthesis is over (blocks come every 20 ms).
-constexpr auto kQuietDelivery = std::chrono::milliseconds(40);
+// No sample for this long: the synthesis is over (a block comes every kBlockMs).
+constexpr auto kQuietDelivery = std::chrono::milliseconds(2 * kBlockMs);
 
 // A child process, started with its own environment and ended by its id.
 class Child {
