@@ -2,7 +2,7 @@
 // as are the client's own failures the host cannot see (its callback threw, no
 // slot came free): a line in kal64.pro beside this module (natively
 // kal_link.pro) when [Default] DEBUG in kal.ini there is 1 or more. kal.pro
-// gets only the recovery's lines from here (NoteProtocol): a refusal means a
+// gets only the lines about the helper from here (NoteProtocol): a refusal means a
 // broken or hostile peer, worth a file of its own, rare enough to open the
 // file each time.
 #pragma once
@@ -11,8 +11,9 @@
 namespace bridge {
 // who: "bridge" or "helper"; reason: the decoder's reason.
 void NoteRefusal(const char* who, const char* what, const char* reason);
-// A line of the recovery (a helper that ended or stopped answering, its
-// restart) in the driver's protocol, kal.pro beside this module, as an error
+// A line about the helper (a start that failed, a helper that ended or
+// stopped answering, its restart, an unload inside the host's callback) in
+// the driver's protocol, kal.pro beside this module, as an error
 // line ("ERR:: text") when [Default] DEBUG in kal.ini there is 1 or more.
 void NoteProtocol(const char* text);
 // Looks up this module's folder for the notes, at process attach: a lookup
