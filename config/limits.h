@@ -36,10 +36,12 @@
               "include/kal_drv.h docs/architecture.md")                                                 \
     KAL_LIMIT(kSynchronizePassMs, 100, ms, "kal_Synchronize's pass interval", "docs/architecture.md")   \
     KAL_LIMIT(kLastEventWaitMs, 1000, ms, "the host's callback before kal_Synchronize returns",         \
-              "docs/architecture.md")                                                                   \
+              "docs/architecture.md docs/integration.md")                                               \
     /* config/: kal.ini held by another program */                                                      \
-    KAL_LIMIT(kProfileBusyRetries, 50, tries, "a busy profile's reads", "docs/architecture.md")         \
-    KAL_LIMIT(kProfileBusyRetryMs, 10, ms, "a busy profile's reads apart", "docs/architecture.md")      \
+    KAL_LIMIT(kProfileBusyRetries, 50, tries, "a busy profile's reads",                                 \
+              "docs/architecture.md docs/integration.md")                                               \
+    KAL_LIMIT(kProfileBusyRetryMs, 10, ms, "a busy profile's reads apart",                              \
+              "docs/architecture.md docs/integration.md")                                               \
     KAL_LIMIT(kProfileBusyRememberedMs, 2000, ms, "one read each after a busy profile",                 \
               "docs/architecture.md")                                                                   \
     /* bridge/ and host32/: the helper process */                                                       \
