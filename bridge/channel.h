@@ -1,6 +1,8 @@
-// The shared-memory section between kal_drv64.dll (the bridge, 64-bit) and
-// kal_host32.exe (the helper, 32-bit). Both compile this header, so every field
-// has a fixed width and the layout is checked below; there are no pointers.
+// The shared-memory section between the isolation client (the bridge:
+// kal_drv64.dll, 64-bit; kal_drv.dll in isolated mode; natively libkal_drv.so)
+// and its helper (kal_host32.exe, 32-bit; natively kal_helper). Both compile
+// this header with pointers of either size, so every field has a fixed width
+// and the layout is checked below; there are no pointers.
 //
 // Who writes what:
 // - header fields before `helperState`: the bridge, before the helper starts;

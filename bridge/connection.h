@@ -60,7 +60,7 @@ struct ConnectionHooks {
 
 class Connection {
 public:
-    // Starts kal_host32.exe from `folder` and waits until it has loaded the
+    // Starts the helper (kal_host32.exe; natively kal_helper) from `folder` and waits until it has loaded the
     // driver (or failed to). Null on failure, with `error` saying why.
     // `folder` ends with a separator.
     // `generation` counts the helpers the owner started; `hooks` may be empty.

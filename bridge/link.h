@@ -3,7 +3,10 @@
 // section holding the Channel, the helper's process, numbered wake-ups, and
 // the client's event thread. bridge/link_win32.cpp implements it with an
 // unnamed section, events duplicated into the helper, a job and the thread
-// pool; everything else in bridge/ and host32/ is portable C++ over this.
+// pool; bridge/link_posix.cpp natively with a memfd, futexes, posix_spawn and
+// a socket pair (bridge/posix_primitives.cpp). Apart from these, the refusal
+// notes (refusals_*.cpp), kal_drv64.dll's DllMain (dllmain.cpp) and the bench,
+// bridge/ and host32/ are portable C++ over this.
 //
 // Every wait here also ends when the peer's process has ended (Woke::PeerGone):
 // the client watches its helper, the helper its client.

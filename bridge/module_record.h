@@ -1,5 +1,6 @@
 // A record of the client's that the C++ runtime never destroys. A module pinned
-// at its unload (FreeLibrary from inside the host's callback) is loaded again
+// at its unload (FreeLibrary from inside the host's callback, or a callback
+// that outlasts the unload's wait for the event thread) is loaded again
 // without its constructors running again, after the runtime ran its destructors:
 // every record with a destructor lives here instead, built at the load and
 // destroyed at an unload that unmaps the module.

@@ -1,5 +1,6 @@
-// What the bridge's twenty exports do: each turns the host's call into one
-// request to the helper and the answer back into what the driver returns
+// What the isolation client's twenty operations do (kal_drv64.dll's exports,
+// and in isolated mode kal_drv.dll's or libkal_drv.so's): each turns the
+// host's call into one request to the helper and the answer back into what the driver returns
 // in-process, keeping everything it hands out at stable addresses here.
 #pragma once
 #include <cstdint>
@@ -8,7 +9,9 @@
 
 namespace bridge {
 
-// Called from DllMain: the bridge's folder (the helper is looked for there).
+// At the load: from kal_drv64.dll's DllMain, or from the driver's process
+// attach in isolated mode (driver/isolation_client.cpp). `module` gives the
+// folder the helper is looked for in.
 void BridgeAttach(void* module);
 // FreeLibrary: the helper unloads the driver and ends. At process exit nothing
 // is done: nothing may wait then, and the helper ends with the host.

@@ -3,8 +3,9 @@
 // made. A helper that dies (crash, abort, killed, ended by its watchdog or for
 // not answering) costs the text it was speaking, which gets its end event from
 // here and is not tried again; the texts behind it go to the new helper in
-// order, after the host's settings. Portable; owned by bridge/operations.cpp,
-// which calls these from host threads and the event thread.
+// order, after the host's settings. Portable. The records are this file's
+// own (recovery.cpp, under recoveryLock); bridge/operations.cpp calls these,
+// from host threads and the event thread.
 #pragma once
 #include <cstdint>
 #include <string>

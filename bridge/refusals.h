@@ -1,17 +1,19 @@
-// A message that fails its checks is refused, never followed, and noted here:
-// counted, and written as a line to kal64.pro beside this module when
-// [Default] DEBUG in kal.ini there is 1 or more. Neither process can write the
-// driver's own kal.pro (its log lives inside kal_drv.dll), and a refusal
-// means a broken or hostile peer: worth a line of its own, rare enough to
-// open the file each time.
+// A message that fails its checks is refused, never followed, and noted here,
+// as are the client's own failures the host cannot see (its callback threw, no
+// slot came free): a line in kal64.pro beside this module (natively
+// kal_link.pro) when [Default] DEBUG in kal.ini there is 1 or more. kal.pro
+// gets only the lines about the helper from here (NoteProtocol): a refusal means a
+// broken or hostile peer, worth a file of its own, rare enough to open the
+// file each time.
 #pragma once
 #include <cstdint>
 
 namespace bridge {
 // who: "bridge" or "helper"; reason: the decoder's reason.
 void NoteRefusal(const char* who, const char* what, const char* reason);
-// A line of the recovery (a helper that ended or stopped answering, its
-// restart) in the driver's protocol, kal.pro beside this module, as an error
+// A line about the helper (a start that failed, a helper that ended or
+// stopped answering, its restart, an unload inside the host's callback) in
+// the driver's protocol, kal.pro beside this module, as an error
 // line ("ERR:: text") when [Default] DEBUG in kal.ini there is 1 or more.
 void NoteProtocol(const char* text);
 // Looks up this module's folder for the notes, at process attach: a lookup

@@ -7,7 +7,8 @@
 // --- Paths ------------------------------------------------------------------------
 // The library's folder with its trailing backslash. Owned by config/: written
 // only by ConfigSetModuleFolder, at process attach before the first access;
-// read by engine/ (library and engine folder) and voices/ (dictionary path).
+// read by driver/ (profile and protocol paths), engine/ (library and engine
+// folder) and voices/ (dictionary path).
 extern const char (&ModuleFolder)[256];
 // ModuleFolder := moduleFileName cut directly after its last backslash (all of
 // it when it has none), at most 255 characters.
@@ -107,8 +108,10 @@ void LogOpen(const char* path, const char* identification);
 void LogClose();
 // The protocol continues a file another process began: the path is set and,
 // with an identification, a header appended, but the file is never emptied.
-// For the isolated mode: its client writes only what the recovery says, and a
-// restarted helper's driver continues after the one that died.
+// For the isolated mode: the client's driver writes only its refusals of calls
+// from inside the host's callback (the bridge appends its lines about the
+// helper itself), and a restarted helper's driver continues after the one
+// that died.
 void LogContinue(const char* path, const char* identification);
 // At process exit other threads are gone, maybe in the middle of a line: from
 // then on a line is written only when the protocol's lock is free at once.

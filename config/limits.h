@@ -17,8 +17,9 @@
               "include/kal_drv.h docs/architecture.md docs/integration.md")                             \
     KAL_LIMIT(kWatchMemoryLimitMB, 1024, MB, "the helper's memory before the watchdog ends it",         \
               "include/kal_drv.h docs/architecture.md docs/integration.md")                             \
-    KAL_LIMIT(kWatchPeriodMs, 50, ms, "how often the watchdog looks", "")                               \
-    KAL_LIMIT(kWatchStopMs, 1000, ms, "the unload's wait for the watchdog to leave", "")                \
+    KAL_LIMIT(kWatchPeriodMs, 50, ms, "how often the watchdog looks", "docs/architecture.md")           \
+    KAL_LIMIT(kWatchStopMs, 1000, ms, "the unload's wait for the watchdog to leave",                    \
+              "docs/architecture.md")                                                                   \
     /* speech/: hand-overs, stops, shut-down, notifications, kal_Synchronize */                         \
     KAL_LIMIT(kHandOverWaitMs, 2000, ms, "a thread's wait for another thread's hand-over",              \
               "include/kal_drv.h docs/architecture.md")                             \
@@ -35,26 +36,31 @@
               "include/kal_drv.h docs/architecture.md")                                                 \
     KAL_LIMIT(kSynchronizePassMs, 100, ms, "kal_Synchronize's pass interval", "docs/architecture.md")   \
     KAL_LIMIT(kLastEventWaitMs, 1000, ms, "the host's callback before kal_Synchronize returns",         \
-              "docs/architecture.md")                                                                   \
+              "docs/architecture.md docs/integration.md")                                               \
     /* config/: kal.ini held by another program */                                                      \
-    KAL_LIMIT(kProfileBusyRetries, 50, tries, "a busy profile's reads", "docs/architecture.md")         \
-    KAL_LIMIT(kProfileBusyRetryMs, 10, ms, "a busy profile's reads apart", "docs/architecture.md")      \
+    KAL_LIMIT(kProfileBusyRetries, 50, tries, "a busy profile's reads",                                 \
+              "docs/architecture.md docs/integration.md")                                               \
+    KAL_LIMIT(kProfileBusyRetryMs, 10, ms, "a busy profile's reads apart",                              \
+              "docs/architecture.md docs/integration.md")                                               \
     KAL_LIMIT(kProfileBusyRememberedMs, 2000, ms, "one read each after a busy profile",                 \
               "docs/architecture.md")                                                                   \
     /* bridge/ and host32/: the helper process */                                                       \
     KAL_LIMIT(kHelperStartMs, 30000, ms, "a helper's start (a cold Wine start of a 32-bit process is slow)", \
               "include/kal_drv.h docs/architecture.md docs/integration.md")                             \
     KAL_LIMIT(kHelperQuitMs, 5000, ms, "the helper's end at unload (its driver ends the engine first)", \
-              "docs/integration.md")                                                                    \
+              "docs/integration.md docs/architecture.md")                                               \
     KAL_LIMIT(kThreadStopMs, 2000, ms, "the event thread's end, busy in a host callback at worst",      \
-              "docs/integration.md")                                                                    \
-    KAL_LIMIT(kSlotWaitMs, 100, ms, "a caller waiting for a free slot looks again this often", "")      \
+              "docs/integration.md docs/architecture.md")                                               \
+    KAL_LIMIT(kSlotWaitMs, 100, ms, "a caller waiting for a free slot looks again this often",          \
+              "docs/architecture.md")                                                                   \
     KAL_LIMIT(kSlotClaimMs, 30000, ms, "a caller's wait for a slot of its lane",                        \
-              "include/kal_drv.h docs/integration.md")                                                  \
-    KAL_LIMIT(kDeliveryStallMs, 1000, ms, "kal_Synchronize: a host callback that does not return", "")  \
+              "include/kal_drv.h docs/integration.md docs/architecture.md")                             \
+    KAL_LIMIT(kDeliveryStallMs, 1000, ms, "kal_Synchronize: a host callback that does not return",      \
+              "docs/architecture.md")                                                                   \
     KAL_LIMIT(kAnswerMs, 20000, ms, "the answer to a call other than kal_Synchronize",                  \
               "include/kal_drv.h docs/architecture.md docs/integration.md")                             \
-    KAL_LIMIT(kRingFullWaitMs, 2000, ms, "the helper's wait for room in a full event ring", "")         \
+    KAL_LIMIT(kRingFullWaitMs, 2000, ms, "the helper's wait for room in a full event ring",             \
+              "docs/architecture.md")                                                                   \
     KAL_LIMIT(kQuickDeathMs, 2000, ms, "a helper that ends this soon after its start died at once",     \
               "include/kal_drv.h docs/architecture.md docs/integration.md")                             \
     KAL_LIMIT(kBackoffFirstMs, 250, ms, "the first pause before restarting a helper that died at once", \
@@ -63,11 +69,13 @@
               "include/kal_drv.h docs/architecture.md docs/integration.md")                             \
     KAL_LIMIT(kRestartAttempts, 5, starts, "helper starts that fail before speech stays off", \
               "docs/integration.md")                                                                    \
-    KAL_LIMIT(kSynchronizeRounds, 3, helpers, "helpers dying under one kal_Synchronize it waits through", "") \
+    KAL_LIMIT(kSynchronizeRounds, 3, helpers, "helpers dying under one kal_Synchronize it waits through", \
+              "docs/architecture.md")                                                                   \
     KAL_LIMIT(kOrphanGraceMs, 2000, ms, "natively: a helper whose client has gone, before it ends itself", \
               "docs/architecture.md docs/integration.md")                                               \
     KAL_LIMIT(kCollectMs, 2000, ms, "natively: collecting an ended helper", "docs/architecture.md")     \
-    KAL_LIMIT(kCollectPollMs, 1, ms, "natively: a bounded collection looks again this often", "")
+    KAL_LIMIT(kCollectPollMs, 1, ms, "natively: a bounded collection looks again this often",           \
+              "docs/architecture.md")
 
 #define KAL_LIMIT_CONSTANT(name, value, unit, what, documents) constexpr uint32_t name = value;
 KAL_LIMITS(KAL_LIMIT_CONSTANT)

@@ -1,5 +1,6 @@
-// Driver frame: paths, identification, the host's callbacks, and the engine
-// lifecycle at the interface.
+// Driver frame: the host-call gate, identification, the isolation client the
+// exports forward to, the helper's watchdog, process attach and detach, and
+// the engine's start-up and shut-down at the interface.
 #pragma once
 #include <atomic>
 #include <cstdint>

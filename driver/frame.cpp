@@ -37,7 +37,8 @@ void ProcessAttach(const IsolationClient* client) {
     if (isolation != 0 && client && !inHelper) {
         // The helper's driver begins the protocol and starts the engine; this
         // one starts nothing here (the helper starts with the first export,
-        // outside the loader lock) and writes only the recovery's lines.
+        // outside the loader lock); the bridge writes its lines about the
+        // helper, this driver only its refusals inside the host's callback.
         isolated = client;
         LogContinue(protocolPath, nullptr);
         client->attach();

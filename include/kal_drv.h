@@ -26,7 +26,8 @@
  *
  * Isolated mode ([Default] Isolation=1 in kal.ini, read when the DLL loads):
  * kal_drv.dll serves a 32-bit host the same way, with the driver and its
- * engine in kal_host32.exe beside it, at the same costs. In both, a helper that
+ * engine in kal_host32.exe beside it, at the same costs; natively
+ * libkal_drv.so does so with kal_helper (its costs: docs/integration.md). In both, a helper that
  * dies (the engine crashed, aborted, or hung in a call for 5 s (kWatchCallLimitMs),
  * or took more than 1 GB (kWatchMemoryLimitMB); or the helper did not answer a
  * call in 20 s (kAnswerMs)) is replaced without

@@ -1,4 +1,4 @@
-// platform/'s seams, for tests only: shipped code never includes this header.
+// platform/'s seams, for tests only: shipped code outside platform/ never includes this header.
 #pragma once
 #include <cstdint>
 

@@ -4,7 +4,11 @@
 # bare source file name (`queue.cpp`), which must exist somewhere in the tree.
 # Paths inside the packages (PACKAGE_FOLDERS), in build trees and on installed
 # systems (/usr/...) are not the tree's and are left alone.
-# Prints each name that exists nowhere; fails when there is one.
+# Then the other way round: every source file (.cpp) of a folder that has a
+# row in docs/architecture.md's folder table is named in that row, so a file
+# added to a folder is placed on the map.
+# Prints each name that exists nowhere and each file its row lacks; fails when
+# there is one.
 #   usage: check-doc-paths.sh [ROOT]    (ROOT: the source tree, default this one)
 set -euo pipefail
 
@@ -42,4 +46,22 @@ done
 
 echo "file names checked: $checked"
 echo "file names that do not exist: $problems"
-((problems == 0))
+
+# The folder table's rows: "| `folder/` | holds | owns |".
+unmapped=0
+map=docs/architecture.md
+if [ -f "$map" ]; then
+  while IFS= read -r row; do
+    [[ $row =~ ^\|\ \`([A-Za-z0-9_]+)/\`\ \| ]] || continue
+    folder=${BASH_REMATCH[1]}
+    [ -d "$folder" ] || continue
+    while IFS= read -r file; do
+      name=${file##*/}
+      [[ $row == *"\`$name\`"* || $row == *"\`$folder/$name\`"* ]] && continue
+      echo "$map: the row of $folder/ does not name $name"
+      unmapped=$((unmapped + 1))
+    done < <(find "$folder" -maxdepth 1 -type f -name '*.cpp' | sort)
+  done <"$map"
+fi
+echo "source files the folder table does not name: $unmapped"
+((problems == 0 && unmapped == 0))

@@ -12,7 +12,8 @@ set -euo pipefail
 
 # The folders from the top down: each may include only the ones after it.
 # bridge/ (the isolation client and its channel) sits under driver/, which
-# forwards to it in isolated mode, and uses none of the core below it.
+# forwards to it in isolated mode; of the core below it, it includes only
+# config/limits.h and platform/runtime_pool.h.
 ORDER="driver bridge voices speech engine config platform"
 HOSTS="sdmodule"
 
