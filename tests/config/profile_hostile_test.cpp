@@ -18,8 +18,9 @@
 #include "support/files.h"
 
 namespace {
-// What the user set, over the defaults a first start-up wrote.
-void SetUsersValues(const std::string& folder) {
+// What the user set, over the defaults a first start-up wrote (Windows only: the
+// test that needs it holds files without sharing).
+[[maybe_unused]] void SetUsersValues(const std::string& folder) {
     WriteProfileValue(folder, "Default", "Rate", "65");
     WriteProfileValue(folder, "Default", "Freq", "22");
     WriteProfileValue(folder, "Nalvo Deutsch Anna", "Name", "Anna");
