@@ -15,15 +15,6 @@ namespace {
 // Far above what a text of the threaded engine takes once it is free to end.
 constexpr uint32_t kSettleMs = 2000;
 
-bool Eventually(const std::function<bool()>& done, uint32_t limitMs) {
-    const uint32_t started = PlatformTickCount();
-    for (;;) {
-        if (done()) return true;
-        if (PlatformTickCount() - started >= limitMs) return false;
-        PlatformSleep(1);
-    }
-}
-
 std::string HostText(int sequence) { return "h0n" + std::to_string(sequence); }
 
 class HostileEngineTest : public EngineLibraryTest {};

@@ -46,15 +46,6 @@ int EnvCount(const char* name, int fallback) {
     return n > 0 ? n : fallback;
 }
 
-bool Eventually(const std::function<bool()>& done, uint32_t limitMs) {
-    const uint32_t started = PlatformTickCount();
-    for (;;) {
-        if (done()) return true;
-        if (PlatformTickCount() - started >= limitMs) return false;
-        PlatformSleep(1);
-    }
-}
-
 bool AnyPending() {
     PlatformLockGuard guard(QueueLock);
     for (const QueueSlot& slot : Queue.slots)

@@ -7,6 +7,7 @@
 #include "config/config_testing.h"
 #include "driver/driver.h"
 #include "engine/engine.h"
+#include "platform/platform.h"
 #include "speech/speech.h"
 #include "speech/speech_testing.h"
 #include "support/files.h"
@@ -50,4 +51,13 @@ std::string DriverTest::Profile(const char* section, const char* key) const {
 
 void DriverTest::SetProfile(const char* section, const char* key, const char* value) const {
     WriteProfileValue(folder, section, key, value);
+}
+
+bool Eventually(const std::function<bool()>& done, uint32_t limitMs) {
+    const uint32_t started = PlatformTickCount();
+    for (;;) {
+        if (done()) return true;
+        if (PlatformTickCount() - started >= limitMs) return false;
+        PlatformSleep(1);
+    }
 }

@@ -4,6 +4,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,3 +20,7 @@ protected:
 };
 
 void ResetDriverState(const std::string& folder, int debugLevel);
+
+// Checks done() every millisecond until it is true or limitMs has passed; true
+// when it was. Fine-grained: the tests measure how soon the driver acts.
+bool Eventually(const std::function<bool()>& done, uint32_t limitMs);
