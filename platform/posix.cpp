@@ -213,17 +213,25 @@ bool PlatformProfileWriteString(const char* section, const char* key, const char
 }
 
 // --- Files -------------------------------------------------------------------------------
-bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool truncate) {
-    int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND),
-                  0644);
-    if (fd < 0) return false;
+namespace {
+// Writes until all is written or a write fails; how much was written.
+size_t WriteAll(int fd, const char* bytes, size_t length) {
     size_t done = 0;
     while (done < length) {
-        ssize_t n = write(fd, bytes + done, length - done);
+        const ssize_t n = write(fd, bytes + done, length - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
+    return done;
+}
+}  // namespace
+
+bool PlatformFileWrite(const char* path, const char* bytes, size_t length, bool truncate) {
+    int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND),
+                  0644);
+    if (fd < 0) return false;
+    const size_t done = WriteAll(fd, bytes, length);
     close(fd);
     return done == length;
 }
@@ -246,14 +254,7 @@ bool PlatformFileReplace(const char* path, const char* bytes, size_t length) {
         fits = static_cast<size_t>(writeRoom);
     int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    size_t done = 0;
-    while (done < fits) {
-        ssize_t n = write(fd, bytes + done, fits - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    bool ok = done == length && fsync(fd) == 0;
+    bool ok = WriteAll(fd, bytes, fits) == length && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     ok = ok && rename(fresh.c_str(), target.c_str()) == 0;
     if (!ok) unlink(fresh.c_str());

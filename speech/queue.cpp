@@ -77,7 +77,6 @@ int32_t takenSlot;
 int32_t busyRefusals;
 constexpr int32_t kBusyRefusalsKept = 20;
 
-
 void SetSlotState(QueueSlot& slot, int32_t state) {
     assert(PlatformLockHeldHere(&QueueLock));
     const bool wasInUse = slot.state != Free, inUse = state != Free;
@@ -246,7 +245,6 @@ int32_t QueueCountPendingAndFreeTaken() {
     }
     return Queue.pendingCount;
 }
-
 
 void QueueNext(HandOverBy by) {
     const uint32_t self = PlatformCurrentThreadId();
